@@ -1,0 +1,177 @@
+#include "Applications/Main/BlockSequence.h"
+
+#include "Applications/Main/Banner.h"
+#include "Applications/Main/FlashState.h"
+#include "Applications/Main/ImageBlocks.h"
+#include "Applications/Main/Main.h"
+#include "ec/EcChannel.h"
+#include "flash/FlashErase.h"
+#include "flash/FlashPrimitives.h"
+#include "flash/FlashProgram.h"
+#include "flash/FlashVerify.h"
+#include "flash/SpiOpcodes.h"
+#include "platform/Platform.h"
+
+namespace zar {
+namespace {
+
+void ProgramBlock(uint8_t block)
+{
+    if (ManufacturerId() == MAKER_SST) {
+        if (FlashState.SstIdByRes == 1)
+            FlashProgramAaiByte(block);
+        else
+            FlashProgramAaiWord(block);
+    } else if (ManufacturerId() == MAKER_MXIC && FlashState.FlashId[2] == MXIC_CHUNKED_ID2) {
+        FlashProgramChunked(block);
+    } else {
+        FlashProgramPages(block);
+    }
+}
+
+void RedrawScreen()
+{
+    ClearScreen();
+    SetCursorPosition(0, 0);
+    PrintBanner();
+    SetCursorPosition(1, 3);
+}
+
+// A block that failed leaves the run's byte counters behind; they are set to
+// where this block starts so the erase stop, the blank check, the page
+// programs and the verify all end at the image's true end.
+void AlignCountersToBlock()
+{
+    int32_t start = (FlashState.BlockCounter - 1) * static_cast<int32_t>(BLOCK_SIZE);
+    if (start > FlashState.ImageSize)
+        start = FlashState.ImageSize;
+    FlashState.BlankCheckedBytes = start;
+    FlashState.ProgrammedBytes = start;
+    FlashState.VerifiedBytes = start;
+}
+
+enum class BlockResult { Verified, Failed, NoAnswer };
+
+BlockResult FlashOneBlock()
+{
+    uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
+    AlignCountersToBlock();
+    if (FlashState.BlockCounter > 1)
+        RedrawScreen();
+    FlashReportIdentity();
+    Print(u"\nBlock Number     : %d \n\n", FlashState.BlockCounter - 1);
+
+    FlashUnprotect();
+    FlashEraseSectors(block, SECTORS_PER_BLOCK);
+    bool blank = FlashBlankCheck(block);
+    if (EcChannelDead())
+        return BlockResult::NoAnswer;
+    if (!blank)
+        return BlockResult::Failed;  // not programmed, not verified, not tried again
+
+    ProgramBlock(block);
+    bool verified = FlashVerifyBlock(block);
+    if (EcChannelDead())
+        return BlockResult::NoAnswer;
+    return verified ? BlockResult::Verified : BlockResult::Failed;
+}
+
+void PrintChecksum()
+{
+    Print(u"\n\rCurrent F/W Checksum : %04X\n", FlashState.Checksum);
+}
+
+void SayEcStaysInFollowMode()
+{
+    Print(u"\n\rNo closing command sent: the EC stays in follow mode and can be flashed again.\n");
+}
+
+}  // namespace
+
+void ReportWaitFault()
+{
+    const char16_t* wait = u"EC input buffer";
+    switch (FlashState.Fault) {
+    case WaitFault::EcOutputBuffer:
+        wait = u"EC output buffer";
+        break;
+    case WaitFault::FlashBusy:
+        wait = u"flash busy";
+        break;
+    case WaitFault::WriteEnable:
+        wait = u"write enable";
+        break;
+    default:
+        break;
+    }
+    if (FlashState.FaultBlock == 0)
+        Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. Nothing more was sent to the EC.\n",
+              wait);
+    else
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. Nothing more was sent to the EC.\n", wait,
+              FlashState.FaultBlock - 1);
+}
+
+int FlashImageBlocks(const Arguments& args)
+{
+    // 1. A fresh screen and the "/j" switch.
+    ClearScreen();
+    PrintBanner();
+    const char* alt = args.At(ARG_ALT_EXIT);
+    bool altExitRequested = alt && alt[0] == '/' && alt[1] == 'j';
+
+    // 2. Buffers before follow mode: nothing that can be refused comes later.
+    if (!AllocateBlockBuffers()) {
+        Print(u"\nOUT OF MEMORY!! No room for the 64 KiB block buffers.\n");
+        FlashState.OutOfMemory = true;
+        return EXIT_BAD_IMAGE;
+    }
+
+    // 3. Follow mode and the chip.
+    EcEnterFollowMode();
+    if (!EcChannelDead())
+        FlashIdentify();
+
+    // 4. The blocks. A block that fails is skipped, the run goes on.
+    bool allVerified = true;
+    bool readFailed = false;
+    while (!EcChannelDead()) {
+        BlockRead read = ReadNextBlock();
+        if (read == BlockRead::End)
+            break;
+        if (read == BlockRead::ReadError) {
+            Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
+                  FlashState.ImageBytesRead, FlashState.ImageSize);
+            readFailed = true;
+            break;
+        }
+        if (FlashOneBlock() != BlockResult::Verified)
+            allVerified = false;
+    }
+
+    // 5. Close only after a fully good run; otherwise the EC stays in follow
+    //    mode, where another run can still rewrite it.
+    int status = EXIT_OK;
+    if (EcChannelDead()) {
+        ReportWaitFault();
+        SayEcStaysInFollowMode();
+        status = EXIT_NO_ANSWER;
+    } else if (!allVerified || readFailed) {
+        SayEcStaysInFollowMode();
+        status = EXIT_FLASH_FAILED;
+    } else if (altExitRequested) {
+        EcSendCommand(EC_CMD_FOLLOW_EXIT_ALT);
+    } else if (!args.Has(ARG_SKIP_CHECK) || !args.Has(ARG_THIRD)) {
+        EcSendCommand(EC_CMD_FOLLOW_EXIT);
+    }
+    if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
+        ReportWaitFault();
+        status = EXIT_NO_ANSWER;
+    }
+
+    ReleaseBlockBuffers();
+    PrintChecksum();
+    return status;
+}
+
+}  // namespace zar

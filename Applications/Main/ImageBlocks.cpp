@@ -1,0 +1,108 @@
+#include "Applications/Main/ImageBlocks.h"
+
+#include "Applications/Main/FlashState.h"
+#include "platform/Platform.h"
+
+namespace zar {
+
+int32_t MeasureImage(PlatformFile* file)
+{
+    int32_t start = FileTell(file);
+    if (start < 0 || FileSeek(file, 0, FILE_SEEK_END) != 0)
+        return -1;
+    int32_t size = FileTell(file);
+    if (FileSeek(file, start, FILE_SEEK_SET) != 0)
+        return -1;
+    return size;
+}
+
+ImageProblem CheckImageSize(int32_t size)
+{
+    if (size < 0) {
+        Print(u"\nFILE SIZE ERROR!! The image can't be measured.\n");
+        return ImageProblem::CantMeasure;
+    }
+    if (size == 0) {
+        Print(u"\nFILE SIZE ERROR!! The image is empty.\n");
+        return ImageProblem::Empty;
+    }
+    if (size > MAX_IMAGE_SIZE) {
+        Print(u"\nFILE SIZE ERROR!! The image has %d bytes; 255 blocks (%d bytes) at most.\n", size,
+              MAX_IMAGE_SIZE);
+        return ImageProblem::TooLarge;
+    }
+    return ImageProblem::None;
+}
+
+ImageProblem SetUpImage(const char* name)
+{
+    FlashState.ImageFile = FileOpen(name, "rb");
+    if (FlashState.ImageFile == nullptr) {
+        Print(u"\nFILE NAME ERROR!!\n");
+        return ImageProblem::CantOpen;
+    }
+    FlashState.BlockCounter = 0;
+    int32_t size = MeasureImage(FlashState.ImageFile);
+    if (ImageProblem problem = CheckImageSize(size); problem != ImageProblem::None)
+        return problem;
+
+    FlashState.ImageSize = size;
+    FlashState.ProgrammedBytes = 0;
+    FlashState.BlankCheckedBytes = 0;
+    FlashState.VerifiedBytes = 0;
+    FlashState.ImageBytesRead = 0;
+    FlashState.ImageSizeKiB = size / 1024 + (size % 1024 ? 1 : 0);
+    return ImageProblem::None;
+}
+
+bool AllocateBlockBuffers()
+{
+    FlashState.LowHalf = static_cast<uint8_t*>(MemAlloc(HALF_BLOCK_SIZE));
+    FlashState.HighHalf = static_cast<uint8_t*>(MemAlloc(HALF_BLOCK_SIZE));
+    if (FlashState.LowHalf && FlashState.HighHalf)
+        return true;
+    ReleaseBlockBuffers();
+    return false;
+}
+
+void ReleaseBlockBuffers()
+{
+    MemFree(FlashState.LowHalf);
+    MemFree(FlashState.HighHalf);
+    FlashState.LowHalf = nullptr;
+    FlashState.HighHalf = nullptr;
+}
+
+BlockRead ReadNextBlock()
+{
+    // The whole image has come in: the end, without another read.
+    if (FlashState.ImageBytesRead >= FlashState.ImageSize)
+        return BlockRead::End;
+
+    FlashState.LowCount = static_cast<int32_t>(FileRead(FlashState.LowHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
+    FlashState.HighCount = 0;
+    if (FlashState.LowCount == static_cast<int32_t>(HALF_BLOCK_SIZE))
+        FlashState.HighCount =
+            static_cast<int32_t>(FileRead(FlashState.HighHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
+    FlashState.ImageBytesRead += FlashState.LowCount + FlashState.HighCount;
+
+    // Short of the measured size: the read failed (or the file shrank). Never
+    // flash a block made partly of fill that should have been image.
+    int32_t blockEnd = (FlashState.BlockCounter + 1) * static_cast<int32_t>(BLOCK_SIZE);
+    int32_t expected = FlashState.ImageSize < blockEnd ? FlashState.ImageSize : blockEnd;
+    if (FlashState.ImageBytesRead < expected) {
+        FlashState.ImageReadFailed = true;
+        return BlockRead::ReadError;
+    }
+
+    ++FlashState.BlockCounter;
+    if (FlashState.LowCount < static_cast<int32_t>(HALF_BLOCK_SIZE)) {
+        MemSet(FlashState.LowHalf + FlashState.LowCount, 0xFF, HALF_BLOCK_SIZE - FlashState.LowCount);
+        MemSet(FlashState.HighHalf, 0xFF, HALF_BLOCK_SIZE);
+    } else if (FlashState.HighCount < static_cast<int32_t>(HALF_BLOCK_SIZE)) {
+        MemSet(FlashState.HighHalf + FlashState.HighCount, 0xFF, HALF_BLOCK_SIZE - FlashState.HighCount);
+    }
+    return BlockRead::Ready;
+}
+
+}  // namespace zar

@@ -1,0 +1,111 @@
+#include "ec/EcChannel.h"
+
+#include "Applications/Main/FlashState.h"
+#include "platform/Platform.h"
+
+namespace zar {
+namespace {
+
+WaitLimits gLimits = DEFAULT_WAIT_LIMITS;
+
+// Reads the status port until the bits in mask equal want, at most
+// gLimits.EcStatusReads times. On the last failed read the channel gives up.
+[[nodiscard]] inline bool WaitStatus(uint8_t mask, uint8_t want, WaitFault fault)
+{
+    uint32_t reads = gLimits.EcStatusReads;
+    while ((PortReadByte(FlashState.StatusPort) & mask) != want) {
+        if (--reads == 0) {
+            EcGiveUp(fault);
+            return false;
+        }
+    }
+    return true;
+}
+
+[[nodiscard]] inline bool WaitInputEmpty()
+{
+    return WaitStatus(EC_STATUS_IBF, 0, WaitFault::EcInputBuffer);
+}
+
+[[nodiscard]] inline bool WaitOutputFull()
+{
+    return WaitStatus(EC_STATUS_OBF, EC_STATUS_OBF, WaitFault::EcOutputBuffer);
+}
+
+// Input-buffer handshake: wait until the EC has taken the previous byte,
+// write, wait until it has taken this one. OBF is not looked at and a byte
+// waiting in the data port is left there.
+inline void WriteWithHandshake(uint8_t port, uint8_t value)
+{
+    if (EcChannelDead() || !WaitInputEmpty())
+        return;
+    PortWriteByte(port, value);
+    (void)WaitInputEmpty();
+}
+
+}  // namespace
+
+void SetWaitLimits(WaitLimits limits)
+{
+    gLimits.EcStatusReads = limits.EcStatusReads ? limits.EcStatusReads : DEFAULT_WAIT_LIMITS.EcStatusReads;
+    gLimits.FlashPolls = limits.FlashPolls ? limits.FlashPolls : DEFAULT_WAIT_LIMITS.FlashPolls;
+}
+
+WaitLimits CurrentWaitLimits()
+{
+    return gLimits;
+}
+
+bool EcChannelDead()
+{
+    return FlashState.Fault != WaitFault::None;
+}
+
+void EcGiveUp(WaitFault fault)
+{
+    if (FlashState.Fault == WaitFault::None) {
+        FlashState.Fault = fault;
+        FlashState.FaultBlock = FlashState.BlockCounter;
+    }
+}
+
+void EcSendCommand(uint8_t value)
+{
+    WriteWithHandshake(FlashState.CommandPort, value);
+}
+
+void EcWriteData(uint8_t value)
+{
+    WriteWithHandshake(FlashState.DataPort, value);
+}
+
+uint8_t EcReadData()
+{
+    if (EcChannelDead() || !WaitOutputFull())
+        return 0xFF;
+    return PortReadByte(FlashState.DataPort);
+}
+
+uint8_t EcFollowRead()
+{
+    EcSendCommand(FOLLOW_READ);
+    return EcReadData();
+}
+
+uint8_t EcReadMemory(uint8_t high, uint8_t low)
+{
+    EcSendCommand(EC_CMD_READ_MEMORY);
+    EcWriteData(high);
+    EcWriteData(low);
+    return EcReadData();
+}
+
+void EcEnterFollowMode()
+{
+    EcSendCommand(EC_CMD_FOLLOW_ENTER);
+    uint8_t answer = EcReadData();
+    if (!EcChannelDead() && answer != EC_FOLLOW_ACK)
+        Print(u"\nEC ACK Fail. \n\n");
+}
+
+}  // namespace zar

@@ -1,0 +1,57 @@
+// What the flasher needs of its surroundings: console, files, heap and the
+// two EC ports. The logic calls only these; platform/hosted and
+// platform/uefi provide them (and sim/ provides the ports for simulated runs).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace zar {
+
+// ---- Console ---------------------------------------------------------------
+
+// Formats a UTF-16 format string into at most 320 characters and writes it to
+// the console. Returns the number of characters formatted, or 0 when the
+// console refused the text. Conversions: see platform/Format.h.
+size_t Print(const char16_t* format, ...);
+
+// Text attribute, as EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL.SetAttribute takes it.
+constexpr uintptr_t CONSOLE_LIGHTGRAY_ON_BLACK = 0x07;
+
+void SetAttribute(uintptr_t attribute);
+void ClearScreen();
+void SetCursorPosition(uintptr_t column, uintptr_t row);
+
+// ---- Files -----------------------------------------------------------------
+
+struct PlatformFile;
+
+constexpr int FILE_SEEK_SET = 0;
+constexpr int FILE_SEEK_END = 2;
+
+// mode is "rb" (read) or "wb" (create or truncate, write). nullptr on failure.
+PlatformFile* FileOpen(const char* name, const char* mode);
+// Returns the number of elements delivered: fewer than count at the end of
+// the file or when a read fails.
+size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file);
+size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file);
+int FileSeek(PlatformFile* file, int32_t offset, int whence);  // 0, or -1
+int32_t FileTell(PlatformFile* file);                           // offset, or -1
+int FileClose(PlatformFile* file);                              // 0, or -1
+
+// ---- Memory ----------------------------------------------------------------
+
+void* MemAlloc(size_t size);  // nullptr when exhausted or size is 0
+void MemFree(void* block);    // nullptr is ignored
+void MemSet(void* block, uint8_t value, size_t count);
+void MemCopy(void* dest, const void* src, size_t count);
+
+// ---- I/O ports -------------------------------------------------------------
+
+// One 8-bit port access per call, in program order. On the UEFI flasher these
+// are real in/out instructions; every other build routes them to the
+// simulated EC.
+uint8_t PortReadByte(uint16_t port);
+void PortWriteByte(uint16_t port, uint8_t value);
+
+}  // namespace zar

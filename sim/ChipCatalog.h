@@ -1,0 +1,42 @@
+// Real SPI NOR parts, with the values of their makers' datasheets.
+#pragma once
+
+#include <stdint.h>
+
+namespace zar::sim {
+
+enum class ProgramMethod : uint8_t {
+    Page,      // PAGE_PROGRAM (0x02) of up to PageSize bytes, wrapping inside the page
+    AaiWord,   // SST: AAI_WORD_PROGRAM (0xAD), two bytes per command
+    AaiByte,   // SST: AAI_BYTE_PROGRAM (0xAF), one byte per command
+    ByteOnly,  // PAGE_PROGRAM writes one byte per command (the first data byte)
+};
+
+struct ChipInfo {
+    const char* Name;        // e.g. "W25X40"
+    const char* Datasheet;   // maker's document the values come from
+    uint8_t Rdid[3];         // JEDEC RDID answer: maker, type, capacity
+    bool AnswersRdid;        // false: RDID reads 0x00 (only RES identifies it)
+    uint8_t ResId[2];        // what RES (0xAB + 3 address bytes) answers, repeating
+    uint32_t Size;           // bytes
+    uint16_t PageSize;       // bytes; 0 when the part has no page program
+    uint32_t SectorEraseUnit;  // bytes erased by SECTOR_ERASE (0x20); 0: opcode not supported
+    uint32_t BlockEraseUnit;   // bytes erased by BLOCK_ERASE (0xD8); 0: opcode not supported
+    ProgramMethod Method;
+    bool PowerUpProtected;   // block-protect bits set at power-up
+    bool WrsrNeedsEwsr;      // WRSR refused unless EWSR came first
+    // Typical and maximum times, in microseconds
+    uint32_t SectorEraseTypUs, SectorEraseMaxUs;
+    uint32_t BlockEraseTypUs, BlockEraseMaxUs;
+    uint32_t ProgramTypUs, ProgramMaxUs;  // one page, one AAI command, or one byte
+    uint32_t StatusWriteTypUs, StatusWriteMaxUs;
+    bool FitsAlgorithms;     // false: a run on it must fail its blank check or verify
+    const char* Note;        // why it does not fit, or what is special
+};
+
+int ChipCount();
+const ChipInfo& ChipAt(int index);
+const ChipInfo* FindChip(const char* name);  // case-insensitive; nullptr if unknown
+const ChipInfo& DefaultChip();               // a page-program part
+
+}  // namespace zar::sim

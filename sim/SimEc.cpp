@@ -1,0 +1,261 @@
+#include "sim/SimEc.h"
+
+#include "ec/EcChannel.h"
+#include "platform/Platform.h"
+
+namespace zar::sim {
+
+void SimEc::Init(const EcConfig& config)
+{
+    config_ = config;
+    ibfRandom_ = SimRandom(config.IbfDelay.Seed);
+    obfRandom_ = SimRandom(config.ObfDelay.Seed ^ 0x5A5A5A5Aull);
+    clock_ = SimClock{};
+    chip_ = nullptr;
+    trace_ = nullptr;
+    stats_ = Counters{};
+    mode_ = EcMode::Normal;
+    expect_ = Expect::Command;
+    selected_ = false;
+    ibf_ = false;
+    pendingPort_ = 0;
+    pendingValue_ = 0;
+    ibfReads_ = 0;
+    ibfStuck_ = false;
+    answerPending_ = false;
+    obf_ = false;
+    data_ = 0;
+    obfReads_ = 0;
+    addressHigh_ = 0;
+    // EC RAM is not blank on a real part either; a pattern keeps a misread
+    // address from looking like a plausible name.
+    MemSet(memory_, 0xCC, MEMORY_SIZE);
+    SetModuleName("");
+}
+
+void SimEc::SetModuleName(const char* name)
+{
+    size_t i = 0;
+    for (; name[i] && i < 32; ++i)
+        memory_[MODULE_NAME_ADDRESS + i] = static_cast<uint8_t>(name[i]);
+    for (; i < 32; ++i)
+        memory_[MODULE_NAME_ADDRESS + i] = ' ';
+}
+
+uint32_t SimEc::Draw(const ReadDelay& delay)
+{
+    switch (delay.Mode) {
+    case ReadDelay::Zero:
+        return 0;
+    case ReadDelay::Fixed:
+        return delay.Count;
+    case ReadDelay::Random:
+        return (&delay == &config_.IbfDelay ? ibfRandom_ : obfRandom_).Below(delay.Count);
+    }
+    return 0;
+}
+
+uint8_t SimEc::PortRead(uint16_t port)
+{
+    clock_.Now += config_.AccessNs;
+    ++stats_.Accesses;
+    if (mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt)
+        ++stats_.AfterClose;
+
+    uint8_t value;
+    if (port == EC_STATUS_PORT) {
+        ++stats_.StatusReads;
+        // The output buffer counts down only for reads after the answer was made.
+        if (answerPending_ && !obf_ && !config_.Faults.ObfNeverSet) {
+            if (obfReads_ == 0)
+                obf_ = true;
+            else
+                --obfReads_;
+        }
+        if (ibf_ && !ibfStuck_) {
+            if (ibfReads_ == 0) {
+                ibf_ = false;
+                Take(pendingPort_, pendingValue_);
+            } else {
+                --ibfReads_;
+            }
+        }
+        value = static_cast<uint8_t>((obf_ ? EC_STATUS_OBF : 0) | (ibf_ ? EC_STATUS_IBF : 0));
+    } else if (port == EC_DATA_PORT) {
+        value = data_;
+        obf_ = false;
+        answerPending_ = false;
+    } else {
+        value = 0xFF;
+    }
+    Trace(false, static_cast<uint8_t>(port), value);
+    return value;
+}
+
+void SimEc::PortWrite(uint16_t port, uint8_t value)
+{
+    clock_.Now += config_.AccessNs;
+    ++stats_.Accesses;
+    Trace(true, static_cast<uint8_t>(port), value);
+    if (mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt) {
+        ++stats_.AfterClose;
+        return;
+    }
+    if (port != EC_DATA_PORT && port != EC_COMMAND_PORT) {
+        ++stats_.Unexpected;
+        return;
+    }
+    if (ibf_)
+        ++stats_.DroppedWrites;  // the host did not wait; the new byte replaces it
+
+    if (++stats_.Writes > config_.Faults.IbfStuckAfterWrites)
+        ibfStuck_ = true;
+    pendingPort_ = port;
+    pendingValue_ = value;
+    ibfReads_ = Draw(config_.IbfDelay);
+    if (ibfReads_ == 0 && !ibfStuck_) {
+        ibf_ = false;
+        Take(port, value);
+    } else {
+        ibf_ = true;
+    }
+}
+
+void SimEc::Answer(uint8_t value)
+{
+    if (answerPending_)
+        ++stats_.Unexpected;  // a second answer overwrites one the host never read
+    data_ = value;
+    answerPending_ = true;
+    obf_ = false;
+    obfReads_ = Draw(config_.ObfDelay);
+    if (obfReads_ == 0 && !config_.Faults.ObfNeverSet)
+        obf_ = true;
+}
+
+void SimEc::Take(uint16_t port, uint8_t value)
+{
+    if (mode_ == EcMode::Follow)
+        TakeFollow(port, value);
+    else
+        TakeNormal(port, value);
+}
+
+void SimEc::TakeNormal(uint16_t port, uint8_t value)
+{
+    if (port == EC_DATA_PORT) {
+        if (expect_ == Expect::MemoryHigh) {
+            addressHigh_ = value;
+            expect_ = Expect::MemoryLow;
+        } else if (expect_ == Expect::MemoryLow) {
+            expect_ = Expect::Command;
+            Answer(memory_[(addressHigh_ << 8) | value]);
+        } else {
+            ++stats_.Unexpected;
+        }
+        return;
+    }
+    expect_ = Expect::Command;
+    switch (value) {
+    case EC_CMD_READ_MEMORY:
+        expect_ = Expect::MemoryHigh;
+        break;
+    case EC_CMD_FOLLOW_ENTER:
+        mode_ = EcMode::Follow;
+        Answer(config_.FollowAck);
+        break;
+    case EC_CMD_FOLLOW_EXIT:
+        mode_ = EcMode::ClosedExit;
+        break;
+    case EC_CMD_FOLLOW_EXIT_ALT:
+        mode_ = EcMode::ClosedExitAlt;
+        break;
+    default:
+        ++stats_.Unexpected;
+        break;
+    }
+}
+
+void SimEc::TakeFollow(uint16_t port, uint8_t value)
+{
+    if (port == EC_DATA_PORT) {
+        ++stats_.Unexpected;  // the data port is never written in follow mode
+        return;
+    }
+    if (expect_ == Expect::SpiByte) {
+        expect_ = Expect::Command;
+        if (selected_ && chip_)
+            chip_->Write(value);
+        else if (!selected_)
+            ++stats_.Unexpected;
+        return;
+    }
+    switch (value) {
+    case FOLLOW_START:
+        if (selected_ && chip_)
+            chip_->Deselect();
+        selected_ = true;
+        if (chip_)
+            chip_->Select();
+        break;
+    case FOLLOW_OPCODE:
+    case FOLLOW_WRITE:
+        expect_ = Expect::SpiByte;
+        break;
+    case FOLLOW_READ:
+        if (!selected_)
+            ++stats_.Unexpected;
+        // An absent chip leaves MISO floating high.
+        Answer(selected_ && chip_ ? chip_->Read() : 0xFF);
+        break;
+    case FOLLOW_END:
+        if (selected_ && chip_)
+            chip_->Deselect();
+        selected_ = false;
+        break;
+    case EC_CMD_FOLLOW_EXIT:
+    case EC_CMD_FOLLOW_EXIT_ALT:
+        if (selected_ && chip_)
+            chip_->Deselect();
+        selected_ = false;
+        mode_ = value == EC_CMD_FOLLOW_EXIT ? EcMode::ClosedExit : EcMode::ClosedExitAlt;
+        break;
+    default:
+        ++stats_.Unexpected;
+        break;
+    }
+}
+
+namespace {
+SimEc* gActiveEc = nullptr;
+}
+
+void SetActiveEc(SimEc* ec)
+{
+    gActiveEc = ec;
+}
+
+SimEc* ActiveEc()
+{
+    return gActiveEc;
+}
+
+}  // namespace zar::sim
+
+namespace zar {
+
+// Simulated builds: the ports lead to the active simulated EC. Without one,
+// the bus reads as nothing connected.
+uint8_t PortReadByte(uint16_t port)
+{
+    sim::SimEc* ec = sim::ActiveEc();
+    return ec ? ec->PortRead(port) : 0xFF;
+}
+
+void PortWriteByte(uint16_t port, uint8_t value)
+{
+    if (sim::SimEc* ec = sim::ActiveEc())
+        ec->PortWrite(port, value);
+}
+
+}  // namespace zar

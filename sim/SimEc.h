@@ -1,0 +1,122 @@
+// A simulated embedded controller behind the two ACPI EC ports.
+//
+// It models the status register (OBF, IBF) with a chosen latency, normal mode
+// with a 64 KiB EC memory, follow mode relaying SPI transactions to an
+// attached SpiDevice, and the closing commands after which it takes nothing
+// more. Every port access can be passed to a trace sink.
+#pragma once
+
+#include <stdint.h>
+
+#include "sim/SpiDevice.h"
+
+namespace zar::sim {
+
+class TraceSink {
+public:
+    virtual void Access(bool write, uint8_t port, uint8_t value) = 0;
+
+protected:
+    ~TraceSink() = default;
+};
+
+enum class EcMode : uint8_t {
+    Normal,
+    Follow,
+    ClosedExit,     // EC_CMD_FOLLOW_EXIT (0xFE) received
+    ClosedExitAlt,  // EC_CMD_FOLLOW_EXIT_ALT (0xFC) received
+};
+
+struct EcFaults {
+    uint64_t IbfStuckAfterWrites = ~0ull;  // after this many writes IBF never clears again
+    bool ObfNeverSet = false;              // answers never reach the data port
+};
+
+struct EcConfig {
+    ReadDelay IbfDelay;  // status reads with IBF still set after a write
+    ReadDelay ObfDelay;  // status reads before OBF sets once an answer is ready
+    uint8_t FollowAck = 0x33;
+    uint32_t AccessNs = 0;  // virtual time per port access (0: fast timing)
+    EcFaults Faults;
+};
+
+class SimEc {
+public:
+    static constexpr uint32_t MEMORY_SIZE = 0x10000;
+    static constexpr uint16_t MODULE_NAME_ADDRESS = 0x0880;
+
+    // Constant-initialised, so a SimEc can live at namespace scope without a
+    // global constructor; Init() (re)starts it as a freshly powered EC.
+    constexpr SimEc() = default;
+    void Init(const EcConfig& config = {});
+
+    uint8_t PortRead(uint16_t port);
+    void PortWrite(uint16_t port, uint8_t value);
+
+    void AttachChip(SpiDevice* chip) { chip_ = chip; }
+    void SetTrace(TraceSink* trace) { trace_ = trace; }
+    uint8_t* Memory() { return memory_; }
+    // Puts name into ModuleName at 0x0880, padded with spaces to 32 bytes.
+    void SetModuleName(const char* name);
+
+    SimClock& Clock() { return clock_; }
+    EcMode Mode() const { return mode_; }
+
+    struct Counters {
+        uint64_t Accesses = 0;
+        uint64_t StatusReads = 0;
+        uint64_t Writes = 0;
+        uint64_t AfterClose = 0;       // accesses after a closing command
+        uint64_t Unexpected = 0;       // data-port writes in follow mode, unknown commands, ...
+        uint64_t DroppedWrites = 0;    // writes while IBF was still set
+    };
+    const Counters& Stats() const { return stats_; }
+
+private:
+    enum class Expect : uint8_t { Command, MemoryHigh, MemoryLow, SpiOpcode, SpiByte };
+
+    void Take(uint16_t port, uint8_t value);
+    void TakeNormal(uint16_t port, uint8_t value);
+    void TakeFollow(uint16_t port, uint8_t value);
+    void Answer(uint8_t value);
+    uint32_t Draw(const ReadDelay& delay);
+    void Trace(bool write, uint8_t port, uint8_t value)
+    {
+        if (trace_)
+            trace_->Access(write, port, value);
+    }
+
+    EcConfig config_;
+    SimRandom ibfRandom_;
+    SimRandom obfRandom_;
+    SimClock clock_;
+    SpiDevice* chip_ = nullptr;
+    TraceSink* trace_ = nullptr;
+    Counters stats_;
+
+    EcMode mode_ = EcMode::Normal;
+    Expect expect_ = Expect::Command;
+    bool selected_ = false;
+
+    // Input buffer: the byte written last and how many status reads it stays
+    bool ibf_ = false;
+    uint16_t pendingPort_ = 0;
+    uint8_t pendingValue_ = 0;
+    uint32_t ibfReads_ = 0;
+    bool ibfStuck_ = false;
+
+    // Output buffer: the answer, visible once obfReads_ status reads passed
+    bool answerPending_ = false;
+    bool obf_ = false;
+    uint8_t data_ = 0;
+    uint32_t obfReads_ = 0;
+
+    uint8_t addressHigh_ = 0;
+    uint8_t memory_[MEMORY_SIZE] = {};
+};
+
+// The EC that PortReadByte and PortWriteByte reach in simulated builds.
+void SetActiveEc(SimEc* ec);
+SimEc* ActiveEc();
+
+}  // namespace zar::sim

@@ -1,0 +1,377 @@
+#include "sim/SimFrontEnd.h"
+
+#include "Applications/Main/Main.h"
+#include "ec/EcChannel.h"
+#include "platform/Faults.h"
+#include "platform/Platform.h"
+#include "sim/SimText.h"
+#include "sim/SimTrace.h"
+
+namespace zar::sim {
+namespace {
+
+// The simulated hardware of one run. Constant-initialised: no global
+// constructor, and Init() powers everything up afresh.
+SimEc gEc;
+SpiNorChip gChip;
+
+struct FaultName {
+    const char* Name;
+    const char* Help;
+};
+
+constexpr FaultName FAULTS[] = {
+    {"ec-ibf-stuck[=N]", "after N writes (default 0) the EC never clears IBF"},
+    {"ec-obf-never", "the EC never sets OBF: no answer reaches the data port"},
+    {"ec-ack=BYTE", "the EC answers follow-mode entry with BYTE instead of 0x33"},
+    {"chip-absent", "no flash chip on the EC's SPI bus (reads 0xFF)"},
+    {"chip-busy", "the chip's busy bit never clears"},
+    {"chip-locked", "the chip's protection can't be cleared"},
+    {"stuck-bits=ADDR[:MASK]", "bits MASK (default 0xFF) at ADDR stay 1 whatever is programmed"},
+    {"read-fail=OFFSET", "reading the image fails at file offset OFFSET"},
+    {"alloc-fail[=N]", "the allocation after N (default 0) good ones fails"},
+};
+
+void PrintHelp()
+{
+    Print(u"zar-sim: the ZAR flasher against a simulated EC and SPI flash chip\n");
+    Print(u"\nusage: zar-sim [options] [--] IMAGE [ARGS...]\n");
+    Print(u"  runs the flasher as 'zar IMAGE ARGS...'; with no IMAGE it shows the flasher's usage\n");
+    Print(u"\noptions:\n");
+    Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Name);
+    Print(u"  --list-chips          list the simulated parts and exit\n");
+    Print(u"  --flash-in FILE       the chip's contents before the run (default: a fixed pattern)\n");
+    Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
+    Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
+    Print(u"  --trace FILE          write every port access to FILE ('in 66 02', 'out 62 08')\n");
+    Print(u"  --ec-latency SPEC     status reads before the EC takes a byte or answers:\n");
+    Print(u"                        zero, fixed:N or random:N[:SEED] (default zero)\n");
+    Print(u"  --chip-busy SPEC      status reads the chip stays busy after erase/program/status write:\n");
+    Print(u"                        zero, fixed:N or random:N[:SEED] (default fixed:2)\n");
+    Print(u"  --wait-limit N        give up a wait after N status reads or polls (default: the flasher's)\n");
+    Print(u"  --fault NAME[=VALUE]  inject a fault (repeatable):\n");
+    for (const FaultName& fault : FAULTS)
+        Print(u"      %-24a %a\n", fault.Name, fault.Help);
+    Print(u"  --help                this text\n");
+}
+
+void PrintChipList()
+{
+    for (int i = 0; i < ChipCount(); ++i) {
+        const ChipInfo& chip = ChipAt(i);
+        const char16_t* method = chip.Method == ProgramMethod::Page      ? u"page"
+                                 : chip.Method == ProgramMethod::AaiWord ? u"aai-word"
+                                 : chip.Method == ProgramMethod::AaiByte ? u"aai-byte"
+                                                                         : u"byte";
+        Print(u"%-14a %02X %02X %02X  %5d KiB  page %3d  %-8s%a\n", chip.Name, chip.Rdid[0], chip.Rdid[1],
+              chip.Rdid[2], chip.Size / 1024, chip.PageSize, method,
+              chip.FitsAlgorithms ? "" : "  (not writable by the flasher)");
+    }
+}
+
+bool ParseDelay(const char* text, ReadDelay* delay)
+{
+    size_t nameLength;
+    const char* rest = SplitAt(text, ':', &nameLength);
+    uint64_t count = 0, seed = 1;
+    if (PrefixEqual(text, nameLength, "zero") && rest == nullptr) {
+        *delay = ReadDelay{ReadDelay::Zero, 0, 1};
+        return true;
+    }
+    if (rest == nullptr)
+        return false;
+    size_t countLength;
+    const char* seedText = SplitAt(rest, ':', &countLength);
+    char countText[24];
+    if (countLength == 0 || countLength >= sizeof countText)
+        return false;
+    MemCopy(countText, rest, countLength);
+    countText[countLength] = 0;
+    if (!ParseNumber(countText, &count) || count > UINT32_MAX)
+        return false;
+    if (PrefixEqual(text, nameLength, "fixed") && seedText == nullptr) {
+        *delay = ReadDelay{ReadDelay::Fixed, static_cast<uint32_t>(count), 1};
+        return true;
+    }
+    if (PrefixEqual(text, nameLength, "random") && (seedText == nullptr || ParseNumber(seedText, &seed))) {
+        *delay = ReadDelay{ReadDelay::Random, static_cast<uint32_t>(count), seed};
+        return true;
+    }
+    return false;
+}
+
+bool ParseFault(const char* text, SimOptions* options)
+{
+    size_t nameLength;
+    const char* value = SplitAt(text, '=', &nameLength);
+    uint64_t number = 0;
+    auto is = [&](const char* name) { return PrefixEqual(text, nameLength, name); };
+    auto numberOr = [&](uint64_t fallback, uint64_t max) {
+        if (value == nullptr) {
+            number = fallback;
+            return true;
+        }
+        return ParseNumber(value, &number) && number <= max;
+    };
+
+    if (is("ec-ibf-stuck") && numberOr(0, UINT32_MAX)) {
+        options->Ec.Faults.IbfStuckAfterWrites = number;
+    } else if (is("ec-obf-never") && value == nullptr) {
+        options->Ec.Faults.ObfNeverSet = true;
+    } else if (is("ec-ack") && value && numberOr(0, 0xFF)) {
+        options->Ec.FollowAck = static_cast<uint8_t>(number);
+    } else if (is("chip-absent") && value == nullptr) {
+        options->ChipAbsent = true;
+    } else if (is("chip-busy") && value == nullptr) {
+        options->ChipSetup.Faults.AlwaysBusy = true;
+    } else if (is("chip-locked") && value == nullptr) {
+        options->ChipSetup.Faults.ProtectionLocked = true;
+    } else if (is("stuck-bits") && value) {
+        size_t addressLength;
+        const char* mask = SplitAt(value, ':', &addressLength);
+        char address[24];
+        uint64_t maskValue = 0xFF;
+        if (addressLength == 0 || addressLength >= sizeof address)
+            return false;
+        MemCopy(address, value, addressLength);
+        address[addressLength] = 0;
+        if (!ParseNumber(address, &number) || number > 0xFFFFFF)
+            return false;
+        if (mask && (!ParseNumber(mask, &maskValue) || maskValue > 0xFF || maskValue == 0))
+            return false;
+        options->ChipSetup.Faults.HasStuckBits = true;
+        options->ChipSetup.Faults.StuckAddress = static_cast<uint32_t>(number);
+        options->ChipSetup.Faults.StuckMask = static_cast<uint8_t>(maskValue);
+    } else if (is("read-fail") && value && numberOr(0, INT32_MAX)) {
+        options->ReadFailOffset = static_cast<int32_t>(number);
+    } else if (is("alloc-fail") && numberOr(0, INT32_MAX)) {
+        options->AllocationFailAfter = static_cast<int32_t>(number);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool Refuse(const char* what, const char* option)
+{
+    Print(u"zar-sim: %a: %a (see --help)\n", what, option);
+    return false;
+}
+
+// The EC's module name: the given text padded with spaces, or the image's own
+// 32 bytes at 0x50 so that a plain run passes the module check.
+void SetEcModuleName(const SimOptions& options)
+{
+    if (options.EcModule) {
+        gEc.SetModuleName(options.EcModule);
+        return;
+    }
+    if (options.FlasherArgc < 2)
+        return;
+    PlatformFile* image = FileOpen(options.FlasherArgv[1], "rb");
+    if (image == nullptr)
+        return;
+    uint8_t* name = gEc.Memory() + SimEc::MODULE_NAME_ADDRESS;
+    if (FileSeek(image, 0x50, FILE_SEEK_SET) == 0)
+        FileRead(name, 1, 32, image);
+    FileClose(image);
+}
+
+// Erased chips hide a missing erase: start from a pattern that is neither
+// 0x00 nor 0xFF and differs from address to address.
+void FillPattern(uint8_t* contents, uint32_t size)
+{
+    for (uint32_t i = 0; i < size; ++i) {
+        auto value = static_cast<uint8_t>((i >> 8) * 31 + i * 7 + 0x11);
+        contents[i] = value == 0xFF ? 0xCC : value;
+    }
+}
+
+bool LoadFile(const char* path, uint8_t* contents, uint32_t size)
+{
+    PlatformFile* file = FileOpen(path, "rb");
+    if (file == nullptr)
+        return false;
+    FileRead(contents, 1, size, file);
+    FileClose(file);
+    return true;
+}
+
+bool SaveFile(const char* path, const uint8_t* contents, uint32_t size)
+{
+    PlatformFile* file = FileOpen(path, "wb");
+    if (file == nullptr)
+        return false;
+    bool written = FileWrite(contents, 1, size, file) == size;
+    return FileClose(file) == 0 && written;
+}
+
+void SayEcState()
+{
+    switch (gEc.Mode()) {
+    case EcMode::Normal:
+        Print(u"zar-sim: EC left in normal mode (follow mode never entered)\n");
+        break;
+    case EcMode::Follow:
+        Print(u"zar-sim: EC left in follow mode\n");
+        break;
+    case EcMode::ClosedExit:
+        Print(u"zar-sim: EC closed with 0xFE\n");
+        break;
+    case EcMode::ClosedExitAlt:
+        Print(u"zar-sim: EC closed with 0xFC\n");
+        break;
+    }
+}
+
+}  // namespace
+
+bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
+{
+    static char program[] = "zar";
+    options->FlasherArgv[0] = program;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (TextEqual(arg, "--")) {
+            ++i;
+            break;
+        }
+        if (arg[0] != '-' || arg[1] != '-')
+            break;
+        auto value = [&](const char** out) {
+            if (i + 1 >= argc)
+                return Refuse("missing value for option", arg);
+            *out = argv[++i];
+            return true;
+        };
+        const char* text = nullptr;
+        uint64_t number = 0;
+        if (TextEqual(arg, "--help")) {
+            options->Help = true;
+        } else if (TextEqual(arg, "--list-chips")) {
+            options->ListChips = true;
+        } else if (TextEqual(arg, "--trace")) {
+            if (!value(&options->TracePath))
+                return false;
+        } else if (TextEqual(arg, "--ec-module")) {
+            if (!value(&options->EcModule))
+                return false;
+        } else if (TextEqual(arg, "--flash-in")) {
+            if (!value(&options->FlashIn))
+                return false;
+        } else if (TextEqual(arg, "--flash-out")) {
+            if (!value(&options->FlashOut))
+                return false;
+        } else if (TextEqual(arg, "--chip")) {
+            if (!value(&text))
+                return false;
+            options->Chip = FindChip(text);
+            if (options->Chip == nullptr)
+                return Refuse("unknown chip", text);
+        } else if (TextEqual(arg, "--ec-latency")) {
+            if (!value(&text))
+                return false;
+            if (!ParseDelay(text, &options->Ec.IbfDelay))
+                return Refuse("bad latency", text);
+            options->Ec.ObfDelay = options->Ec.IbfDelay;
+        } else if (TextEqual(arg, "--chip-busy")) {
+            if (!value(&text))
+                return false;
+            if (!ParseDelay(text, &options->ChipSetup.Busy))
+                return Refuse("bad busy time", text);
+        } else if (TextEqual(arg, "--wait-limit")) {
+            if (!value(&text))
+                return false;
+            if (!ParseNumber(text, &number) || number == 0 || number > UINT32_MAX)
+                return Refuse("bad wait limit", text);
+            options->WaitLimit = static_cast<uint32_t>(number);
+        } else if (TextEqual(arg, "--fault")) {
+            if (!value(&text))
+                return false;
+            if (!ParseFault(text, options))
+                return Refuse("unknown or malformed fault", text);
+        } else {
+            return Refuse("unknown option", arg);
+        }
+    }
+
+    int count = argc - i;
+    if (count > 62)
+        return Refuse("too many arguments for the flasher", argv[argc - 1]);
+    for (int k = 0; k < count; ++k)
+        options->FlasherArgv[1 + k] = argv[i + k];
+    options->FlasherArgc = 1 + count;
+    return true;
+}
+
+int SimMain(int argc, char* argv[])
+{
+    static SimOptions options;
+    options = SimOptions{};
+    if (!ParseSimOptions(argc, argv, &options))
+        return EXIT_USAGE;
+    if (options.Help) {
+        PrintHelp();
+        return 0;
+    }
+    if (options.ListChips) {
+        PrintChipList();
+        return 0;
+    }
+
+    // The chip and its contents.
+    const ChipInfo& info = options.Chip ? *options.Chip : DefaultChip();
+    auto* contents = static_cast<uint8_t*>(MemAlloc(info.Size));
+    if (contents == nullptr) {
+        Print(u"zar-sim: no memory for the chip's %d bytes\n", info.Size);
+        return EXIT_USAGE;
+    }
+    FillPattern(contents, info.Size);
+    if (options.FlashIn && !LoadFile(options.FlashIn, contents, info.Size)) {
+        Print(u"zar-sim: can't read %a\n", options.FlashIn);
+        MemFree(contents);
+        return EXIT_USAGE;
+    }
+
+    // The EC, with the chip on its SPI bus.
+    gEc.Init(options.Ec);
+    gChip.Init(info, options.ChipSetup, contents, &gEc.Clock());
+    gEc.AttachChip(options.ChipAbsent ? nullptr : &gChip);
+    SetEcModuleName(options);
+
+    FileTrace trace;
+    if (options.TracePath && !trace.Open(options.TracePath)) {
+        Print(u"zar-sim: can't write %a\n", options.TracePath);
+        MemFree(contents);
+        return EXIT_USAGE;
+    }
+    if (options.TracePath)
+        gEc.SetTrace(&trace);
+
+    // The run.
+    WaitLimits saved = CurrentWaitLimits();
+    SetWaitLimits({options.WaitLimit, options.WaitLimit});
+    SetReadFailOffset(options.ReadFailOffset);
+    SetAllocationFailAfter(options.AllocationFailAfter);
+    SetActiveEc(&gEc);
+
+    int status = zar::main(options.FlasherArgc, options.FlasherArgv);
+
+    SetActiveEc(nullptr);
+    SetAllocationFailAfter(-1);
+    SetReadFailOffset(-1);
+    SetWaitLimits(saved);
+    gEc.SetTrace(nullptr);
+    trace.Close();
+
+    // What became of the hardware.
+    if (options.FlasherArgc > 1)
+        SayEcState();
+    if (options.FlashOut && !SaveFile(options.FlashOut, contents, info.Size))
+        Print(u"zar-sim: can't write %a\n", options.FlashOut);
+    MemFree(contents);
+    return status;
+}
+
+}  // namespace zar::sim

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when they are
+# missing and we are root. Otherwise says what is missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang lld googletest libgtest-dev qemu-system-x86 ovmf mtools dosfstools gnu-efi)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root, or install them)" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,7 @@
+// zar-sim on Linux: the flasher against the simulated EC and chip.
+#include "sim/SimFrontEnd.h"
+
+int main(int argc, char* argv[])
+{
+    return zar::sim::SimMain(argc, argv);
+}
