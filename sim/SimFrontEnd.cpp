@@ -320,6 +320,10 @@ int SimMain(int argc, char* argv[])
         return 0;
     }
 
+    if (options.FlasherArgc > 1 && options.FlasherArgv[1][0] == '/')
+        Print(u"zar-sim: the flasher takes a name beginning with '/' for a switch, not an image; "
+              u"give the image's path relative to here\n");
+
     // The chip and its contents.
     const ChipInfo& info = options.Chip ? *options.Chip : DefaultChip();
     auto* contents = static_cast<uint8_t*>(MemAlloc(info.Size));

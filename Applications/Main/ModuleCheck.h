@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stdint.h>
+
 #include "Applications/Main/Arguments.h"
 
 namespace zar {

@@ -1,0 +1,171 @@
+#include "Harness.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "Applications/Main/Main.h"
+#include "ec/EcChannel.h"
+#include "platform/hosted/HostConsole.h"
+
+namespace zar::test {
+
+std::string MemoryTrace::Lines() const
+{
+    std::string text;
+    char line[16];
+    for (const PortAccess& a : accesses) {
+        snprintf(line, sizeof line, "%s %02x %02x\n", a.Write ? "out" : "in", a.Port, a.Value);
+        text += line;
+    }
+    return text;
+}
+
+std::string MemoryTrace::CommandStream() const
+{
+    std::string text;
+    bool payload = false;
+    char byte[4];
+    for (const PortAccess& a : accesses) {
+        if (!a.Write || a.Port != EC_COMMAND_PORT)
+            continue;
+        if (!text.empty())
+            text += ' ';
+        if (!payload && a.Value == FOLLOW_READ) {
+            text += 'R';
+            continue;
+        }
+        snprintf(byte, sizeof byte, "%02X", a.Value);
+        text += byte;
+        payload = !payload && (a.Value == FOLLOW_OPCODE || a.Value == FOLLOW_WRITE);
+    }
+    return text;
+}
+
+namespace {
+std::string TempFolder()
+{
+    static std::string folder = [] {
+        char pattern[] = "/tmp/zar-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        std::string path = made ? made : "/tmp";
+        // The flasher takes a name that begins with "/" for a switch, as the
+        // Shell's users write them: tests name their files relative to here.
+        if (chdir(path.c_str()) != 0)
+            abort();
+        return path;
+    }();
+    return folder;
+}
+}  // namespace
+
+std::string TempPath(const std::string& name)
+{
+    TempFolder();
+    return name;
+}
+
+std::string AbsolutePath(const std::string& name)
+{
+    return TempFolder() + "/" + name;
+}
+
+std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    std::string path = TempPath(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string PaddedName(const std::string& text)
+{
+    std::string name = text.substr(0, 32);
+    name.resize(32, ' ');
+    return name;
+}
+
+std::vector<uint8_t> MakeImage(size_t size, const std::string& module)
+{
+    std::vector<uint8_t> image(size);
+    for (size_t i = 0; i < size; ++i)
+        image[i] = static_cast<uint8_t>((i * 13) ^ (i >> 9) ^ 0x3C);
+    std::string name = PaddedName(module);
+    for (size_t i = 0; i < 32 && 0x50 + i < size; ++i)
+        image[0x50 + i] = static_cast<uint8_t>(name[i]);
+    return image;
+}
+
+size_t CountOf(const std::string& text, const std::string& piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size()))
+        ++count;
+    return count;
+}
+
+struct Rig::Capture {
+    hosted::CaptureConsole console;
+};
+
+Rig::Rig(const sim::ChipInfo* chip, const sim::EcConfig& ec, const sim::ChipConfig& chipConfig)
+    : ec_(std::make_unique<sim::SimEc>()), chip_(std::make_unique<sim::SpiNorChip>()),
+      capture_(std::make_unique<Capture>())
+{
+    const sim::ChipInfo& info = chip ? *chip : sim::DefaultChip();
+    flash_.assign(info.Size, 0);
+    for (size_t i = 0; i < flash_.size(); ++i)
+        flash_[i] = static_cast<uint8_t>(0xCC ^ (i >> 12));  // neither erased nor zero
+    ec_->Init(ec);
+    chip_->Init(info, chipConfig, flash_.data(), &ec_->Clock());
+    ec_->AttachChip(chip_.get());
+    ec_->SetTrace(&trace_);
+    SetEcModule("TESTMOD ");
+}
+
+Rig::~Rig() = default;
+
+void Rig::SetEcModule(const std::string& name)
+{
+    std::string padded = PaddedName(name);
+    for (size_t i = 0; i < 32; ++i)
+        ec_->Memory()[sim::SimEc::MODULE_NAME_ADDRESS + i] = static_cast<uint8_t>(padded[i]);
+}
+
+void Rig::Activate()
+{
+    capture_->console.output.clear();
+    hosted::SetConsoleSink(&capture_->console);
+    sim::SetActiveEc(ec_.get());
+}
+
+void Rig::Deactivate()
+{
+    sim::SetActiveEc(nullptr);
+    hosted::SetConsoleSink(nullptr);
+    output_ = capture_->console.output;
+}
+
+int Rig::Run(const std::vector<std::string>& args)
+{
+    std::vector<std::string> storage = {"zar"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    int status = 0;
+    With([&] { status = zar::main(static_cast<int>(storage.size()), argv.data()); });
+    return status;
+}
+
+}  // namespace zar::test

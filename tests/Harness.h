@@ -1,0 +1,95 @@
+// A simulated machine for tests: an EC with a chip on its SPI bus, a port
+// trace kept in memory, the console captured, and image files in a temporary
+// folder.
+#pragma once
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/ChipCatalog.h"
+#include "sim/SimEc.h"
+#include "sim/SpiNorChip.h"
+
+namespace zar::test {
+
+struct PortAccess {
+    bool Write;
+    uint8_t Port;
+    uint8_t Value;
+};
+
+class MemoryTrace : public sim::TraceSink {
+public:
+    void Access(bool write, uint8_t port, uint8_t value) override { accesses.push_back({write, port, value}); }
+    // "in 66 02\nout 62 08\n..."
+    std::string Lines() const;
+    // The bytes written to the command port, with each FOLLOW_READ sub-command
+    // shown as R: "01 02 05 R 05".
+    std::string CommandStream() const;
+    bool TouchedPorts() const { return !accesses.empty(); }
+
+    std::vector<PortAccess> accesses;
+};
+
+// Files live in a per-process temporary folder, which is also the current
+// directory; names are relative to it.
+std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes);
+std::string TempPath(const std::string& name);
+std::string AbsolutePath(const std::string& name);
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// An image of `size` bytes: a varied pattern with `module` at 0x50, padded
+// with spaces to 32 bytes (cut where the image ends).
+std::vector<uint8_t> MakeImage(size_t size, const std::string& module = "TESTMOD ");
+
+// 32-byte module name: text padded with spaces.
+std::string PaddedName(const std::string& text);
+
+class Rig {
+public:
+    explicit Rig(const sim::ChipInfo* chip = nullptr, const sim::EcConfig& ec = {},
+                 const sim::ChipConfig& chipConfig = {});
+    ~Rig();
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
+
+    sim::SimEc& Ec() { return *ec_; }
+    sim::SpiNorChip& Chip() { return *chip_; }
+    std::vector<uint8_t>& Flash() { return flash_; }
+    void DetachChip() { ec_->AttachChip(nullptr); }
+    void SetEcModule(const std::string& name);
+
+    // Runs the flasher as "zar ARGS..." with this rig on the ports.
+    int Run(const std::vector<std::string>& args);
+    // Runs `body` with this rig on the ports and the console captured.
+    template <typename Body>
+    void With(Body body)
+    {
+        Activate();
+        body();
+        Deactivate();
+    }
+
+    const std::string& Output() const { return output_; }
+    MemoryTrace& Trace() { return trace_; }
+
+private:
+    void Activate();
+    void Deactivate();
+
+    std::unique_ptr<sim::SimEc> ec_;
+    std::unique_ptr<sim::SpiNorChip> chip_;
+    std::vector<uint8_t> flash_;
+    MemoryTrace trace_;
+    std::string output_;
+    struct Capture;
+    std::unique_ptr<Capture> capture_;
+};
+
+// Counts non-overlapping occurrences.
+size_t CountOf(const std::string& text, const std::string& piece);
+
+}  // namespace zar::test
