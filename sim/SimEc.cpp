@@ -22,6 +22,7 @@ void SimEc::Init(const EcConfig& config)
     pendingValue_ = 0;
     ibfReads_ = 0;
     ibfStuck_ = false;
+    obfStuck_ = false;
     answerPending_ = false;
     obf_ = false;
     data_ = 0;
@@ -66,7 +67,7 @@ uint8_t SimEc::PortRead(uint16_t port)
     if (port == EC_STATUS_PORT) {
         ++stats_.StatusReads;
         // The output buffer counts down only for reads after the answer was made.
-        if (answerPending_ && !obf_ && !config_.Faults.ObfNeverSet) {
+        if (answerPending_ && !obf_ && !obfStuck_) {
             if (obfReads_ == 0)
                 obf_ = true;
             else
@@ -125,11 +126,13 @@ void SimEc::Answer(uint8_t value)
 {
     if (answerPending_)
         ++stats_.Unexpected;  // a second answer overwrites one the host never read
+    if (++stats_.Answers > config_.Faults.ObfStuckAfterAnswers)
+        obfStuck_ = true;
     data_ = value;
     answerPending_ = true;
     obf_ = false;
     obfReads_ = Draw(config_.ObfDelay);
-    if (obfReads_ == 0 && !config_.Faults.ObfNeverSet)
+    if (obfReads_ == 0 && !obfStuck_)
         obf_ = true;
 }
 

@@ -29,7 +29,7 @@ enum class EcMode : uint8_t {
 
 struct EcFaults {
     uint64_t IbfStuckAfterWrites = ~0ull;  // after this many writes IBF never clears again
-    bool ObfNeverSet = false;              // answers never reach the data port
+    uint64_t ObfStuckAfterAnswers = ~0ull; // after this many answers OBF never sets again
 };
 
 struct EcConfig {
@@ -69,6 +69,7 @@ public:
         uint64_t AfterClose = 0;       // accesses after a closing command
         uint64_t Unexpected = 0;       // data-port writes in follow mode, unknown commands, ...
         uint64_t DroppedWrites = 0;    // writes while IBF was still set
+        uint64_t Answers = 0;          // bytes the EC put into its output buffer
     };
     const Counters& Stats() const { return stats_; }
 
@@ -104,6 +105,7 @@ private:
     uint8_t pendingValue_ = 0;
     uint32_t ibfReads_ = 0;
     bool ibfStuck_ = false;
+    bool obfStuck_ = false;
 
     // Output buffer: the answer, visible once obfReads_ status reads passed
     bool answerPending_ = false;

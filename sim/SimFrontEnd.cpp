@@ -22,7 +22,7 @@ struct FaultName {
 
 constexpr FaultName FAULTS[] = {
     {"ec-ibf-stuck[=N]", "after N writes (default 0) the EC never clears IBF"},
-    {"ec-obf-never", "the EC never sets OBF: no answer reaches the data port"},
+    {"ec-obf-never[=N]", "after N answers (default 0) the EC never sets OBF again"},
     {"ec-ack=BYTE", "the EC answers follow-mode entry with BYTE instead of 0x33"},
     {"chip-absent", "no flash chip on the EC's SPI bus (reads 0xFF)"},
     {"chip-busy", "the chip's busy bit never clears"},
@@ -116,8 +116,8 @@ bool ParseFault(const char* text, SimOptions* options)
 
     if (is("ec-ibf-stuck") && numberOr(0, UINT32_MAX)) {
         options->Ec.Faults.IbfStuckAfterWrites = number;
-    } else if (is("ec-obf-never") && value == nullptr) {
-        options->Ec.Faults.ObfNeverSet = true;
+    } else if (is("ec-obf-never") && numberOr(0, UINT32_MAX)) {
+        options->Ec.Faults.ObfStuckAfterAnswers = number;
     } else if (is("ec-ack") && value && numberOr(0, 0xFF)) {
         options->Ec.FollowAck = static_cast<uint8_t>(number);
     } else if (is("chip-absent") && value == nullptr) {

@@ -175,7 +175,7 @@ TEST_F(EcChannel, WaitsGiveUpAfterTheirBound)
 
     SetUp();
     sim::EcConfig mute;
-    mute.Faults.ObfNeverSet = true;
+    mute.Faults.ObfStuckAfterAnswers = 0;
     Rig silent(nullptr, mute);
     silent.With([] {
         EcEnterFollowMode();

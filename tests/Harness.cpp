@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -103,6 +104,42 @@ std::vector<uint8_t> MakeImage(size_t size, const std::string& module)
     for (size_t i = 0; i < 32 && 0x50 + i < size; ++i)
         image[0x50 + i] = static_cast<uint8_t>(name[i]);
     return image;
+}
+
+uint32_t ByteSum(const std::vector<uint8_t>& bytes, size_t count)
+{
+    uint32_t sum = 0;
+    for (size_t i = 0; i < count && i < bytes.size(); ++i)
+        sum += bytes[i];
+    return sum;
+}
+
+namespace {
+// The '=' marks between a line's label and the first " -- " after it; -1
+// when the label is not in the text.
+int MarksAfter(const std::string& text, const std::string& label)
+{
+    size_t at = text.find(label);
+    if (at == std::string::npos)
+        return -1;
+    at += label.size();
+    size_t end = text.find(" -- ", at);
+    return static_cast<int>(std::count(text.begin() + at, text.begin() + (end == std::string::npos ? text.size() : end), '='));
+}
+}  // namespace
+
+std::vector<BlockMarks> MarksPerBlock(const std::string& output)
+{
+    std::vector<BlockMarks> blocks;
+    const std::string label = "Block Number     : ";
+    for (size_t at = output.find(label); at != std::string::npos;) {
+        size_t next = output.find(label, at + 1);
+        std::string block = output.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        blocks.push_back({MarksAfter(block, "Eraseing...      : "), MarksAfter(block, "Erase Verify...  : "),
+                          MarksAfter(block, "Programing...    : "), MarksAfter(block, "Verify...        : ")});
+        at = next;
+    }
+    return blocks;
 }
 
 size_t CountOf(const std::string& text, const std::string& piece)

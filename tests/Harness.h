@@ -60,6 +60,8 @@ public:
     sim::SpiNorChip& Chip() { return *chip_; }
     std::vector<uint8_t>& Flash() { return flash_; }
     void DetachChip() { ec_->AttachChip(nullptr); }
+    // Whole-image runs make millions of accesses: leave them out of memory.
+    void StopTracing() { ec_->SetTrace(nullptr); }
     void SetEcModule(const std::string& name);
 
     // Runs the flasher as "zar ARGS..." with this rig on the ports.
@@ -89,7 +91,31 @@ private:
     std::unique_ptr<Capture> capture_;
 };
 
+// The sum of bytes, as the run's checksum adds them.
+uint32_t ByteSum(const std::vector<uint8_t>& bytes, size_t count);
+
+// The progress marks of one block's four lines.
+struct BlockMarks {
+    int Erase = -1, BlankCheck = -1, Program = -1, Verify = -1;
+    bool operator==(const BlockMarks&) const = default;
+};
+// Splits a run's console text at its "Block Number" lines.
+std::vector<BlockMarks> MarksPerBlock(const std::string& output);
+
 // Counts non-overlapping occurrences.
 size_t CountOf(const std::string& text, const std::string& piece);
 
+}  // namespace zar::test
+
+namespace zar::test {
+// The first catalog part that satisfies the predicate (the test fails
+// without one).
+template <typename Predicate>
+const sim::ChipInfo* FindPart(Predicate predicate)
+{
+    for (int i = 0; i < sim::ChipCount(); ++i)
+        if (predicate(sim::ChipAt(i)))
+            return &sim::ChipAt(i);
+    return nullptr;
+}
 }  // namespace zar::test

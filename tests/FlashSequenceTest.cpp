@@ -1,0 +1,327 @@
+// The byte sequences of the flash operations, as the EC's command port
+// receives them (R is one FOLLOW_READ and its data-port read).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Applications/Main/FlashState.h"
+#include "Harness.h"
+#include "ec/EcChannel.h"
+#include "flash/FlashErase.h"
+#include "flash/FlashPrimitives.h"
+#include "flash/FlashProgram.h"
+#include "flash/FlashVerify.h"
+#include "flash/SpiOpcodes.h"
+
+namespace zar::test {
+namespace {
+
+const std::string WAIT = "01 02 05 R 05";
+const std::string WRDI_SEQ = WAIT + " 01 02 04 01 02 05 R 05";
+
+std::string WrenSeq(bool sst)
+{
+    return WAIT + " 01 02 06" + (sst ? " 01 02 50" : "") + " 01 02 05 R 05";
+}
+
+std::string Hex(int value)
+{
+    char text[4];
+    snprintf(text, sizeof text, "%02X", value & 0xFF);
+    return text;
+}
+
+std::string Writes(const std::vector<uint8_t>& bytes)
+{
+    std::string text;
+    for (uint8_t b : bytes)
+        text += " 03 " + Hex(b);
+    return text;
+}
+
+const sim::ChipInfo* PagePart()
+{
+    return FindPart([](const sim::ChipInfo& c) {
+        return c.FitsAlgorithms && c.Method == sim::ProgramMethod::Page && c.Rdid[0] != 0xC2 && c.Rdid[0] != 0x20;
+    });
+}
+
+class FlashOps : public ::testing::Test {
+protected:
+    // A chip with no busy time, in follow mode and identified; the trace
+    // starts after that.
+    void Start(const sim::ChipInfo* chip)
+    {
+        ASSERT_NE(chip, nullptr);
+        sim::ChipConfig config;
+        config.Busy = {sim::ReadDelay::Zero, 0, 1};
+        rig_ = std::make_unique<Rig>(chip, sim::EcConfig{}, config);
+        MemSet(&FlashState, 0, sizeof FlashState);
+        FlashState.DataPort = EC_DATA_PORT;
+        FlashState.CommandPort = EC_COMMAND_PORT;
+        FlashState.StatusPort = EC_STATUS_PORT;
+        rig_->With([] {
+            EcEnterFollowMode();
+            FlashIdentify();
+        });
+        rig_->Trace().accesses.clear();
+        low_.assign(0x8000, 0);
+        high_.assign(0x8000, 0);
+        for (size_t i = 0; i < 0x8000; ++i) {
+            low_[i] = static_cast<uint8_t>(i * 3 + 1);
+            high_[i] = static_cast<uint8_t>(i * 5 + 2);
+        }
+        FlashState.LowHalf = low_.data();
+        FlashState.HighHalf = high_.data();
+    }
+    std::string Stream() { return rig_->Trace().CommandStream(); }
+
+    std::unique_ptr<Rig> rig_;
+    std::vector<uint8_t> low_, high_;
+};
+
+TEST_F(FlashOps, IdentifyThroughRdid)
+{
+    const sim::ChipInfo* chip = FindPart([](const sim::ChipInfo& c) { return c.AnswersRdid && c.Rdid[0] == 0xBF; });
+    Start(chip);
+    EXPECT_EQ(FlashState.FlashId[0], 0xBF);
+    EXPECT_EQ(FlashState.FlashId[1], chip->Rdid[1]);
+    EXPECT_EQ(FlashState.FlashId[2], chip->Rdid[2]);
+    EXPECT_EQ(FlashState.SstIdByRes, 0);
+    rig_->With([] { FlashReportIdentity(); });
+    char line[64];
+    snprintf(line, sizeof line, "\r\nDevice ID        : BF %X %X %X \r\n", chip->Rdid[1], chip->Rdid[2],
+             FlashState.FlashId[3]);
+    EXPECT_EQ(rig_->Output(), std::string(line) + "SPI Vendor       : SST \r\n");
+}
+
+TEST_F(FlashOps, IdentifyFallsBackToResWithTwoEnds)
+{
+    const sim::ChipInfo* chip = FindPart([](const sim::ChipInfo& c) { return !c.AnswersRdid && c.ResId[0] == 0xBF; });
+    ASSERT_NE(chip, nullptr);
+    Start(chip);
+    rig_->Trace().accesses.clear();
+    rig_->With([] { FlashIdentify(); });
+    EXPECT_EQ(Stream(), WAIT + " 01 02 9F R R R R " + WAIT + " 01 02 AB 03 00 03 00 03 00 R R R R 05 05");
+    EXPECT_EQ(FlashState.FlashId[0], 0xBF);
+    EXPECT_EQ(FlashState.FlashId[1], chip->ResId[1]);
+    EXPECT_EQ(FlashState.FlashId[2], 0xBF);
+    EXPECT_EQ(FlashState.SstIdByRes, 1);
+}
+
+TEST_F(FlashOps, IdentityReportForMakersInAndOutOfTheTable)
+{
+    Start(PagePart());
+    struct Case {
+        uint8_t id[4];
+        const char* text;
+    } cases[] = {
+        {{0x9F, 1, 2, 3}, "\r\nDevice ID        : 9F 1 2 3 \r\nSPI Vendor       : Atmel \r\n"},
+        {{0x1F, 0x44, 0x01, 0}, "\r\nDevice ID        : 1F 44 1 0 \r\n"},
+        {{0, 0, 0, 0}, "\r\nDevice ID        : 0 0 0 0 \r\n"},
+        {{0x7F, 0x9D, 0x7C, 0}, "\r\nDevice ID        : 7F 9D 7C 0 \r\nSPI Vendor       : PMC \r\n"},
+    };
+    for (const Case& c : cases) {
+        MemCopy(FlashState.FlashId, c.id, 4);
+        rig_->With([] { FlashReportIdentity(); });
+        EXPECT_EQ(rig_->Output(), c.text);
+    }
+    EXPECT_FALSE(rig_->Trace().TouchedPorts());
+}
+
+TEST_F(FlashOps, UnprotectSendsEwsrOnlyForSst)
+{
+    for (bool sst : {false, true}) {
+        SCOPED_TRACE(sst);
+        Start(sst ? FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Rdid[0] == 0xBF; })
+                  : PagePart());
+        rig_->With([] { FlashUnprotect(); });
+        EXPECT_EQ(Stream(), WAIT + " 01 02 06 01 02 05 R" + (sst ? " 01 02 50" : "") + " 01 02 01 03 00 " + WAIT);
+        EXPECT_EQ(rig_->Chip().Status() & 0xFC, 0) << "protection cleared";
+    }
+}
+
+TEST_F(FlashOps, EraseStepsAndTheirStop)
+{
+    Start(PagePart());
+    FlashState.BlockCounter = 3;  // block 2
+    FlashState.ImageSizeKiB = 0x7FFFFFFF;
+    rig_->With([] {
+        FlashUnprotect();
+    });
+    rig_->Trace().accesses.clear();
+    rig_->With([] { FlashEraseSectors(2, 4); });
+    std::string expected;
+    for (int i = 0; i < 4; ++i)
+        expected += (i ? " " : "") + WrenSeq(false) + " 01 02 20 03 02 03 " + Hex(i * 16) + " 03 00 05 " + WAIT;
+    EXPECT_EQ(Stream(), expected);
+    EXPECT_EQ(rig_->Output(), "Eraseing...      : ==== -- Erase OK. \r\n\r\n");
+    for (uint32_t a = 0x20000; a < 0x24000; ++a)
+        ASSERT_EQ(rig_->Flash()[a], 0xFF) << a;
+    EXPECT_NE(rig_->Flash()[0x24000], 0xFF);
+
+    // The end of the image stops the steps: 68 KiB ends one step into block 1.
+    rig_->Trace().accesses.clear();
+    FlashState.BlockCounter = 2;
+    FlashState.ImageSizeKiB = 68;
+    rig_->With([] { FlashEraseSectors(1, 16); });
+    EXPECT_EQ(CountOf(Stream(), "01 02 20 03"), 1u);
+    EXPECT_EQ(rig_->Output(), "Eraseing...      : = -- Erase OK. \r\n\r\n");
+
+    // A count of 0 sends nothing.
+    rig_->Trace().accesses.clear();
+    rig_->With([] { FlashEraseSectors(1, 0); });
+    EXPECT_FALSE(rig_->Trace().TouchedPorts());
+    EXPECT_EQ(rig_->Output(), "Eraseing...      :  -- Erase OK. \r\n\r\n");
+}
+
+TEST_F(FlashOps, StPartsEraseWithD8)
+{
+    Start(FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Rdid[0] == 0x20; }));
+    FlashState.BlockCounter = 1;
+    FlashState.ImageSizeKiB = 8;
+    rig_->With([] {
+        FlashUnprotect();
+        FlashEraseSectors(0, 16);
+    });
+    EXPECT_EQ(CountOf(Stream(), "01 02 D8 03 00 03 00 03 00 05"), 1u);
+    EXPECT_EQ(CountOf(Stream(), "01 02 D8 03 00 03 10 03 00 05"), 1u);
+    EXPECT_EQ(CountOf(Stream(), "01 02 20"), 0u);
+}
+
+TEST_F(FlashOps, BlankCheckReadsOneTransactionAndStopsAtTheFirstDirtyByte)
+{
+    Start(PagePart());
+    std::fill(rig_->Flash().begin() + 0x20000, rig_->Flash().begin() + 0x30000, 0xFF);
+    rig_->Flash()[0x21234] = 0xFE;
+    FlashState.BlockCounter = 3;
+    FlashState.ImageSize = 0x7FFFFFFF;
+    bool blank = true;
+    rig_->With([&] { blank = FlashBlankCheck(2); });
+    EXPECT_FALSE(blank);
+    std::string reads;
+    for (int i = 0; i < 0x1235; ++i)
+        reads += " R";
+    EXPECT_EQ(Stream(), WRDI_SEQ + " " + WAIT + " 01 02 0B 03 02 03 00 03 00 03 00" + reads + " " + WAIT);
+    EXPECT_EQ(rig_->Output(), "Erase Verify...  : == -- Verify Fail. file counter=1234\r\n");
+    EXPECT_EQ(FlashState.BlankCheckedBytes, 0x1234);
+
+    // The image's end ends the check, on the byte.
+    rig_->Trace().accesses.clear();
+    FlashState.BlankCheckedBytes = 0;
+    FlashState.ImageSize = 0x1001;
+    rig_->With([&] { blank = FlashBlankCheck(2); });
+    EXPECT_TRUE(blank);
+    EXPECT_EQ(CountOf(Stream(), "R"), 2u + 0x1001u + 1u);
+    EXPECT_EQ(rig_->Output(), "Erase Verify...  : == -- Verify OK. \r\n\r\n");
+}
+
+TEST_F(FlashOps, PageProgramOfPage0x81)
+{
+    Start(PagePart());
+    FlashState.ImageSize = 0x7FFFFFFF;
+    rig_->With([] { FlashUnprotect(); });
+    rig_->Trace().accesses.clear();
+    rig_->With([] { FlashProgramPages(2); });
+    std::vector<uint8_t> data(high_.begin() + 0x100, high_.begin() + 0x200);
+    std::string page = WrenSeq(false) + " 01 02 02 03 02 03 81 03 00" + Writes(data) + " " + WAIT;
+    EXPECT_EQ(CountOf(Stream(), page), 1u);
+    EXPECT_EQ(CountOf(Stream(), "01 02 02 03 02"), 256u);
+    EXPECT_EQ(FlashState.ProgrammedBytes, 0x10000);
+    EXPECT_EQ(rig_->Output(), "Programing...    : ================ -- Programing OK. \r\n\r\n");
+    EXPECT_EQ(Stream().substr(Stream().size() - WRDI_SEQ.size()), WRDI_SEQ);
+}
+
+TEST_F(FlashOps, PageProgramStopsAtTheImagesEnd)
+{
+    Start(PagePart());
+    FlashState.ImageSize = 0x10180;
+    FlashState.ProgrammedBytes = 0x10000;
+    rig_->With([] { FlashProgramPages(1); });
+    EXPECT_EQ(CountOf(Stream(), "01 02 02 03 01"), 2u);
+    std::vector<uint8_t> tail(low_.begin() + 0x100, low_.begin() + 0x180);
+    EXPECT_NE(Stream().find("01 02 02 03 01 03 01 03 00" + Writes(tail) + " " + WAIT), std::string::npos);
+    EXPECT_EQ(rig_->Output(), "Programing...    : = -- Programing OK. \r\n\r\n");
+}
+
+TEST_F(FlashOps, ChunkedProgramSendsEightChunksPerPage)
+{
+    Start(FindPart([](const sim::ChipInfo& c) { return c.Rdid[0] == 0xC2 && c.Rdid[2] == 0x10; }));
+    rig_->With([] { FlashProgramChunked(3); });
+    std::string stream = Stream();
+    for (int c = 0; c < 8; ++c) {
+        std::vector<uint8_t> chunk(low_.begin() + 5 * 256 + c * 32, low_.begin() + 5 * 256 + c * 32 + 32);
+        EXPECT_EQ(CountOf(stream, WrenSeq(false) + " 01 02 02 03 03 03 05 03 " + Hex(c * 32) + Writes(chunk)), 1u)
+            << c;
+    }
+    EXPECT_EQ(CountOf(stream, "01 02 02 03 03"), 2048u);
+    EXPECT_EQ(CountOf(rig_->Output(), "="), 22u);
+}
+
+TEST_F(FlashOps, AaiStartsAndEnds)
+{
+    for (bool word : {false, true}) {
+        SCOPED_TRACE(word);
+        Start(FindPart([&](const sim::ChipInfo& c) {
+            return c.FitsAlgorithms && c.Method == (word ? sim::ProgramMethod::AaiWord : sim::ProgramMethod::AaiByte);
+        }));
+        rig_->With([&] {
+            FlashUnprotect();
+        });
+        rig_->Trace().accesses.clear();
+        rig_->With([&] { word ? FlashProgramAaiWord(1) : FlashProgramAaiByte(1); });
+        std::string op = word ? "AD" : "AF";
+        std::string start = WrenSeq(true) + " 01 02 " + op + " 03 01 03 00 03 00";
+        if (word)
+            start += Writes({low_[0], low_[1]}) + " " + WAIT + " 01 02 AD" + Writes({low_[2], low_[3]}) + " " + WAIT;
+        else
+            start += Writes({low_[0]}) + " " + WAIT + " 01 02 AF" + Writes({low_[1]}) + " " + WAIT;
+        EXPECT_EQ(Stream().substr(0, start.size()), start);
+        std::string end = Writes({high_[0x7FFF]}) + " " + WAIT + " 01 02 " + op + " " + WRDI_SEQ + " " + WAIT;
+        EXPECT_EQ(Stream().substr(Stream().size() - end.size()), end);
+        EXPECT_EQ(CountOf(Stream(), "01 02 " + op), word ? 0x8001u : 0x10001u);
+        EXPECT_EQ(CountOf(rig_->Output(), "="), 22u);
+        // Not erased first: programming can only clear bits of what was there.
+        for (uint32_t i = 0; i < 0x8000; ++i) {
+            auto before = static_cast<uint8_t>(0xCC ^ ((0x10000 + i) >> 12));
+            ASSERT_EQ(rig_->Flash()[0x10000 + i], before & low_[i]) << i;
+        }
+    }
+}
+
+TEST_F(FlashOps, VerifyCountsAndSumsTheDifferingByte)
+{
+    Start(PagePart());
+    for (size_t i = 0; i < 0x8000; ++i) {
+        rig_->Flash()[i] = low_[i];
+        rig_->Flash()[0x8000 + i] = high_[i];
+    }
+    rig_->Flash()[0x8005] ^= 0x01;
+    FlashState.ImageSize = 0x7FFFFFFF;
+    FlashState.Checksum = 0x80;
+    bool ok = true;
+    rig_->With([&] { ok = FlashVerifyBlock(0); });
+    EXPECT_FALSE(ok);
+    uint32_t sum = 0x80;
+    for (size_t i = 0; i < 0x8000; ++i)
+        sum += low_[i];
+    for (size_t i = 0; i <= 5; ++i)
+        sum += rig_->Flash()[0x8000 + i];
+    EXPECT_EQ(FlashState.Checksum, sum);
+    EXPECT_EQ(FlashState.VerifiedBytes, 0x8006);
+    char tail[32];
+    snprintf(tail, sizeof tail, "\r\nstr2[10005]=%X", high_[5]);
+    EXPECT_EQ(rig_->Output(), "Verify...        : ========= -- Verify Fail. \r\n" + std::string(tail));
+
+    // A difference at the first byte of the low half: no mark, no str2 line.
+    rig_->Flash()[0] ^= 0x80;
+    FlashState.VerifiedBytes = 0;
+    rig_->With([&] { ok = FlashVerifyBlock(0); });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(rig_->Output(), "Verify...        :  -- Verify Fail. \r\n");
+}
+
+}  // namespace
+}  // namespace zar::test
