@@ -25,7 +25,7 @@ constexpr FaultName FAULTS[] = {
     {"ec-obf-never[=N]", "after N answers (default 0) the EC never sets OBF again"},
     {"ec-ack=BYTE", "the EC answers follow-mode entry with BYTE instead of 0x33"},
     {"chip-absent", "no flash chip on the EC's SPI bus (reads 0xFF)"},
-    {"chip-busy", "the chip's busy bit never clears"},
+    {"chip-busy[=N]", "after N erase/program/status writes (default 0) the chip stays busy"},
     {"chip-locked", "the chip's protection can't be cleared"},
     {"stuck-bits=ADDR[:MASK]", "bits MASK (default 0xFF) at ADDR stay 1 whatever is programmed"},
     {"read-fail=OFFSET", "reading the image fails at file offset OFFSET"},
@@ -122,8 +122,8 @@ bool ParseFault(const char* text, SimOptions* options)
         options->Ec.FollowAck = static_cast<uint8_t>(number);
     } else if (is("chip-absent") && value == nullptr) {
         options->ChipAbsent = true;
-    } else if (is("chip-busy") && value == nullptr) {
-        options->ChipSetup.Faults.AlwaysBusy = true;
+    } else if (is("chip-busy") && numberOr(0, UINT32_MAX)) {
+        options->ChipSetup.Faults.BusyForeverAfterOps = number;
     } else if (is("chip-locked") && value == nullptr) {
         options->ChipSetup.Faults.ProtectionLocked = true;
     } else if (is("stuck-bits") && value) {

@@ -12,8 +12,10 @@
 namespace zar::sim {
 
 struct ChipFaults {
-    bool AlwaysBusy = false;         // WIP never clears
-    bool ProtectionLocked = false;   // status writes are ignored; protection stays
+    // WIP never clears again once this many erase, program and status-write
+    // operations have started (0: from the first one; ~0: never).
+    uint64_t BusyForeverAfterOps = ~0ull;
+    bool ProtectionLocked = false;   // powers up protected and status writes are ignored
     bool HasStuckBits = false;       // bits at StuckAddress that programming can't clear
     uint32_t StuckAddress = 0;
     uint8_t StuckMask = 0xFF;        // the bits that stay 1
