@@ -30,7 +30,7 @@ const sim::ChipInfo* AaiPart()
     return FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Method == sim::ProgramMethod::AaiWord; });
 }
 
-struct Setup {
+struct Hardware {
     sim::EcConfig ec;
     sim::ChipConfig chip;
 };
@@ -52,7 +52,7 @@ protected:
         SetAllocationFailAfter(-1);
     }
 
-    std::unique_ptr<Rig> Run(const Setup& setup, int expectedStatus, const std::string& message)
+    std::unique_ptr<Rig> Run(const Hardware& setup, int expectedStatus, const std::string& message)
     {
         auto rig = std::make_unique<Rig>(chip_, setup.ec, setup.chip);
         rig->StopTracing();
@@ -93,13 +93,13 @@ protected:
 
 TEST_P(Faults, EcThatStopsTakingBytes)
 {
-    Setup first;
+    Hardware first;
     first.ec.Faults.IbfStuckAfterWrites = 300;
     auto rig = Run(first, EXIT_NO_ANSWER, "NO ANSWER!! The EC input buffer wait ran out at block 0.");
     EXPECT_NE(rig->Output().find("No closing command sent"), std::string::npos);
     EXPECT_EQ(rig->Ec().Stats().Writes, 301u);  // nothing after the byte it never took
 
-    Setup later;
+    Hardware later;
     later.ec.Faults.IbfStuckAfterWrites = FirstBlockCost().Writes + 300;
     rig = Run(later, EXIT_NO_ANSWER, "The EC input buffer wait ran out at block 1.");
     EXPECT_TRUE(BlockMatches(*rig, 0));
@@ -108,16 +108,16 @@ TEST_P(Faults, EcThatStopsTakingBytes)
 
 TEST_P(Faults, EcThatStopsAnswering)
 {
-    Setup first;
+    Hardware first;
     first.ec.Faults.ObfStuckAfterAnswers = 40;
     Run(first, EXIT_NO_ANSWER, "The EC output buffer wait ran out at block 0.");
 
-    Setup later;
+    Hardware later;
     later.ec.Faults.ObfStuckAfterAnswers = FirstBlockCost().Answers + 40;
     auto rig = Run(later, EXIT_NO_ANSWER, "The EC output buffer wait ran out at block 1.");
     EXPECT_TRUE(BlockMatches(*rig, 0));
 
-    Setup entry;  // no answer to the follow-mode entry at all
+    Hardware entry;  // no answer to the follow-mode entry at all
     entry.ec.Faults.ObfStuckAfterAnswers = 0;
     rig = Run(entry, EXIT_NO_ANSWER, "The EC output buffer wait ran out before the first block.");
     EXPECT_EQ(rig->Output().find("EC ACK Fail"), std::string::npos);
@@ -125,7 +125,7 @@ TEST_P(Faults, EcThatStopsAnswering)
 
 TEST_P(Faults, WrongAcknowledgementIsOnlyReported)
 {
-    Setup setup;
+    Hardware setup;
     setup.ec.FollowAck = 0x00;
     auto rig = Run(setup, EXIT_OK, "\r\nEC ACK Fail. \r\n\r\n");
     EXPECT_EQ(CountOf(rig->Output(), "EC ACK Fail"), 1u);
@@ -146,7 +146,7 @@ TEST_P(Faults, AbsentChip)
 
 TEST_P(Faults, ChipThatStaysBusy)
 {
-    Setup first;
+    Hardware first;
     first.chip.Faults.BusyForeverAfterOps = 0;
     auto rig = Run(first, EXIT_NO_ANSWER, "The flash busy wait ran out at block 0.");
 
@@ -157,7 +157,7 @@ TEST_P(Faults, ChipThatStaysBusy)
     ASSERT_EQ(counter.Run({name, "p"}), EXIT_OK);
     const auto& ops = counter.Chip().Stats();
 
-    Setup later;
+    Hardware later;
     later.chip.Faults.BusyForeverAfterOps = ops.Erases + ops.Programs + ops.StatusWrites + 1;
     rig = Run(later, EXIT_NO_ANSWER, "The flash busy wait ran out at block 1.");
     EXPECT_TRUE(BlockMatches(*rig, 0));
@@ -165,7 +165,7 @@ TEST_P(Faults, ChipThatStaysBusy)
 
 TEST_P(Faults, ChipWhoseProtectionStays)
 {
-    Setup setup;
+    Hardware setup;
     setup.chip.Faults.ProtectionLocked = true;
     auto rig = Run(setup, EXIT_FLASH_FAILED, "No closing command sent");
     // Every block fails its blank check; nothing is programmed.
@@ -179,7 +179,7 @@ TEST_P(Faults, StuckBits)
     for (int block : {0, 1}) {
         SCOPED_TRACE(block);
         uint32_t address = block * 0x10000 + 0x1234;
-        Setup setup;
+        Hardware setup;
         setup.chip.Faults.HasStuckBits = true;
         setup.chip.Faults.StuckAddress = address;
         setup.chip.Faults.StuckMask = static_cast<uint8_t>(~image_[address]);  // every bit the image clears
@@ -214,7 +214,7 @@ TEST_P(Faults, AllocationFailsBeforeFollowMode)
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, Faults, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Aai" : "Page"; });
+                         [](const ::testing::TestParamInfo<bool>& part) { return part.param ? "Aai" : "Page"; });
 
 // Drops the erase commands aimed at one block, as a worn or failing sector
 // would ignore them.

@@ -106,9 +106,10 @@ TEST(WholeRun, ClosingCommandFollowsTheSwitches)
         EXPECT_EQ(rig.Ec().Stats().AfterClose, 0u);
         // The closing command is one byte with its handshake, and the last.
         std::string lines = rig.Trace().Lines();
-        if (c.mode != sim::EcMode::Follow)
+        if (c.mode != sim::EcMode::Follow) {
             EXPECT_TRUE(lines.ends_with(c.mode == sim::EcMode::ClosedExit ? "out 66 fe\nin 66 00\n"
                                                                           : "out 66 fc\nin 66 00\n"));
+        }
         EXPECT_EQ(rig.Output().find("No closing command"), std::string::npos);
     }
 }
@@ -180,14 +181,15 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
         EXPECT_EQ(marks[b], expected) << "block " << b;
     }
     // Whole-block algorithms write the 0xFF fill behind the image's end.
-    if (wholeBlocks)
+    if (wholeBlocks) {
         for (int a = size; a < 0x30000; ++a)
             ASSERT_EQ(rig.Flash()[a], 0xFF) << a;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalog, EveryPart, ::testing::Range(0, sim::ChipCount()),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             std::string name = sim::ChipAt(info.param).Name;
+                         [](const ::testing::TestParamInfo<int>& param) {
+                             std::string name = sim::ChipAt(param.param).Name;
                              for (char& c : name)
                                  if (!isalnum(static_cast<unsigned char>(c)))
                                      c = '_';
