@@ -1,0 +1,75 @@
+# zar.efi and zar-sim.efi from the same sources as the Linux programs, with
+# our own runtime (this folder) and gnu-efi's headers for the firmware's
+# types. Included by the top-level CMakeLists.txt when ZAR_UEFI is on, with
+# cmake/UefiToolchain.cmake as the toolchain.
+
+set(ZAR_EFI_INCLUDE_DIR /usr/include/efi CACHE PATH "gnu-efi's headers (types and GUIDs only)")
+if(NOT EXISTS ${ZAR_EFI_INCLUDE_DIR}/efi.h)
+  message(FATAL_ERROR "gnu-efi's headers are missing (${ZAR_EFI_INCLUDE_DIR}/efi.h): install gnu-efi")
+endif()
+find_program(ZAR_OBJDUMP NAMES objdump llvm-objdump REQUIRED)
+
+# The Clang module leaves these unset on a Generic system that simulates MSVC.
+set(CMAKE_INCLUDE_SYSTEM_FLAG_CXX "-isystem ")
+set(CMAKE_EXECUTABLE_SUFFIX .efi)
+
+set(ZAR_UEFI_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/uefi)
+
+# No red zone: firmware interrupt handlers run on our stack. No stack probes:
+# there is no __chkstk, and UEFI's stack has no guard pages to step through
+# one by one. No unwind tables: nothing unwinds.
+set(ZAR_UEFI_OPTIONS
+  ${ZAR_FREESTANDING_OPTIONS}
+  -ffreestanding -mno-red-zone -fno-stack-protector -mno-stack-arg-probe
+  -fno-asynchronous-unwind-tables -fno-unwind-tables
+)
+
+function(zar_uefi_objects name)
+  add_library(${name} OBJECT ${ARGN})
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${name} SYSTEM PRIVATE ${ZAR_EFI_INCLUDE_DIR} ${ZAR_EFI_INCLUDE_DIR}/x86_64)
+  target_compile_options(${name} PRIVATE ${ZAR_UEFI_OPTIONS})
+endfunction()
+
+zar_uefi_objects(zar_uefi_core
+  ${ZAR_CORE_SOURCES}
+  ${ZAR_UEFI_DIR}/UefiRuntime.cpp
+  ${ZAR_UEFI_DIR}/UefiConsole.cpp
+  ${ZAR_UEFI_DIR}/UefiFiles.cpp
+  ${ZAR_UEFI_DIR}/UefiMemory.cpp
+  ${ZAR_UEFI_DIR}/CompilerSupport.cpp
+)
+# memset and friends must stay loops, not calls to themselves.
+set_source_files_properties(${ZAR_UEFI_DIR}/CompilerSupport.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
+zar_uefi_objects(zar_uefi_sim ${ZAR_SIM_SOURCES})
+zar_uefi_objects(zar_uefi_flasher_entry ${ZAR_UEFI_DIR}/ZarEntry.cpp ${ZAR_UEFI_DIR}/UefiPorts.cpp)
+zar_uefi_objects(zar_uefi_sim_entry ${ZAR_UEFI_DIR}/ZarSimEntry.cpp)
+
+# /Brepro: the time stamp is a hash of the image, so two builds of the same
+# sources give the same bytes.
+set(ZAR_UEFI_LINK_OPTIONS
+  /subsystem:efi_application /entry:efi_main /nodefaultlib /machine:x64
+  /Brepro /opt:ref /debug:none
+)
+
+function(zar_uefi_application name)
+  set(objects)
+  foreach(library IN LISTS ARGN)
+    list(APPEND objects $<TARGET_OBJECTS:${library}>)
+  endforeach()
+  add_executable(${name} ${objects})
+  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_link_options(${name} PRIVATE ${ZAR_UEFI_LINK_OPTIONS})
+  # Nothing would run a global constructor: refuse an image that needs one.
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/${name}.objects CONTENT "$<JOIN:${objects},\n>\n")
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${name}> -DOBJECT_LIST=${CMAKE_BINARY_DIR}/${name}.objects
+            -DOBJDUMP=${ZAR_OBJDUMP} -P ${ZAR_UEFI_DIR}/CheckImage.cmake
+    VERBATIM)
+endfunction()
+
+zar_uefi_application(zar zar_uefi_flasher_entry zar_uefi_core)
+zar_uefi_application(zar-sim zar_uefi_sim_entry zar_uefi_core zar_uefi_sim)
+
+# The Shell's manual page goes beside zar.efi: "help zar" and "zar -?" read it.
+configure_file(${ZAR_UEFI_DIR}/zar.man ${CMAKE_BINARY_DIR}/zar.man COPYONLY)

@@ -1,0 +1,44 @@
+// The console: the system table's text output, which the Shell redirects when
+// the user asks for it.
+#include <stdarg.h>
+
+#include "platform/Format.h"
+#include "platform/Platform.h"
+#include "platform/uefi/UefiRuntime.h"
+
+namespace zar {
+
+using uefi::gFirmware;
+
+size_t Print(const char16_t* format, ...)
+{
+    char16_t buffer[FORMAT_BUFFER_UNITS];
+    va_list args;
+    va_start(args, format);
+    size_t length = FormatText(buffer, format, args);
+    va_end(args);
+    SIMPLE_TEXT_OUTPUT_INTERFACE* out = gFirmware.System ? gFirmware.System->ConOut : nullptr;
+    if (out == nullptr || EFI_ERROR(out->OutputString(out, reinterpret_cast<CHAR16*>(buffer))))
+        return 0;
+    return length;
+}
+
+void SetAttribute(uintptr_t attribute)
+{
+    if (gFirmware.System && gFirmware.System->ConOut)
+        gFirmware.System->ConOut->SetAttribute(gFirmware.System->ConOut, attribute);
+}
+
+void ClearScreen()
+{
+    if (gFirmware.System && gFirmware.System->ConOut)
+        gFirmware.System->ConOut->ClearScreen(gFirmware.System->ConOut);
+}
+
+void SetCursorPosition(uintptr_t column, uintptr_t row)
+{
+    if (gFirmware.System && gFirmware.System->ConOut)
+        gFirmware.System->ConOut->SetCursorPosition(gFirmware.System->ConOut, column, row);
+}
+
+}  // namespace zar

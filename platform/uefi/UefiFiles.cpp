@@ -1,0 +1,301 @@
+// Files through the Shell's file services, so that a name means what it means
+// at the Shell prompt: relative to the current directory, or on a mapping
+// such as fs0:. Without the Shell, names are relative to the root of the
+// volume the image was loaded from.
+#include "platform/Faults.h"
+#include "platform/Platform.h"
+#include "platform/uefi/UefiRuntime.h"
+
+namespace zar {
+
+struct PlatformFile {
+    bool InUse;
+    bool Writable;
+    SHELL_FILE_HANDLE Shell;    // opened through the Shell
+    EFI_FILE_PROTOCOL* Volume;  // or through the image's volume
+};
+
+namespace {
+
+using uefi::gFirmware;
+
+EFI_GUID gFileInfoGuid = EFI_FILE_INFO_ID;
+EFI_GUID gLoadedImageGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
+EFI_GUID gFileSystemGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID;
+
+// Every open file has a slot here, so that none outlives the program.
+constexpr int MAX_OPEN_FILES = 16;
+PlatformFile gFiles[MAX_OPEN_FILES];
+
+bool Valid(const PlatformFile* file)
+{
+    for (const PlatformFile& slot : gFiles) {
+        if (&slot == file)
+            return slot.InUse;
+    }
+    return false;
+}
+
+EFI_STATUS Read(PlatformFile* file, UINTN* size, void* buffer)
+{
+    return file->Shell ? gFirmware.Shell->ReadFile(file->Shell, size, buffer)
+                       : file->Volume->Read(file->Volume, size, buffer);
+}
+
+EFI_STATUS Write(PlatformFile* file, UINTN* size, const void* buffer)
+{
+    void* data = const_cast<void*>(buffer);
+    return file->Shell ? gFirmware.Shell->WriteFile(file->Shell, size, data)
+                       : file->Volume->Write(file->Volume, size, data);
+}
+
+EFI_STATUS GetPosition(PlatformFile* file, UINT64* position)
+{
+    return file->Shell ? gFirmware.Shell->GetFilePosition(file->Shell, position)
+                       : file->Volume->GetPosition(file->Volume, position);
+}
+
+EFI_STATUS SetPosition(PlatformFile* file, UINT64 position)
+{
+    return file->Shell ? gFirmware.Shell->SetFilePosition(file->Shell, position)
+                       : file->Volume->SetPosition(file->Volume, position);
+}
+
+EFI_STATUS Flush(PlatformFile* file)
+{
+    return file->Shell ? gFirmware.Shell->FlushFile(file->Shell) : file->Volume->Flush(file->Volume);
+}
+
+EFI_STATUS Close(PlatformFile* file)
+{
+    return file->Shell ? gFirmware.Shell->CloseFile(file->Shell) : file->Volume->Close(file->Volume);
+}
+
+// The file's information in pool memory (the caller frees it), or nullptr.
+EFI_FILE_INFO* GetInfo(PlatformFile* file)
+{
+    if (file->Shell)
+        return gFirmware.Shell->GetFileInfo(file->Shell);
+    UINTN size = 0;
+    EFI_STATUS status = file->Volume->GetInfo(file->Volume, &gFileInfoGuid, &size, nullptr);
+    if (status != EFI_BUFFER_TOO_SMALL)
+        return nullptr;
+    void* info = nullptr;
+    if (EFI_ERROR(gFirmware.Boot->AllocatePool(EfiLoaderData, size, &info)))
+        return nullptr;
+    if (EFI_ERROR(file->Volume->GetInfo(file->Volume, &gFileInfoGuid, &size, info))) {
+        gFirmware.Boot->FreePool(info);
+        return nullptr;
+    }
+    return static_cast<EFI_FILE_INFO*>(info);
+}
+
+EFI_STATUS SetInfo(PlatformFile* file, EFI_FILE_INFO* info)
+{
+    return file->Shell ? gFirmware.Shell->SetFileInfo(file->Shell, info)
+                       : file->Volume->SetInfo(file->Volume, &gFileInfoGuid, info->Size, info);
+}
+
+bool GetSize(PlatformFile* file, UINT64* size)
+{
+    if (file->Shell)
+        return !EFI_ERROR(gFirmware.Shell->GetFileSize(file->Shell, size));
+    EFI_FILE_INFO* info = GetInfo(file);
+    if (info == nullptr)
+        return false;
+    *size = info->FileSize;
+    gFirmware.Boot->FreePool(info);
+    return true;
+}
+
+EFI_FILE_PROTOCOL* ImageVolume()
+{
+    if (gFirmware.Root)
+        return gFirmware.Root;
+    EFI_LOADED_IMAGE_PROTOCOL* image = nullptr;
+    EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* fileSystem = nullptr;
+    if (EFI_ERROR(gFirmware.Boot->OpenProtocol(gFirmware.Image, &gLoadedImageGuid, reinterpret_cast<void**>(&image),
+                                               gFirmware.Image, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+        EFI_ERROR(gFirmware.Boot->OpenProtocol(image->DeviceHandle, &gFileSystemGuid,
+                                               reinterpret_cast<void**>(&fileSystem), gFirmware.Image, nullptr,
+                                               EFI_OPEN_PROTOCOL_GET_PROTOCOL)) ||
+        EFI_ERROR(fileSystem->OpenVolume(fileSystem, &gFirmware.Root))) {
+        gFirmware.Root = nullptr;
+    }
+    return gFirmware.Root;
+}
+
+bool HasMapping(const char16_t* name)
+{
+    for (; *name; ++name) {
+        if (*name == u':')
+            return true;
+    }
+    return false;
+}
+
+bool OpenByName(PlatformFile* file, const char* name, bool write)
+{
+    char16_t* wide = uefi::WidenFileName(name);
+    if (wide == nullptr)
+        return false;
+    UINT64 mode = write ? EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE : EFI_FILE_MODE_READ;
+    auto* path = reinterpret_cast<CHAR16*>(wide);
+    EFI_STATUS status = EFI_NOT_FOUND;
+    if (gFirmware.Shell) {
+        status = gFirmware.Shell->OpenFileByName(path, &file->Shell, mode);
+    } else if (!HasMapping(wide)) {
+        // Without the Shell a mapping can't be resolved; a name with one is
+        // refused rather than looked up somewhere the user did not mean.
+        if (EFI_FILE_PROTOCOL* root = ImageVolume())
+            status = root->Open(root, &file->Volume, path, mode, 0);
+    }
+    gFirmware.Boot->FreePool(wide);
+    return !EFI_ERROR(status) && (file->Shell || file->Volume);
+}
+
+}  // namespace
+
+PlatformFile* FileOpen(const char* name, const char* mode)
+{
+    if (name == nullptr || mode == nullptr || gFirmware.Boot == nullptr)
+        return nullptr;
+    bool write;
+    if (mode[0] == 'r' && mode[1] == 'b' && mode[2] == 0)
+        write = false;
+    else if (mode[0] == 'w' && mode[1] == 'b' && mode[2] == 0)
+        write = true;
+    else
+        return nullptr;
+
+    PlatformFile* file = nullptr;
+    for (PlatformFile& slot : gFiles) {
+        if (!slot.InUse) {
+            file = &slot;
+            break;
+        }
+    }
+    if (file == nullptr)
+        return nullptr;
+    *file = PlatformFile{false, write, nullptr, nullptr};
+    if (!OpenByName(file, name, write))
+        return nullptr;
+
+    // A directory is never an image or an output file; an existing file
+    // opened for writing starts empty, as "wb" promises.
+    EFI_FILE_INFO* info = GetInfo(file);
+    bool usable = info != nullptr && (info->Attribute & EFI_FILE_DIRECTORY) == 0;
+    if (usable && write && info->FileSize != 0) {
+        info->FileSize = 0;
+        usable = !EFI_ERROR(SetInfo(file, info));
+    }
+    if (info)
+        gFirmware.Boot->FreePool(info);
+    if (!usable) {
+        Close(file);
+        *file = PlatformFile{};
+        return nullptr;
+    }
+    file->InUse = true;
+    return file;
+}
+
+size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
+{
+    if (!Valid(file) || file->Writable || buffer == nullptr || size == 0)
+        return 0;
+    UINT64 position = 0;
+    if (EFI_ERROR(GetPosition(file, &position)) || position > INT64_MAX)
+        return 0;
+    size_t wanted = count > SIZE_MAX / size ? SIZE_MAX / size * size : size * count;
+    size_t allowed = ReadAllowance(static_cast<int64_t>(position), wanted);
+    allowed -= allowed % size;
+
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < allowed) {
+        UINTN chunk = allowed - done;
+        if (EFI_ERROR(Read(file, &chunk, bytes + done)) || chunk == 0)
+            break;
+        done += chunk;
+    }
+    return done / size;
+}
+
+size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file)
+{
+    if (!Valid(file) || !file->Writable || buffer == nullptr || size == 0 || count > SIZE_MAX / size)
+        return 0;
+    auto* bytes = static_cast<const uint8_t*>(buffer);
+    size_t total = size * count;
+    size_t done = 0;
+    while (done < total) {
+        UINTN chunk = total - done;
+        if (EFI_ERROR(Write(file, &chunk, bytes + done)) || chunk == 0)
+            break;
+        done += chunk;
+    }
+    return done / size;
+}
+
+int FileSeek(PlatformFile* file, int32_t offset, int whence)
+{
+    if (!Valid(file))
+        return -1;
+    int64_t base = 0;
+    if (whence == FILE_SEEK_END) {
+        UINT64 size = 0;
+        if (!GetSize(file, &size) || size > INT64_MAX / 2)
+            return -1;
+        base = static_cast<int64_t>(size);
+    } else if (whence != FILE_SEEK_SET) {
+        return -1;
+    }
+    int64_t target = base + offset;
+    if (target < 0)
+        return -1;
+    return EFI_ERROR(SetPosition(file, static_cast<UINT64>(target))) ? -1 : 0;
+}
+
+int32_t FileTell(PlatformFile* file)
+{
+    UINT64 position = 0;
+    if (!Valid(file) || EFI_ERROR(GetPosition(file, &position)) || position > INT32_MAX)
+        return -1;
+    return static_cast<int32_t>(position);
+}
+
+int FileClose(PlatformFile* file)
+{
+    if (!Valid(file))
+        return -1;
+    // A write the volume could not complete shows up here, not in Close.
+    bool flushed = !file->Writable || !EFI_ERROR(Flush(file));
+    bool closed = !EFI_ERROR(Close(file));
+    *file = PlatformFile{};
+    return flushed && closed ? 0 : -1;
+}
+
+namespace uefi {
+
+int CloseAllFiles()
+{
+    int closed = 0;
+    for (PlatformFile& slot : gFiles) {
+        if (slot.InUse) {
+            FileClose(&slot);
+            ++closed;
+        }
+    }
+    return closed;
+}
+
+void CloseVolume()
+{
+    if (gFirmware.Root)
+        gFirmware.Root->Close(gFirmware.Root);
+    gFirmware.Root = nullptr;
+}
+
+}  // namespace uefi
+}  // namespace zar

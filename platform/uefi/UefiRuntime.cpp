@@ -1,0 +1,193 @@
+#include "platform/uefi/UefiRuntime.h"
+
+#include "platform/Format.h"
+
+namespace zar::uefi {
+
+Firmware gFirmware;
+
+namespace {
+
+EFI_GUID gShellParametersGuid = EFI_SHELL_PARAMETERS_PROTOCOL_GUID;
+EFI_GUID gShellInterfaceGuid = SHELL_INTERFACE_PROTOCOL_GUID;
+EFI_GUID gShellGuid = EFI_SHELL_PROTOCOL_GUID;
+
+void* ImageProtocol(EFI_GUID* guid)
+{
+    void* interface = nullptr;
+    EFI_STATUS status = gFirmware.Boot->OpenProtocol(gFirmware.Image, guid, &interface, gFirmware.Image, nullptr,
+                                                     EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+    return EFI_ERROR(status) ? nullptr : interface;
+}
+
+size_t TextLength(const CHAR16* text)
+{
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    return length;
+}
+
+// One argument in pool memory of its own: a UTF-16 unit never needs more than
+// three UTF-8 bytes (a surrogate pair takes four for two units).
+char* ArgumentToUtf8(const CHAR16* text)
+{
+    size_t units = TextLength(text);
+    if (units > (SIZE_MAX - 1) / 3)
+        return nullptr;
+    size_t capacity = units * 3 + 1;
+    void* copy = nullptr;
+    if (EFI_ERROR(gFirmware.Boot->AllocatePool(EfiLoaderData, capacity, &copy)))
+        return nullptr;
+    Utf16ToUtf8(reinterpret_cast<const char16_t*>(text), units, static_cast<char*>(copy), capacity);
+    return static_cast<char*>(copy);
+}
+
+}  // namespace
+
+ArgumentResult CollectArguments(ArgumentList* list)
+{
+    *list = ArgumentList{};
+    CHAR16** argv = nullptr;
+    UINTN argc = 0;
+    if (auto* parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL*>(ImageProtocol(&gShellParametersGuid))) {
+        argv = parameters->Argv;
+        argc = parameters->Argc;
+    } else if (auto* shell = static_cast<EFI_SHELL_INTERFACE*>(ImageProtocol(&gShellInterfaceGuid))) {
+        argv = shell->Argv;
+        argc = shell->Argc;
+    } else {
+        return ArgumentResult::NoShell;
+    }
+    if (argv == nullptr)
+        argc = 0;
+
+    // Arguments past the table are dropped: the flasher reads five at most
+    // and zar-sim refuses more than it can pass on.
+    for (UINTN i = 0; i < argc && i < MAX_ARGUMENTS && argv[i]; ++i) {
+        list->Values[i] = ArgumentToUtf8(argv[i]);
+        if (list->Values[i] == nullptr) {
+            FreeArguments(list);
+            return ArgumentResult::OutOfMemory;
+        }
+        list->Count = static_cast<int>(i + 1);
+    }
+    return ArgumentResult::Ready;
+}
+
+void FreeArguments(ArgumentList* list)
+{
+    for (char*& value : list->Values) {
+        if (value)
+            gFirmware.Boot->FreePool(value);
+        value = nullptr;
+    }
+    list->Count = 0;
+}
+
+EFI_STATUS ExitStatusToEfi(int status, bool outOfMemory)
+{
+    switch (status) {
+    case 0:
+        return EFI_SUCCESS;
+    case 1:
+        return EFI_ABORTED;
+    case 2:
+        return outOfMemory ? EFI_OUT_OF_RESOURCES : EFI_LOAD_ERROR;
+    case 3:
+        return EFI_DEVICE_ERROR;
+    case 4:
+        return EFI_TIMEOUT;
+    case 64:
+        return EFI_INVALID_PARAMETER;
+    default:
+        return EFI_ABORTED;
+    }
+}
+
+char16_t* WidenFileName(const char* name)
+{
+    size_t bytes = 0;
+    while (name[bytes])
+        ++bytes;
+    // Never more UTF-16 units than UTF-8 bytes.
+    void* memory = nullptr;
+    if (EFI_ERROR(gFirmware.Boot->AllocatePool(EfiLoaderData, (bytes + 1) * sizeof(char16_t), &memory)))
+        return nullptr;
+    auto* wide = static_cast<char16_t*>(memory);
+    auto* in = reinterpret_cast<const uint8_t*>(name);
+    size_t out = 0;
+    for (size_t i = 0; i < bytes;) {
+        uint32_t lead = in[i];
+        uint32_t code = 0xFFFD;
+        size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                       : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+        bool good = length != 0 && i + length <= bytes;
+        for (size_t k = 1; good && k < length; ++k)
+            good = (in[i + k] & 0xC0) == 0x80;
+        if (good) {
+            code = length == 1 ? lead : lead & (0x7F >> length);
+            for (size_t k = 1; k < length; ++k)
+                code = (code << 6) | (in[i + k] & 0x3F);
+            // Overlong forms, surrogates and values past U+10FFFF are malformed.
+            static constexpr uint32_t MIN_CODE[5] = {0, 0, 0x80, 0x800, 0x10000};
+            if (code < MIN_CODE[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+                code = 0xFFFD;
+            i += length;
+        } else {
+            ++i;
+        }
+        if (code >= 0x10000) {
+            // Four bytes in, two units out.
+            code -= 0x10000;
+            wide[out++] = static_cast<char16_t>(0xD800 + (code >> 10));
+            wide[out++] = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            wide[out++] = code == '/' ? u'\\' : static_cast<char16_t>(code);
+        }
+    }
+    wide[out] = 0;
+    return wide;
+}
+
+void AbortApplication(EFI_STATUS status)
+{
+    CloseAllFiles();
+    CloseVolume();
+    if (gFirmware.Boot)
+        gFirmware.Boot->Exit(gFirmware.Image, status, 0, nullptr);
+    for (;;)
+        __asm__ volatile("hlt");
+}
+
+EFI_STATUS RunShellApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Program program)
+{
+    gFirmware = Firmware{image, system, system->BootServices, nullptr, nullptr};
+
+    static ArgumentList arguments;
+    switch (CollectArguments(&arguments)) {
+    case ArgumentResult::NoShell:
+        system->ConOut->OutputString(system->ConOut,
+                                     reinterpret_cast<CHAR16*>(const_cast<char16_t*>(
+                                         u"This program runs from the UEFI Shell.\r\n")));
+        return static_cast<EFI_STATUS>(-1);
+    case ArgumentResult::OutOfMemory:
+        return EFI_OUT_OF_RESOURCES;
+    case ArgumentResult::Ready:
+        break;
+    }
+
+    void* shell = nullptr;
+    if (!EFI_ERROR(gFirmware.Boot->LocateProtocol(&gShellGuid, nullptr, &shell)))
+        gFirmware.Shell = static_cast<EFI_SHELL_PROTOCOL*>(shell);
+
+    EFI_STATUS status = program(arguments.Count, arguments.Values);
+
+    CloseAllFiles();
+    CloseVolume();
+    FreeArguments(&arguments);
+    gFirmware = Firmware{};
+    return status;
+}
+
+}  // namespace zar::uefi

@@ -1,0 +1,64 @@
+// Our small UEFI runtime: how an application started from the UEFI Shell gets
+// its command line, console, files and heap. platform/uefi/*.cpp provide the
+// services of platform/Platform.h on top of it.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/uefi/Efi.h"
+
+namespace zar::uefi {
+
+// What the services need of the firmware, set up by RunShellApplication.
+struct Firmware {
+    EFI_HANDLE Image = nullptr;
+    EFI_SYSTEM_TABLE* System = nullptr;
+    EFI_BOOT_SERVICES* Boot = nullptr;
+    // Files go through the Shell when it is there, so names are resolved the
+    // way the user typed them (current directory, fs0: mappings).
+    EFI_SHELL_PROTOCOL* Shell = nullptr;
+    // Otherwise through the volume the image was loaded from; opened on the
+    // first file access.
+    EFI_FILE_PROTOCOL* Root = nullptr;
+};
+extern Firmware gFirmware;
+
+// The command line as the program gets it: UTF-8 copies of the Shell's
+// arguments, at most MAX_ARGUMENTS of them, Values[Count] and every entry
+// after it null.
+constexpr int MAX_ARGUMENTS = 63;
+struct ArgumentList {
+    int Count = 0;
+    char* Values[MAX_ARGUMENTS + 1] = {};
+};
+
+enum class ArgumentResult { Ready, NoShell, OutOfMemory };
+
+// Reads the command line from the Shell's parameters protocol on the image
+// handle, or from the older Shell interface protocol.
+ArgumentResult CollectArguments(ArgumentList* list);
+void FreeArguments(ArgumentList* list);
+
+// The flasher's exit statuses as EFI_STATUS values; see Applications/Main/Main.h.
+EFI_STATUS ExitStatusToEfi(int status, bool outOfMemory);
+
+// Converts a UTF-8 file name to UTF-16 in pool memory, '/' turned into '\'.
+// Malformed UTF-8 becomes U+FFFD. nullptr when out of memory.
+char16_t* WidenFileName(const char* name);
+
+// Closes every file the program left open; returns how many there were.
+int CloseAllFiles();
+// Closes the image's volume if the file services opened it.
+void CloseVolume();
+
+// Ends the application at once with status, after closing its files.
+[[noreturn]] void AbortApplication(EFI_STATUS status);
+
+using Program = EFI_STATUS (*)(int argc, char* argv[]);
+
+// The whole life of a Shell application: set up, collect the command line,
+// run program, close what it left open, release the command line.
+EFI_STATUS RunShellApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Program program);
+
+}  // namespace zar::uefi

@@ -1,0 +1,18 @@
+// zar.efi: the flasher on the machine's own EC ports.
+#include "Applications/Main/Main.h"
+#include "platform/uefi/UefiRuntime.h"
+
+namespace {
+
+EFI_STATUS Flasher(int argc, char* argv[])
+{
+    int status = zar::main(argc, argv);
+    return zar::uefi::ExitStatusToEfi(status, zar::LastRunOutOfMemory());
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* system)
+{
+    return zar::uefi::RunShellApplication(image, system, Flasher);
+}

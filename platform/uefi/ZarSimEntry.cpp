@@ -1,0 +1,20 @@
+// zar-sim.efi: the flasher against the simulated EC and chip, with the same
+// options as zar-sim on Linux.
+#include "Applications/Main/Main.h"
+#include "platform/uefi/UefiRuntime.h"
+#include "sim/SimFrontEnd.h"
+
+namespace {
+
+EFI_STATUS Simulator(int argc, char* argv[])
+{
+    int status = zar::sim::SimMain(argc, argv);
+    return zar::uefi::ExitStatusToEfi(status, status == 2 && zar::LastRunOutOfMemory());
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* system)
+{
+    return zar::uefi::RunShellApplication(image, system, Simulator);
+}
