@@ -4,8 +4,11 @@
 #include "ec/EcChannel.h"
 #include "platform/Faults.h"
 #include "platform/Platform.h"
+#include "sim/SimDecode.h"
+#include "sim/SimReport.h"
 #include "sim/SimText.h"
 #include "sim/SimTrace.h"
+#include "sim/SpiLog.h"
 
 namespace zar::sim {
 namespace {
@@ -14,6 +17,7 @@ namespace {
 // constructor, and Init() powers everything up afresh.
 SimEc gEc;
 SpiNorChip gChip;
+ChipInfo gResizedChip;  // --chip-size: the chosen part with another size
 
 struct FaultName {
     const char* Name;
@@ -43,7 +47,16 @@ void PrintHelp()
     Print(u"  --flash-in FILE       the chip's contents before the run (default: a fixed pattern)\n");
     Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
     Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
+    Print(u"  --chip-size BYTES     give the chip another size: a power of two, 64 KiB to 16 MiB\n");
     Print(u"  --trace FILE          write every port access to FILE ('in 66 02', 'out 62 08')\n");
+    Print(u"  --spi-log FILE        write the run decoded: one line per EC command or SPI transaction\n");
+    Print(u"  --decode TRACE        decode a trace written by --trace (to --spi-log FILE, or the console)\n");
+    Print(u"  --report              after the run: chip, EC state, flash against image, accesses, exit status\n");
+    Print(u"  --timing fast|real    real: the EC and chip take the hardware's time on a virtual clock, and\n");
+    Print(u"                        the run ends with the time it would take (default fast)\n");
+    Print(u"  --access-ns N         real timing: ns per port access (default %u, an LPC I/O cycle)\n", DEFAULT_ACCESS_NS);
+    Print(u"  --ec-response-ns N    real timing: ns the EC takes to take a byte or answer (default %u)\n",
+          DEFAULT_EC_RESPONSE_NS);
     Print(u"  --ec-latency SPEC     status reads before the EC takes a byte or answers:\n");
     Print(u"                        zero, fixed:N or random:N[:SEED] (default zero)\n");
     Print(u"  --chip-busy SPEC      status reads the chip stays busy after erase/program/status write:\n");
@@ -224,6 +237,29 @@ void SayEcState()
     }
 }
 
+// Real timing: every access advances the virtual clock, the EC's response
+// time becomes status reads at that pace, and the chip is busy for its
+// part's typical times. Fast timing keeps every wait a small count of reads.
+bool ApplyTiming(SimOptions* options)
+{
+    if (!options->RealTiming) {
+        if (options->TimesGiven)
+            return Refuse("--access-ns and --ec-response-ns need", "--timing real");
+        return true;
+    }
+    if (options->BusyGiven)
+        return Refuse("under real timing the part's own times apply; drop", "--chip-busy");
+    options->Ec.AccessNs = options->AccessNs;
+    if (!options->LatencyGiven) {
+        uint32_t reads = (options->EcResponseNs + options->AccessNs - 1) / options->AccessNs;
+        ReadDelay delay = reads ? ReadDelay{ReadDelay::Fixed, reads, 1} : ReadDelay{};
+        options->Ec.IbfDelay = delay;
+        options->Ec.ObfDelay = delay;
+    }
+    options->ChipSetup.RealTiming = true;
+    return true;
+}
+
 }  // namespace
 
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
@@ -254,6 +290,37 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
         } else if (TextEqual(arg, "--trace")) {
             if (!value(&options->TracePath))
                 return false;
+        } else if (TextEqual(arg, "--spi-log")) {
+            if (!value(&options->SpiLogPath))
+                return false;
+        } else if (TextEqual(arg, "--decode")) {
+            if (!value(&options->DecodePath))
+                return false;
+        } else if (TextEqual(arg, "--report")) {
+            options->Report = true;
+        } else if (TextEqual(arg, "--timing")) {
+            if (!value(&text))
+                return false;
+            if (!TextEqual(text, "fast") && !TextEqual(text, "real"))
+                return Refuse("timing is fast or real", text);
+            options->RealTiming = TextEqual(text, "real");
+        } else if (TextEqual(arg, "--access-ns") || TextEqual(arg, "--ec-response-ns")) {
+            bool access = TextEqual(arg, "--access-ns");
+            if (!value(&text))
+                return false;
+            // An access of at least 1 ns keeps the clock moving; a second is
+            // far beyond any bus.
+            if (!ParseNumber(text, &number) || number > 1000000000 || (access && number == 0))
+                return Refuse("bad time in ns", text);
+            (access ? options->AccessNs : options->EcResponseNs) = static_cast<uint32_t>(number);
+            options->TimesGiven = true;
+        } else if (TextEqual(arg, "--chip-size")) {
+            if (!value(&text))
+                return false;
+            // 24-bit addresses reach 16 MiB; below 64 KiB not one block fits.
+            if (!ParseNumber(text, &number) || number < 0x10000 || number > 0x1000000 || (number & (number - 1)))
+                return Refuse("bad chip size", text);
+            options->ChipSize = static_cast<uint32_t>(number);
         } else if (TextEqual(arg, "--ec-module")) {
             if (!value(&options->EcModule))
                 return false;
@@ -275,11 +342,13 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
             if (!ParseDelay(text, &options->Ec.IbfDelay))
                 return Refuse("bad latency", text);
             options->Ec.ObfDelay = options->Ec.IbfDelay;
+            options->LatencyGiven = true;
         } else if (TextEqual(arg, "--chip-busy")) {
             if (!value(&text))
                 return false;
             if (!ParseDelay(text, &options->ChipSetup.Busy))
                 return Refuse("bad busy time", text);
+            options->BusyGiven = true;
         } else if (TextEqual(arg, "--wait-limit")) {
             if (!value(&text))
                 return false;
@@ -302,7 +371,9 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
     for (int k = 0; k < count; ++k)
         options->FlasherArgv[1 + k] = argv[i + k];
     options->FlasherArgc = 1 + count;
-    return true;
+    if (options->DecodePath && count > 0)
+        return Refuse("--decode runs nothing; drop", argv[i]);
+    return ApplyTiming(options);
 }
 
 int SimMain(int argc, char* argv[])
@@ -319,20 +390,27 @@ int SimMain(int argc, char* argv[])
         PrintChipList();
         return 0;
     }
+    if (options.DecodePath)
+        return DecodeTraceFile(options.DecodePath, options.SpiLogPath);
 
     if (options.FlasherArgc > 1 && options.FlasherArgv[1][0] == '/')
         Print(u"zar-sim: the flasher takes a name beginning with '/' for a switch, not an image; "
               u"give the image's path relative to here\n");
 
     // The chip and its contents.
-    const ChipInfo& info = options.Chip ? *options.Chip : DefaultChip();
-    auto* contents = static_cast<uint8_t*>(MemAlloc(info.Size));
+    const ChipInfo* info = options.Chip ? options.Chip : &DefaultChip();
+    if (options.ChipSize) {
+        gResizedChip = *info;
+        gResizedChip.Size = options.ChipSize;
+        info = &gResizedChip;
+    }
+    auto* contents = static_cast<uint8_t*>(MemAlloc(info->Size));
     if (contents == nullptr) {
-        Print(u"zar-sim: no memory for the chip's %d bytes\n", info.Size);
+        Print(u"zar-sim: no memory for the chip's %d bytes\n", info->Size);
         return EXIT_USAGE;
     }
-    FillPattern(contents, info.Size);
-    if (options.FlashIn && !LoadFile(options.FlashIn, contents, info.Size)) {
+    FillPattern(contents, info->Size);
+    if (options.FlashIn && !LoadFile(options.FlashIn, contents, info->Size)) {
         Print(u"zar-sim: can't read %a\n", options.FlashIn);
         MemFree(contents);
         return EXIT_USAGE;
@@ -340,18 +418,31 @@ int SimMain(int argc, char* argv[])
 
     // The EC, with the chip on its SPI bus.
     gEc.Init(options.Ec);
-    gChip.Init(info, options.ChipSetup, contents, &gEc.Clock());
+    gChip.Init(*info, options.ChipSetup, contents, &gEc.Clock());
     gEc.AttachChip(options.ChipAbsent ? nullptr : &gChip);
     SetEcModuleName(options);
 
+    // What watches the ports: the trace file, the decoder, or both.
     FileTrace trace;
+    SpiLogFile log;
+    SpiLogDecoder decoder(&log);
+    TraceTee both(&trace, &decoder);
     if (options.TracePath && !trace.Open(options.TracePath)) {
         Print(u"zar-sim: can't write %a\n", options.TracePath);
         MemFree(contents);
         return EXIT_USAGE;
     }
-    if (options.TracePath)
+    if (options.SpiLogPath && !log.Open(options.SpiLogPath)) {
+        Print(u"zar-sim: can't write %a\n", options.SpiLogPath);
+        MemFree(contents);
+        return EXIT_USAGE;
+    }
+    if (options.TracePath && options.SpiLogPath)
+        gEc.SetTrace(&both);
+    else if (options.TracePath)
         gEc.SetTrace(&trace);
+    else if (options.SpiLogPath)
+        gEc.SetTrace(&decoder);
 
     // The run.
     WaitLimits saved = CurrentWaitLimits();
@@ -367,12 +458,23 @@ int SimMain(int argc, char* argv[])
     SetReadFailOffset(-1);
     SetWaitLimits(saved);
     gEc.SetTrace(nullptr);
+    decoder.Finish();
     trace.Close();
+    log.Close();
+    if (trace.Failed())
+        Print(u"zar-sim: writing %a failed: the trace is incomplete\n", options.TracePath);
+    if (log.Failed())
+        Print(u"zar-sim: writing %a failed: the SPI log is incomplete\n", options.SpiLogPath);
 
     // What became of the hardware.
     if (options.FlasherArgc > 1)
         SayEcState();
-    if (options.FlashOut && !SaveFile(options.FlashOut, contents, info.Size))
+    if (options.RealTiming)
+        PrintTimeEstimate(gEc, gChip, options.AccessNs);
+    if (options.Report)
+        PrintReport({&gEc, &gChip, options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr, options.RealTiming,
+                     options.AccessNs, status});
+    if (options.FlashOut && !SaveFile(options.FlashOut, contents, info->Size))
         Print(u"zar-sim: can't write %a\n", options.FlashOut);
     MemFree(contents);
     return status;

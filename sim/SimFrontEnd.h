@@ -16,9 +16,18 @@
 namespace zar::sim {
 
 constexpr int EXIT_USAGE = 64;
+constexpr int EXIT_BAD_TRACE = 65;  // --decode: the trace has lines that are not port accesses
+
+// Real timing on an LPC bus: an I/O cycle takes about a microsecond, and the
+// EC's firmware takes a byte or answers a couple of microseconds after it.
+constexpr uint32_t DEFAULT_ACCESS_NS = 1000;
+constexpr uint32_t DEFAULT_EC_RESPONSE_NS = 2000;
 
 struct SimOptions {
     const char* TracePath = nullptr;
+    const char* SpiLogPath = nullptr;
+    const char* DecodePath = nullptr;  // decode this trace instead of a run
+    bool Report = false;
     const char* EcModule = nullptr;  // nullptr: the image's own name
     const ChipInfo* Chip = nullptr;  // nullptr: DefaultChip()
     const char* FlashIn = nullptr;
@@ -28,6 +37,13 @@ struct SimOptions {
 
     EcConfig Ec;
     ChipConfig ChipSetup;
+    uint32_t ChipSize = 0;  // 0: the part's own
+    bool RealTiming = false;
+    uint32_t AccessNs = DEFAULT_ACCESS_NS;
+    uint32_t EcResponseNs = DEFAULT_EC_RESPONSE_NS;
+    bool TimesGiven = false;    // --access-ns or --ec-response-ns
+    bool LatencyGiven = false;  // --ec-latency
+    bool BusyGiven = false;     // --chip-busy
     bool ChipAbsent = false;
     int32_t ReadFailOffset = -1;
     int32_t AllocationFailAfter = -1;
@@ -39,7 +55,8 @@ struct SimOptions {
 };
 
 // Parses argv into options. False (after printing a one-line error naming the
-// culprit) on an unknown option, a missing or bad value.
+// culprit) on an unknown option, a missing or bad value, or options that don't
+// go together. Real timing is turned into Ec and ChipSetup here.
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options);
 
 // The whole front end: parse, set up, run, report. Returns the exit status.

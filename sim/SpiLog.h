@@ -75,6 +75,21 @@ private:
     uint8_t lastRead_ = 0;
 };
 
+// One port trace to two sinks: the trace file and the decoder of one run.
+class TraceTee : public TraceSink {
+public:
+    TraceTee(TraceSink* first, TraceSink* second) : first_(first), second_(second) {}
+    void Access(bool write, uint8_t port, uint8_t value) override
+    {
+        first_->Access(write, port, value);
+        second_->Access(write, port, value);
+    }
+
+private:
+    TraceSink* first_;
+    TraceSink* second_;
+};
+
 // Decoded lines into a file, newline after each.
 class SpiLogFile : public SpiLogSink {
 public:

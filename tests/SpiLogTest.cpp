@@ -260,20 +260,6 @@ TEST(TraceText, MalformedAndTruncatedLinesAreReportedAndSkipped)
 
 // ---- A whole run -------------------------------------------------------------
 
-class TeeTrace : public sim::TraceSink {
-public:
-    TeeTrace(sim::TraceSink* a, sim::TraceSink* b) : a_(a), b_(b) {}
-    void Access(bool write, uint8_t port, uint8_t value) override
-    {
-        a_->Access(write, port, value);
-        b_->Access(write, port, value);
-    }
-
-private:
-    sim::TraceSink* a_;
-    sim::TraceSink* b_;
-};
-
 TEST(SpiLogRun, LiveDecodingEqualsDecodingTheTraceAndShowsTheBlocksWork)
 {
     std::vector<uint8_t> image = MakeImage(0x11000);
@@ -281,7 +267,7 @@ TEST(SpiLogRun, LiveDecodingEqualsDecodingTheTraceAndShowsTheBlocksWork)
     Rig rig;
     Lines live;
     sim::SpiLogDecoder decoder(&live);
-    TeeTrace tee(&rig.Trace(), &decoder);
+    sim::TraceTee tee(&rig.Trace(), &decoder);
     rig.Ec().SetTrace(&tee);
     ASSERT_EQ(rig.Run({name}), EXIT_OK) << rig.Output();
     decoder.Finish();

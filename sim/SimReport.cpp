@@ -1,0 +1,214 @@
+#include "sim/SimReport.h"
+
+#include "Applications/Main/Main.h"
+#include "platform/Platform.h"
+
+namespace zar::sim {
+namespace {
+
+// "1.234 s", "45.000 ms", "3.500 us": three decimals in the largest unit
+// that leaves a whole number.
+void PrintDuration(uint64_t ns)
+{
+    uint64_t unit = 1;
+    const char* name = "ns";
+    if (ns >= 1000000000ull) {
+        unit = 1000000000ull;
+        name = "s";
+    } else if (ns >= 1000000ull) {
+        unit = 1000000ull;
+        name = "ms";
+    } else if (ns >= 1000ull) {
+        unit = 1000ull;
+        name = "us";
+    }
+    if (unit == 1) {
+        Print(u"%lu ns", ns);
+        return;
+    }
+    auto thousandths = static_cast<uint32_t>(ns % unit / (unit / 1000));
+    Print(u"%lu.%03u %a", ns / unit, thousandths, name);
+}
+
+const char* MethodName(ProgramMethod method)
+{
+    switch (method) {
+    case ProgramMethod::Page:
+        return "page program";
+    case ProgramMethod::AaiWord:
+        return "AAI word program";
+    case ProgramMethod::AaiByte:
+        return "AAI byte program";
+    case ProgramMethod::ByteOnly:
+        return "byte program";
+    }
+    return "?";
+}
+
+const char* EcStateText(EcMode mode)
+{
+    switch (mode) {
+    case EcMode::Normal:
+        return "normal mode: follow mode never entered";
+    case EcMode::Follow:
+        return "left in follow mode: it can be flashed again";
+    case EcMode::ClosedExit:
+        return "closed with 0xFE";
+    case EcMode::ClosedExitAlt:
+        return "closed with 0xFC";
+    }
+    return "?";
+}
+
+const char* StatusText(int status, bool followEntered)
+{
+    switch (status) {
+    case EXIT_OK:
+        // The usage screen and a switch given for a name end with 0 too.
+        return followEntered ? "flashed and verified" : "nothing flashed (usage screen, or a switch for a name)";
+    case EXIT_MODULE_MISMATCH:
+        return "module mismatch: the image is for another module; nothing written";
+    case EXIT_BAD_IMAGE:
+        return "image unusable: found before follow mode; nothing written";
+    case EXIT_FLASH_FAILED:
+        return "flashing failed: a blank check or verify failed, or the image could not be read to its end";
+    case EXIT_NO_ANSWER:
+        return "no answer: the EC or the flash chip stopped answering";
+    }
+    return "unknown";
+}
+
+void PrintComparison(const FlashComparison& c, uint32_t chipSize)
+{
+    switch (c.Result) {
+    case FlashComparison::NoImage:
+        Print(u"not compared: no image\n");
+        return;
+    case FlashComparison::Unreadable:
+        Print(u"not compared: the image can't be read\n");
+        return;
+    case FlashComparison::Empty:
+        Print(u"not compared: the image is empty\n");
+        return;
+    case FlashComparison::Equal:
+        Print(u"equals the image over its %u bytes\n", c.Compared);
+        break;
+    case FlashComparison::Differs:
+        Print(u"differs from the image: first at 0x%06x (chip %02x, image %02x)\n", c.Address, c.Chip, c.Image);
+        break;
+    }
+    if (c.Wrapped)
+        Print(u"                the image is larger than the chip's %u bytes: addresses wrapped, later bytes "
+              u"overwrote earlier ones\n",
+              chipSize);
+}
+
+}  // namespace
+
+TimeEstimate EstimateTime(SimEc& ec, const SpiNorChip& chip)
+{
+    TimeEstimate t;
+    t.TotalNs = ec.Clock().Now;
+    t.ChipBusyNs = chip.Stats().BusyNs;
+    // The host polls all the while the chip is busy, so busy time is bus
+    // time too; it can't exceed the whole.
+    t.BusIdleNs = t.TotalNs > t.ChipBusyNs ? t.TotalNs - t.ChipBusyNs : 0;
+    return t;
+}
+
+void PrintTimeEstimate(SimEc& ec, const SpiNorChip& chip, uint32_t accessNs)
+{
+    TimeEstimate t = EstimateTime(ec, chip);
+    const SpiNorChip::Counters& work = chip.Stats();
+    Print(u"zar-sim: time on the hardware: ");
+    PrintDuration(t.TotalNs);
+    Print(u" (%lu port accesses x %u ns)\n", ec.Stats().Accesses, accessNs);
+    Print(u"zar-sim:   chip busy ");
+    PrintDuration(t.ChipBusyNs);
+    Print(u": %lu erases, %lu programs, %lu status writes at the part's typical times\n", work.Erases, work.Programs,
+          work.StatusWrites);
+    Print(u"zar-sim:   bus with the chip idle ");
+    PrintDuration(t.BusIdleNs);
+    Print(u": commands, data and handshakes\n");
+}
+
+FlashComparison CompareWithImage(const uint8_t* contents, uint32_t size, const char* image)
+{
+    FlashComparison c;
+    if (image == nullptr)
+        return c;
+    PlatformFile* file = FileOpen(image, "rb");
+    int32_t length = -1;
+    if (file && FileSeek(file, 0, FILE_SEEK_END) == 0)
+        length = FileTell(file);
+    constexpr uint32_t CHUNK = 0x10000;
+    auto* buffer = static_cast<uint8_t*>(MemAlloc(CHUNK));
+    if (file == nullptr || length < 0 || buffer == nullptr) {
+        if (file)
+            FileClose(file);
+        MemFree(buffer);
+        c.Result = FlashComparison::Unreadable;
+        return c;
+    }
+    auto total = static_cast<uint32_t>(length);
+    c.Result = total == 0 ? FlashComparison::Empty : FlashComparison::Equal;
+    c.Wrapped = total > size;
+    // With a wrapped image only the last pass over each address counts: the
+    // comparison starts where that pass begins for address 0.
+    uint32_t start = c.Wrapped ? total - size : 0;
+    bool readable = FileSeek(file, static_cast<int32_t>(start), FILE_SEEK_SET) == 0;
+    for (uint32_t at = start; readable && at < total && c.Result == FlashComparison::Equal;) {
+        uint32_t want = total - at < CHUNK ? total - at : CHUNK;
+        if (FileRead(buffer, 1, want, file) != want) {
+            readable = false;
+            break;
+        }
+        for (uint32_t i = 0; i < want; ++i) {
+            uint32_t address = (at + i) % size;
+            if (contents[address] != buffer[i]) {
+                c.Result = FlashComparison::Differs;
+                c.Address = address;
+                c.Chip = contents[address];
+                c.Image = buffer[i];
+                break;
+            }
+        }
+        at += want;
+    }
+    FileClose(file);
+    MemFree(buffer);
+    if (!readable)
+        c.Result = FlashComparison::Unreadable;
+    c.Compared = total - start;
+    return c;
+}
+
+void PrintReport(const ReportFacts& f)
+{
+    const ChipInfo& chip = f.Chip->Info();
+    const SimEc::Counters& ec = f.Ec->Stats();
+    const SpiNorChip::Counters& work = f.Chip->Stats();
+
+    Print(u"\n---- zar-sim report ----\n");
+    Print(u"chip            %a (RDID %02x %02x %02x), %u KiB, %a\n", chip.Name, chip.Rdid[0], chip.Rdid[1],
+          chip.Rdid[2], f.Chip->Size() / 1024, MethodName(chip.Method));
+    Print(u"EC              %a\n", EcStateText(f.Ec->Mode()));
+    Print(u"flash           ");
+    PrintComparison(CompareWithImage(f.Chip->Contents(), f.Chip->Size(), f.Image), f.Chip->Size());
+    Print(u"port accesses   %lu, of them %lu status reads\n", ec.Accesses, ec.StatusReads);
+    Print(u"chip work       %lu erases, %lu programs, %lu status writes, %lu commands refused\n", work.Erases,
+          work.Programs, work.StatusWrites, work.Refused);
+    if (f.RealTiming) {
+        TimeEstimate t = EstimateTime(*f.Ec, *f.Chip);
+        Print(u"time            ");
+        PrintDuration(t.TotalNs);
+        Print(u" on the hardware (%u ns an access): chip busy ", f.AccessNs);
+        PrintDuration(t.ChipBusyNs);
+        Print(u", bus with the chip idle ");
+        PrintDuration(t.BusIdleNs);
+        Print(u"\n");
+    }
+    Print(u"exit status     %d: %a\n", f.Status, StatusText(f.Status, f.Ec->Mode() != EcMode::Normal));
+}
+
+}  // namespace zar::sim

@@ -1,0 +1,44 @@
+// What zar-sim tells an engineer after a run: the time the run would take on
+// the hardware (real timing) and the run report (--report).
+#pragma once
+
+#include <stdint.h>
+
+#include "sim/SimEc.h"
+#include "sim/SpiNorChip.h"
+
+namespace zar::sim {
+
+// The run as the hardware would take it, split into the time the chip was
+// busy (the host polls it meanwhile) and the rest of the bus time.
+struct TimeEstimate {
+    uint64_t TotalNs;    // the virtual clock: every port access at its access time
+    uint64_t ChipBusyNs; // erase, program and status-write times of the part
+    uint64_t BusIdleNs;  // the rest: commands, data and handshakes with the chip idle
+};
+TimeEstimate EstimateTime(SimEc& ec, const SpiNorChip& chip);
+void PrintTimeEstimate(SimEc& ec, const SpiNorChip& chip, uint32_t accessNs);
+
+// Where the chip's contents first differ from the image file.
+struct FlashComparison {
+    enum Kind : uint8_t { Equal, Differs, NoImage, Unreadable, Empty } Result = NoImage;
+    uint32_t Compared = 0;  // image bytes compared
+    uint32_t Address = 0;   // first differing address
+    uint8_t Chip = 0, Image = 0;
+    bool Wrapped = false;   // the image is larger than the chip
+};
+// image may be nullptr. An image larger than the chip wrapped around it on
+// the way in: each address is compared with the image byte written there last.
+FlashComparison CompareWithImage(const uint8_t* contents, uint32_t size, const char* image);
+
+struct ReportFacts {
+    SimEc* Ec;
+    SpiNorChip* Chip;  // its contents as the run left them
+    const char* Image;       // nullptr: the run had none
+    bool RealTiming;
+    uint32_t AccessNs;
+    int Status;
+};
+void PrintReport(const ReportFacts& facts);
+
+}  // namespace zar::sim
