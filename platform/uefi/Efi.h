@@ -4,9 +4,10 @@
 
 #include <stdint.h>
 
-// In C++ gnu-efi would declare the fixed-width integer types itself, some
-// differently from <stdint.h>; claiming C11 makes it take <stdint.h>'s.
-#ifndef __STDC_VERSION__
+// In C++ for the MSVC target gnu-efi would declare the fixed-width integer
+// types itself, int8_t differently from <stdint.h>; claiming C11 makes it
+// take <stdint.h>'s.
+#if defined(_MSC_EXTENSIONS) && !defined(__STDC_VERSION__)
 #define ZAR_EFI_STDC_VERSION
 #define __STDC_VERSION__ 201112L
 #endif

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Boots OVMF's UEFI Shell under QEMU once, with a FAT disk holding zar.efi,
+# zar-sim.efi, zar.man, test images and a startup.nsh that runs every case
+# and shuts the machine down. Leaves in WORK:
+#   serial.txt   the console, ANSI sequences and CRs removed
+#   times.txt    when each case began and ended (seconds since boot)
+#   disk/        what the applications wrote, copied back from the disk
+#   host/        the hosted zar-sim's text and files for the same commands
+#   chips.txt    the simulated parts each run case uses
+# check-case.sh judges each case from these.
+#
+#   boot-shell.sh UEFI_BUILD_DIR HOST_ZAR_SIM WORK
+set -euo pipefail
+
+uefi=$1 host_sim=$2 work=$3
+QEMU_LIMIT=${ZAR_QEMU_LIMIT:-240}  # seconds for the whole boot
+
+fail() { echo "qemu.boot: $*" >&2; exit 1; }
+
+for f in zar.efi zar-sim.efi zar.man; do
+  [ -f "$uefi/$f" ] || fail "$uefi/$f is missing: build the UEFI applications first (make uefi)"
+done
+for tool in qemu-system-x86_64 mcopy mmd mkfs.fat perl timeout; do
+  command -v $tool >/dev/null || fail "$tool is missing (tools/install-deps.sh installs it)"
+done
+firmware=
+for f in /usr/share/ovmf/OVMF.fd /usr/share/qemu/OVMF.fd; do
+  [ -f "$f" ] && { firmware=$f; break; }
+done
+[ -n "$firmware" ] || fail "no OVMF firmware (package ovmf)"
+
+rm -rf "$work"
+mkdir -p "$work/disk" "$work/host" "$work/stage/imgs"
+cd "$work"
+
+# ---- The parts: one of each programming method the flasher has ----------
+# --list-chips: NAME  MAKER TYPE CAPACITY  SIZE KiB  page N  METHOD [note]
+"$host_sim" --list-chips | tr -d '\r' > chip-list.txt
+pick() {  # pick CASE AWK-CONDITION
+  local line
+  line=$(awk "!/not writable/ && ($2) { print; exit }" chip-list.txt)
+  [ -n "$line" ] || fail "no simulated part for $1 in: $(cat chip-list.txt)"
+  awk -v c="$1" '{ print c, $1, $5 * 1024 }' <<<"$line" >> chips.txt
+}
+: > chips.txt
+pick page '$9 == "page" && !($2 == "C2" && $4 == "10")'
+pick aai-word '$9 == "aai-word"'
+pick aai-byte '$9 == "aai-byte"'
+pick chunked '$2 == "C2" && $4 == "10" && $9 == "page"'
+chip() { awk -v c="$1" '$1 == c { print $2 }' chips.txt; }
+chip_size() { awk -v c="$1" '$1 == c { print $3 }' chips.txt; }
+
+# ---- Images: two full blocks and a short third, or less on a small part --
+# Deterministic bytes, never a run of 0xFF; the module name at 0x50.
+make_image() {  # make_image FILE SIZE
+  perl -e '
+    my ($file, $size) = @ARGV; my $x = 0x2545F491; my $data = "";
+    for (my $i = 0; $i < $size; $i++) {
+      $x = ($x * 1103515245 + 12345) & 0x7FFFFFFF; my $b = ($x >> 16) & 0xFF;
+      $data .= chr($b == 0xFF ? 0x5A : $b);
+    }
+    substr($data, 0x50, 32) = sprintf("%-32s", "ZARTEST1") if $size >= 0x70;
+    open(my $f, ">:raw", $file) or die; print $f $data; close $f;' "$1" "$2"
+}
+image_size() {  # the image for a part of SIZE bytes
+  local s=$((2 * 65536 + 5000))
+  [ "$1" -ge $((3 * 65536)) ] || s=$(($1 - 5536))
+  echo $s
+}
+for c in page aai-word aai-byte chunked; do
+  make_image "stage/img-$c.bin" "$(image_size "$(chip_size $c)")"
+done
+cp stage/img-page.bin stage/img.bin
+# One run reads its image through forward slashes from a folder.
+mv stage/img-aai-word.bin stage/imgs/img-aai-word.bin
+# An output file larger than the part: "wb" must leave exactly the part.
+head -c $(($(chip_size page) + 100000)) /dev/zero | tr '\0' '\125' > stage/out-page.bin
+cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
+
+# ---- The same commands on Linux, for the text and trace comparisons ------
+(cd stage && "$host_sim" --chip "$(chip page)" img.bin p > ../host/same-text.txt) || true
+(cd stage && "$host_sim" --ec-module OTHER --trace ../host/trace.txt img.bin > /dev/null) || true
+
+# ---- The script: each case between ==BEGIN name== and ==STATUS name X== ---
+sim_run() {  # sim_run CASE IMAGE-PATH
+  echo "zar-sim.efi --chip $(chip $1) --flash-out fs0:\\out-$1.bin $2 p"
+}
+{
+  echo "@echo -off"
+  echo "fs0:"
+  emit() { echo "echo ==BEGIN $1=="; echo "$2"; echo "echo ==STATUS $1 %lasterror%=="; }
+  emit usage "zar"
+  emit help "help zar"
+  emit dash-help "zar -?"
+  emit missing-image "zar nothere.bin p"
+  emit usage-error "zar-sim.efi --no-such-option img.bin"
+  emit mismatch "zar-sim.efi --ec-module OTHER --trace fs0:\\trace.txt fs0:\\img.bin"
+  emit module-match "zar-sim.efi --chip $(chip page) --flash-out fs0:\\out-match.bin fs0:\\img-page.bin"
+  emit run-page "$(sim_run page fs0:\\img-page.bin)"
+  emit run-aai-word "zar-sim.efi --chip $(chip aai-word) --flash-out out-aai-word.bin imgs/img-aai-word.bin p"
+  emit run-aai-byte "$(sim_run aai-byte fs0:\\img-aai-byte.bin)"
+  emit run-chunked "$(sim_run chunked fs0:\\img-chunked.bin)"
+  emit same-text "zar-sim.efi --chip $(chip page) img.bin p"
+  emit alloc-fail "zar-sim.efi --fault alloc-fail img.bin p"
+  emit read-fail "zar-sim.efi --fault read-fail=70000 img.bin p"
+  emit dead-ec "zar.efi img.bin p"
+  echo "echo ==DONE=="
+  echo "reset -s"
+} | sed 's/$/\r/' > stage/startup.nsh
+
+# ---- The disk -------------------------------------------------------------
+rm -f fat.img
+mkfs.fat -C fat.img 32768 >/dev/null
+mmd -i fat.img ::imgs
+mcopy -i fat.img stage/imgs/img-aai-word.bin ::imgs/
+for f in stage/*; do
+  [ -f "$f" ] && mcopy -i fat.img "$f" ::
+done
+
+# ---- The boot -------------------------------------------------------------
+# Software emulation (this machine's KVM does not run OVMF). The Shell waits
+# five seconds before startup.nsh unless a key comes: one is sent as soon as
+# it asks.
+rm -f keys; mkfifo keys
+exec 3<>keys
+start=$EPOCHREALTIME
+timeout "$QEMU_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
+  -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
+  <&3 > raw-serial.txt 2> qemu-stderr.txt &
+qemu=$!
+
+elapsed() { echo "$EPOCHREALTIME $start" | awk '{ printf "%.2f", $1 - $2 }'; }
+declare -A seen
+key_sent=false
+: > times.txt
+while kill -0 $qemu 2>/dev/null; do
+  if ! $key_sent && grep -aq 'seconds to skip' raw-serial.txt; then
+    printf ' ' >&3
+    key_sent=true
+  fi
+  while read -r kind name; do
+    if [ -z "${seen[$kind $name]:-}" ]; then
+      seen[$kind $name]=1
+      echo "$name $kind $(elapsed)" >> times.txt
+    fi
+  done < <(grep -ao '==\(BEGIN\|STATUS\) [a-z-]*' raw-serial.txt | sed 's/==//')
+  sleep 0.1
+done
+set +e
+wait $qemu
+rc=$?
+set -e
+exec 3>&-
+rm -f keys
+echo "qemu ran $(elapsed) s, exit status $rc"
+
+perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
+for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '(out-.*|trace)\.(bin|txt)$' || true); do
+  mcopy -n -i fat.img "$f" disk/ 2>/dev/null || true
+done
+
+# Per-case times: begin to end, seconds.
+awk '$2 == "BEGIN" { b[$1] = $3 } $2 == "STATUS" && ($1 in b) { printf "%-14s %6.2f s\n", $1, $3 - b[$1] }' \
+  times.txt > case-times.txt
+cat case-times.txt
+
+[ $rc -eq 124 ] && fail "QEMU did not finish within $QEMU_LIMIT s; the last case begun: $(tail -n 1 times.txt)"
+[ $rc -eq 0 ] || fail "QEMU ended with status $rc: $(cat qemu-stderr.txt)"
+grep -q '==DONE==' serial.txt || fail "startup.nsh did not run to its end; last case begun: $(tail -n 1 times.txt)"

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Judges one case of the QEMU boot (boot-shell.sh) from its console text, its
+# %lasterror% and the files it wrote.
+#   check-case.sh NAME WORK
+set -uo pipefail
+
+name=$1 work=$2
+cd "$work" || { echo "no QEMU work folder $work: qemu.boot did not run"; exit 1; }
+
+# The text between the case's markers, and the status the Shell reported.
+output=$(perl -0777 -ne "print \$1 if /==BEGIN \Q$name\E==\n(.*?)==STATUS \Q$name\E \S+==/s" serial.txt)
+status=$(perl -0777 -ne "print \$1 if /==STATUS \Q$name\E (\S+)==/s" serial.txt)
+if [ -z "$status" ]; then
+  echo "case $name: never finished (last lines of the console:)"
+  tail -n 15 serial.txt
+  exit 1
+fi
+
+failures=0
+bad() { echo "case $name: $*"; failures=$((failures + 1)); }
+expect_status() { [ "$status" = "$1" ] || bad "%lasterror% is $status, expected $1"; }
+expect_text() { grep -qF -- "$1" <<<"$output" || bad "no \"$1\" in its output"; }
+refuse_text() { ! grep -qF -- "$1" <<<"$output" || bad "\"$1\" in its output"; }
+chip() { awk -v c="$1" '$1 == c { print $2 }' chips.txt; }
+chip_size() { awk -v c="$1" '$1 == c { print $3 }' chips.txt; }
+
+# The part's contents after the run: the image over its length, erased (0xFF)
+# up to the end of the last block, and exactly the part's size.
+expect_flashed() {  # expect_flashed OUT IMAGE PART-SIZE
+  local out=disk/$1 image=stage/$2 size=$3
+  [ -f "$out" ] || { bad "wrote no $1"; return; }
+  local length; length=$(stat -c %s "$image")
+  [ "$(stat -c %s "$out")" -eq "$size" ] || bad "$1 has $(stat -c %s "$out") bytes, the part $size"
+  cmp -s -n "$length" "$out" "$image" || bad "$1 differs from $2 within its $length bytes: $(cmp -n "$length" "$out" "$image")"
+  local block_end=$(( (length + 65535) / 65536 * 65536 ))
+  local tail; tail=$(tail -c +$((length + 1)) "$out" | head -c $((block_end - length)) | tr -d '\377' | wc -c)
+  [ "$tail" -eq 0 ] || bad "$1 has $tail bytes other than 0xFF between the image's end and its block's end"
+}
+
+case $name in
+usage)
+  expect_status 0x0
+  expect_text "ZAR.EXE - ORV Flash Utility"
+  expect_text "ZARMOK [filename]"
+  ;;
+help | dash-help)
+  # The Shell shows zar.man: the synopsis, the switches and the statuses.
+  expect_status 0x0
+  expect_text "zar [IMAGE [p] [ARG3] [/j]]"
+  expect_text "/j    - As the fourth word after zar"
+  expect_text "EFI_TIMEOUT"
+  expect_text "0x12"
+  refuse_text "FILE NAME ERROR"
+  ;;
+missing-image)
+  expect_status 0x1  # EFI_LOAD_ERROR
+  expect_text "FILE NAME ERROR!!"
+  ;;
+usage-error)
+  expect_status 0x2  # EFI_INVALID_PARAMETER
+  expect_text "zar-sim: unknown option: --no-such-option"
+  ;;
+mismatch)
+  expect_status 0x15  # EFI_ABORTED
+  expect_text "Module is: OTHER"
+  expect_text "BIN File is: ZARTEST1"
+  expect_text "EC left in normal mode"
+  # The port trace, written through the Shell, equals the Linux one.
+  if [ ! -f disk/trace.txt ]; then
+    bad "wrote no trace.txt"
+  elif ! cmp -s disk/trace.txt host/trace.txt; then
+    bad "trace.txt differs from the Linux zar-sim's: $(cmp disk/trace.txt host/trace.txt)"
+  fi
+  ;;
+module-match)
+  expect_status 0x0
+  expect_text "EC closed with 0xFE"
+  expect_flashed out-match.bin img-page.bin "$(chip_size page)"
+  ;;
+run-page | run-aai-byte | run-chunked)
+  c=${name#run-}
+  expect_status 0x0
+  expect_text "EC closed with 0xFE"
+  expect_flashed "out-$c.bin" "img-$c.bin" "$(chip_size "$c")"
+  ;;
+run-aai-word)
+  expect_status 0x0
+  expect_text "EC closed with 0xFE"
+  expect_flashed out-aai-word.bin imgs/img-aai-word.bin "$(chip_size aai-word)"
+  ;;
+same-text)
+  # The flasher's own text in the UEFI Shell is the Linux zar-sim's.
+  expect_status 0x0
+  host=$(tr -d '\r' < host/same-text.txt)
+  if [ "$output" != "$host" ]; then
+    bad "its text differs from the Linux zar-sim's:"
+    diff <(echo "$host") <(echo "$output") | head -n 20
+  fi
+  ;;
+alloc-fail)
+  expect_status 0x9  # EFI_OUT_OF_RESOURCES
+  expect_text "OUT OF MEMORY!!"
+  ;;
+read-fail)
+  expect_status 0x7  # EFI_DEVICE_ERROR
+  expect_text "FILE READ ERROR!!"
+  ;;
+dead-ec)
+  # Nothing answers at 0x62/0x66 in QEMU: the bounded wait gives up.
+  expect_status 0x12  # EFI_TIMEOUT
+  expect_text "NO ANSWER!!"
+  grep "^dead-ec" case-times.txt || true
+  ;;
+*)
+  bad "unknown case"
+  ;;
+esac
+
+if [ $failures -ne 0 ]; then
+  echo "---- its console text:"
+  echo "$output" | head -n 40
+  exit 1
+fi
+echo "case $name: passed (%lasterror% $status)"

@@ -1,0 +1,324 @@
+// Our UEFI runtime on a fake firmware: the command line, files through the
+// Shell and through the image's volume, the console and the heap.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeFirmware.h"
+#include "platform/Faults.h"
+#include "platform/Platform.h"
+#include "platform/uefi/UefiRuntime.h"
+
+namespace zar::test {
+namespace {
+
+using uefi::gFirmware;
+using uefi::RunShellApplication;
+
+std::vector<std::string> gSeenArguments;
+bool gSawNullAfterLast = false;
+int gRuns = 0;
+
+EFI_STATUS RecordArguments(int argc, char* argv[])
+{
+    ++gRuns;
+    gSeenArguments.assign(argv, argv + argc);
+    gSawNullAfterLast = argv[argc] == nullptr;
+    return EFI_SUCCESS;
+}
+
+class RuntimeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gSeenArguments.clear();
+        gSawNullAfterLast = false;
+        gRuns = 0;
+    }
+    void TearDown() override
+    {
+        if (firmware_) {
+            uefi::CloseAllFiles();
+            uefi::CloseVolume();
+        }
+        gFirmware = uefi::Firmware{};
+        firmware_.reset();
+        SetReadFailOffset(-1);
+        SetAllocationFailAfter(-1);
+    }
+    FakeFirmware& Make(FakeFirmware::Options options = {})
+    {
+        firmware_ = std::make_unique<FakeFirmware>(options);
+        return *firmware_;
+    }
+    // The services as RunShellApplication sets them up, for calling the file
+    // functions directly.
+    void UseFirmware(FakeFirmware& firmware, bool shell = true)
+    {
+        gFirmware = uefi::Firmware{};
+        gFirmware.Image = firmware.Image();
+        gFirmware.System = firmware.System();
+        gFirmware.Boot = firmware.System()->BootServices;
+        if (shell) {
+            EFI_GUID guid = EFI_SHELL_PROTOCOL_GUID;
+            void* protocol = nullptr;
+            gFirmware.Boot->LocateProtocol(&guid, nullptr, &protocol);
+            gFirmware.Shell = static_cast<EFI_SHELL_PROTOCOL*>(protocol);
+        }
+    }
+
+private:
+    std::unique_ptr<FakeFirmware> firmware_;
+};
+
+// ---- The command line --------------------------------------------------------
+
+TEST_F(RuntimeTest, ArgumentsComeFromShellParametersAsUtf8)
+{
+    FakeFirmware& firmware = Make();
+    firmware.SetArguments({u"zar", u"fs0:\\ec.bin", u"p", u"\u00e9\u20ac\U0001F600"});
+    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_SUCCESS);
+    ASSERT_EQ(gSeenArguments.size(), 4u);
+    EXPECT_EQ(gSeenArguments[1], "fs0:\\ec.bin");
+    EXPECT_EQ(gSeenArguments[3], "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    EXPECT_TRUE(gSawNullAfterLast);
+    EXPECT_EQ(firmware.liveAllocations, 0) << "argument copies left allocated";
+}
+
+TEST_F(RuntimeTest, OlderShellInterfaceIsTheFallback)
+{
+    FakeFirmware& firmware = Make({.ShellParameters = false, .ShellInterface = true, .Shell = true});
+    firmware.SetArguments({u"zar", u"ec.bin"});
+    RunShellApplication(firmware.Image(), firmware.System(), RecordArguments);
+    EXPECT_EQ(gSeenArguments, (std::vector<std::string>{"zar", "ec.bin"}));
+}
+
+TEST_F(RuntimeTest, WithoutAShellTheProgramDoesNotRun)
+{
+    FakeFirmware& firmware = Make({.ShellParameters = false, .ShellInterface = false, .Shell = false});
+    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), static_cast<EFI_STATUS>(-1));
+    EXPECT_EQ(gRuns, 0);
+    EXPECT_NE(firmware.console.find(u"UEFI Shell"), std::u16string::npos);
+}
+
+TEST_F(RuntimeTest, ArgumentsPastSixtyThreeAreDropped)
+{
+    FakeFirmware& firmware = Make();
+    std::vector<std::u16string> many;
+    for (int i = 0; i < 100; ++i)
+        many.push_back(U16(std::to_string(i).c_str()));
+    firmware.SetArguments(many);
+    RunShellApplication(firmware.Image(), firmware.System(), RecordArguments);
+    ASSERT_EQ(gSeenArguments.size(), 63u);
+    EXPECT_EQ(gSeenArguments.back(), "62");
+    EXPECT_TRUE(gSawNullAfterLast);
+    EXPECT_EQ(firmware.liveAllocations, 0);
+}
+
+TEST_F(RuntimeTest, LongArgumentsAndUnpairedSurrogatesConvertWhole)
+{
+    FakeFirmware& firmware = Make();
+    std::u16string euros(5000, u'\u20ac');  // three bytes each
+    std::u16string broken = u"a";
+    broken += char16_t(0xD800);  // high surrogate, no low one
+    broken += u"b";
+    broken += char16_t(0xDC00);  // low surrogate alone, at the end
+    firmware.SetArguments({u"zar", euros, broken});
+    RunShellApplication(firmware.Image(), firmware.System(), RecordArguments);
+    ASSERT_EQ(gSeenArguments.size(), 3u);
+    EXPECT_EQ(gSeenArguments[1].size(), 15000u);
+    EXPECT_EQ(gSeenArguments[2], "a\xef\xbf\xbd" "b\xef\xbf\xbd");
+}
+
+TEST_F(RuntimeTest, NoMemoryForTheArgumentsIsReportedAndLeaksNothing)
+{
+    FakeFirmware& firmware = Make();
+    firmware.SetArguments({u"zar", u"ec.bin", u"p"});
+    firmware.poolFailAfter = 2;
+    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_OUT_OF_RESOURCES);
+    EXPECT_EQ(gRuns, 0);
+    EXPECT_EQ(firmware.liveAllocations, 0);
+}
+
+// ---- Files through the Shell -------------------------------------------------
+
+EFI_STATUS LeaveFilesOpen(int, char*[])
+{
+    PlatformFile* out = FileOpen("out.bin", "wb");
+    FileWrite("abc", 1, 3, out);
+    FileOpen("in.bin", "rb");
+    return EFI_SUCCESS;
+}
+
+TEST_F(RuntimeTest, FilesLeftOpenAreClosedBeforeReturningToTheShell)
+{
+    FakeFirmware& firmware = Make();
+    firmware.files[u"in.bin"] = {1, 2, 3};
+    RunShellApplication(firmware.Image(), firmware.System(), LeaveFilesOpen);
+    EXPECT_EQ(firmware.openHandles, 0);
+    EXPECT_EQ(firmware.files[u"out.bin"], (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(firmware.liveAllocations, 0);
+}
+
+TEST_F(RuntimeTest, WritingTruncatesAnExistingFile)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    firmware.files[u"out.bin"] = std::vector<uint8_t>(1000, 0x55);
+    PlatformFile* file = FileOpen("out.bin", "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(FileWrite("xyz", 1, 3, file), 3u);
+    EXPECT_EQ(FileClose(file), 0);
+    EXPECT_EQ(firmware.files[u"out.bin"], (std::vector<uint8_t>{'x', 'y', 'z'}));
+}
+
+TEST_F(RuntimeTest, NamesReachTheShellWithBackslashesAndInUtf16)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    firmware.files[u"fs0:\\ec\\new.bin"] = {1};
+    firmware.files[u"caf\u00e9\\\U0001F600.bin"] = {2};
+    EXPECT_NE(FileOpen("fs0:/ec/new.bin", "rb"), nullptr);
+    EXPECT_NE(FileOpen("caf\xc3\xa9/\xf0\x9f\x98\x80.bin", "rb"), nullptr);
+    // Malformed UTF-8 (a stray continuation byte, an overlong '/') is never
+    // read as a separator or anything else but U+FFFD.
+    EXPECT_EQ(FileOpen("a\x80" "b\xc0\xaf", "rb"), nullptr);
+    ASSERT_EQ(firmware.openedNames.size(), 3u);
+    EXPECT_EQ(firmware.openedNames[2], u"a\ufffdb\ufffd\ufffd");
+}
+
+TEST_F(RuntimeTest, DirectoriesAndUnknownModesAreRefused)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    firmware.directories.insert(u"fs0:\\");
+    firmware.files[u"ec.bin"] = {1};
+    EXPECT_EQ(FileOpen("fs0:\\", "rb"), nullptr);
+    EXPECT_EQ(FileOpen("fs0:\\", "wb"), nullptr);
+    EXPECT_EQ(FileOpen("ec.bin", "r+b"), nullptr);
+    EXPECT_EQ(FileOpen("ec.bin", "ab"), nullptr);
+    EXPECT_EQ(firmware.openHandles, 0);
+    EXPECT_EQ(firmware.liveAllocations, 0);
+}
+
+TEST_F(RuntimeTest, ReadsGatherShortChunksAndStopAtTheSimulatedFault)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    std::vector<uint8_t> image(70000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 7);
+    firmware.files[u"ec.bin"] = image;
+    firmware.readChunk = 4096;
+
+    PlatformFile* file = FileOpen("ec.bin", "rb");
+    std::vector<uint8_t> buffer(0x8000);
+    ASSERT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), buffer.size());
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), image.begin()));
+
+    SetReadFailOffset(0x8000 + 100);
+    EXPECT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), 100u);
+    EXPECT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), 0u);
+    EXPECT_EQ(FileTell(file), 0x8000 + 100);
+}
+
+TEST_F(RuntimeTest, SeeksMeasureTheFileAndRefuseNegativePositions)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    firmware.files[u"ec.bin"] = std::vector<uint8_t>(5000);
+    PlatformFile* file = FileOpen("ec.bin", "rb");
+    EXPECT_EQ(FileSeek(file, 0, FILE_SEEK_END), 0);
+    EXPECT_EQ(FileTell(file), 5000);
+    EXPECT_EQ(FileSeek(file, -10, FILE_SEEK_END), 0);
+    EXPECT_EQ(FileTell(file), 4990);
+    EXPECT_EQ(FileSeek(file, -5001, FILE_SEEK_END), -1);
+    EXPECT_EQ(FileSeek(file, -1, FILE_SEEK_SET), -1);
+    EXPECT_EQ(FileSeek(file, 0, 1), -1);
+}
+
+TEST_F(RuntimeTest, CloseReportsAFailedFlushAndRefusesUnknownHandles)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    PlatformFile* file = FileOpen("out.bin", "wb");
+    firmware.flushFails = true;
+    EXPECT_EQ(FileClose(file), -1);
+    EXPECT_EQ(firmware.openHandles, 0);
+    EXPECT_EQ(FileClose(file), -1) << "closed twice";
+    EXPECT_EQ(FileRead(&firmware, 1, 1, file), 0u);
+    EXPECT_EQ(FileClose(nullptr), -1);
+}
+
+TEST_F(RuntimeTest, OpenFilesAreBoundedByTheTable)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    firmware.files[u"ec.bin"] = {1};
+    int opened = 0;
+    while (FileOpen("ec.bin", "rb") && opened < 100)
+        ++opened;
+    EXPECT_EQ(opened, 16);
+    EXPECT_EQ(uefi::CloseAllFiles(), 16);
+    EXPECT_EQ(firmware.openHandles, 0);
+}
+
+// ---- Files without the Shell ---------------------------------------------------
+
+TEST_F(RuntimeTest, WithoutTheShellNamesAreOnTheImagesVolume)
+{
+    FakeFirmware& firmware = Make({.ShellParameters = true, .ShellInterface = false, .Shell = false});
+    UseFirmware(firmware, false);
+    firmware.files[u"ec\\new.bin"] = {9, 8, 7};
+    firmware.files[u"fs0:\\ec.bin"] = {1};
+
+    PlatformFile* file = FileOpen("ec/new.bin", "rb");
+    ASSERT_NE(file, nullptr);
+    uint8_t bytes[3] = {};
+    EXPECT_EQ(FileRead(bytes, 1, 3, file), 3u);
+    EXPECT_EQ(bytes[0], 9);
+    EXPECT_EQ(FileSeek(file, 0, FILE_SEEK_END), 0);
+    EXPECT_EQ(FileTell(file), 3);
+    // A mapping means nothing without the Shell: refused, not guessed.
+    EXPECT_EQ(FileOpen("fs0:\\ec.bin", "rb"), nullptr);
+
+    PlatformFile* out = FileOpen("out.bin", "wb");
+    EXPECT_EQ(FileWrite("ok", 1, 2, out), 2u);
+    EXPECT_EQ(uefi::CloseAllFiles(), 2);
+    EXPECT_EQ(firmware.files[u"out.bin"].size(), 2u);
+    EXPECT_TRUE(firmware.volumeOpen);
+    uefi::CloseVolume();
+    EXPECT_FALSE(firmware.volumeOpen);
+    EXPECT_EQ(firmware.liveAllocations, 0);
+}
+
+// ---- Console and heap ---------------------------------------------------------
+
+TEST_F(RuntimeTest, PrintFormatsForTheConsoleAndReportsARefusal)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    EXPECT_EQ(Print(u"Block %d\n", 3), 9u);
+    EXPECT_EQ(firmware.console, u"Block 3\r\n");
+    firmware.consoleFails = true;
+    EXPECT_EQ(Print(u"lost"), 0u);
+}
+
+TEST_F(RuntimeTest, AllocationsHonourTheSimulatedFault)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    SetAllocationFailAfter(1);
+    EXPECT_EQ(MemAlloc(0), nullptr);  // does not count
+    void* first = MemAlloc(64);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(MemAlloc(64), nullptr);
+    MemFree(first);
+    MemFree(nullptr);
+    EXPECT_EQ(firmware.liveAllocations, 0);
+}
+
+}  // namespace
+}  // namespace zar::test
