@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# make bench: the flasher and its simulator on the largest image the flasher
+# takes (255 blocks, 0xFF0000 bytes), fast timing, no trace, on the default
+# page-program part and on an auto-address-increment part, both given 16 MiB
+# (--chip-size) so the image fits without wrapping. Prints port accesses per
+# second and per image byte, wall time and peak memory, and compares the
+# accesses with what the protocol needs (README, "Benchmark").
+set -euo pipefail
+sim=$(realpath "${1:?usage: bench.sh ZAR-SIM}")
+dir=build/bench-run
+mkdir -p "$dir"
+cd "$dir"
+
+blocks=255
+chip_size=$((16 * 1024 * 1024))
+python3 - "$blocks" <<'PY'
+import sys
+size = int(sys.argv[1]) * 0x10000
+data = bytearray(((i * 131) ^ (i >> 7) ^ (i >> 17)) & 0xFF for i in range(size))
+data[0x50:0x70] = b"ZARBENCH".ljust(32, b" ")
+open("bench.bin", "wb").write(data)
+PY
+
+page_part=$("$sim" --help | sed -n 's/^ *--chip NAME .*default \([^)]*\)).*/\1/p')
+aai_part=$("$sim" --list-chips | awk '/aai-word/ && !/not writable/ { print $1; exit }')
+
+# The accesses the protocol needs on an EC without latency, with the chip busy
+# for b status reads after each erase, program and status write (fast
+# timing: b = 2). Derivation in the README.
+b=2
+protocol() {  # protocol page|aai
+  local per_block
+  if [ "$1" = page ]; then
+    per_block=$((1072623 + 1365 * b))
+  else
+    per_block=$((1902568 + 163925 * b))
+  fi
+  echo $((352 + 5 + 49 + blocks * per_block + 3))
+}
+
+failed=0
+printf '%-22s %12s %12s %14s %10s %10s %12s\n' part accesses protocol accesses/s per-byte wall-s peak-MiB
+for kind in page aai; do
+  args=(--chip-size "$chip_size" --report)
+  name=$page_part
+  if [ "$kind" = aai ]; then
+    args+=(--chip "$aai_part")
+    name=$aai_part
+  fi
+  start=$(date +%s%N)
+  status=0
+  /usr/bin/time -f '%M' -o rss.txt timeout 600 "$sim" "${args[@]}" bench.bin >console.txt 2>&1 || status=$?
+  end=$(date +%s%N)
+  if [ "$status" -ne 0 ]; then
+    echo "$name: zar-sim exited $status"; tail -n 12 console.txt; failed=1; continue
+  fi
+  accesses=$(sed -n 's/^port accesses *\([0-9]*\),.*/\1/p' console.txt)
+  grep -q "^flash *equals the image over its $((blocks * 0x10000)) bytes" console.txt || { echo "$name: flash differs"; failed=1; }
+  wall_ns=$((end - start))
+  rss_kib=$(tail -n 1 rss.txt)
+  want=$(protocol "$kind")
+  printf '%-22s %12d %12d %14d %10s %10s %12s\n' "$name ($kind)" "$accesses" "$want" \
+    $((accesses * 1000000000 / wall_ns)) \
+    "$(awk -v a="$accesses" -v n=$((blocks * 0x10000)) 'BEGIN { printf "%.2f", a / n }')" \
+    "$(awk -v t="$wall_ns" 'BEGIN { printf "%.2f", t / 1e9 }')" \
+    "$(awk -v k="$rss_kib" 'BEGIN { printf "%.1f", k / 1024 }')"
+  if [ "$accesses" -ne "$want" ]; then
+    echo "  accesses beyond the protocol's count: $((accesses - want))"; failed=1
+  fi
+  if [ "$rss_kib" -gt $(((chip_size + 16 * 1024 * 1024) / 1024)) ]; then
+    echo "  peak memory above the chip's size plus 16 MiB"; failed=1
+  fi
+  if [ "$kind" = page ] && [ "$wall_ns" -ge 3000000000 ]; then
+    echo "  the page-program run took 3 s or more"; failed=1
+  fi
+done
+echo "targets: page-program run under 3 s; peak memory at most chip size + 16 MiB; no access beyond the protocol"
+[ "$failed" -eq 0 ] && echo "all targets met" || echo "TARGET MISSED"
+exit "$failed"
