@@ -32,6 +32,8 @@ struct ChipInfo {
     uint32_t StatusWriteTypUs, StatusWriteMaxUs;
     bool FitsAlgorithms;     // false: a run on it must fail its blank check or verify
     const char* Note;        // why it does not fit, or what is special
+    uint8_t ProtectBits;     // status bits that protect the array while any is set; WRSR writes them
+    bool HasEwsr;            // knows EWSR (0x50): it enables the WRSR right after it, WEL or not
 };
 
 int ChipCount();

@@ -63,7 +63,61 @@ private:
     SimClock* clock_ = nullptr;
     Counters stats_{};
     SimRandom random_{};
-    // (the chip's state machine goes here)
+
+    // What the next byte of the open transaction means.
+    enum class Phase : uint8_t {
+        Opcode,       // chip select just asserted
+        Address,      // collecting the 3 address bytes, then `next_`
+        Dummy,        // FAST_READ's dummy byte
+        ReadData,     // READ / FAST_READ: array bytes from address_ on
+        PageData,     // PAGE_PROGRAM data into the page buffer
+        ByteData,     // one-byte program: the first data byte counts
+        AaiData,      // AAI data bytes
+        StatusData,   // WRSR's byte
+        StatusRead,   // RDSR: the status register, repeated
+        IdRead,       // RDID
+        ResRead,      // RES after its 3 dummy bytes
+        Done,         // command complete; more bytes void it
+        Ignored,      // not accepted: the chip does not listen until deselected
+    };
+
+    bool Busy() const;
+    void StartOperation(uint32_t typicalUs);
+    void Begin(uint8_t opcode);
+    void AddressComplete();
+    uint8_t ReadSlow();
+    void Execute(bool ewsrArmed);
+    void Erase(uint32_t unit, uint32_t typicalUs);
+    void ProgramPage();
+    void ProgramBytes(uint32_t address, const uint8_t* data, uint32_t count);
+    void ProgramAai();
+    bool MayWrite();
+    void Refuse() { ++stats_.Refused; }
+
+    uint32_t mask_ = 0;          // Size - 1: addresses wrap at the array's end
+    uint32_t pageMask_ = 0;      // PageSize - 1
+    uint8_t status_ = 0;         // WEL and the protect bits; WIP comes from Busy()
+    bool selected_ = false;
+    bool ewsrArmed_ = false;     // the transaction before was EWSR
+    bool aai_ = false;           // in AAI mode
+    bool stuckBusy_ = false;
+    bool realTiming_ = false;
+    Phase phase_ = Phase::Opcode;
+    Phase next_ = Phase::Done;   // after the address bytes
+    uint8_t opcode_ = 0;
+    uint8_t addressLeft_ = 0;
+    uint8_t dataCount_ = 0;      // AAI and one-byte program data bytes taken (saturates at 2)
+    bool overrun_ = false;       // bytes past the end of a fixed-length command
+    uint32_t address_ = 0;
+    uint32_t pageOffset_ = 0;
+    bool pageTouched_ = false;   // PAGE_PROGRAM got at least one data byte
+    uint32_t readIndex_ = 0;     // RDID / RES answer position
+    uint32_t aaiAddress_ = 0;
+    uint32_t busyReads_ = 0;     // fast timing: status reads left with WIP set
+    uint64_t busyUntil_ = 0;     // real timing: clock value when WIP clears
+    uint64_t operations_ = 0;    // erase, program and status-write operations started
+    uint8_t data_[2] = {};       // AAI / one-byte program data
+    uint8_t page_[256] = {};     // page buffer: 0xFF where nothing was sent
 };
 
 }  // namespace zar::sim
