@@ -52,11 +52,50 @@ check "nothing after the check" test "$(grep -c '^out 66 dc$' t2.txt)" -eq 0
 
 run --trace t3.txt --flash-out out.bin img.bin
 check "plain run passes" test "$status" -eq 0
-check "module check ran" test "$(grep -c '^out 66 92$' t3.txt)" -eq 32
+# 0x92 is a data byte too once the image is programmed: count it before follow mode.
+check "module check ran" test "$(sed '/^out 66 dc$/q' t3.txt | grep -c '^out 66 92$')" -eq 32
 check "three blocks" contains "$out" "Block Number     : 2 "
 check "closed with FE" contains "$out" "EC closed with 0xFE"
 check "checksum line" contains "$out" "Current F/W Checksum : "
 check "flash equals image" cmp -n "$(stat -c %s img.bin)" img.bin out.bin
+
+# The decoded log: live during a run, and from that run's trace afterwards.
+run --trace t4.txt --spi-log s4.log img.bin
+check "spi-log run passes" test "$status" -eq 0
+check "spi-log starts with the module check" test "$(head -n 1 s4.log)" = "READ_MEMORY 0880 -> 43"
+check "spi-log ends with the closing command" test "$(tail -n 1 s4.log)" = "FOLLOW_EXIT"
+check "spi-log pages" test "$(grep -c '^PAGE_PROGRAM ' s4.log)" -eq $((2 * 256 + 0x35))
+run --decode t4.txt --spi-log d4.log
+check "decode passes" test "$status" -eq 0
+check "decode equals the run's spi-log" cmp s4.log d4.log
+run --decode t4.txt
+check "decode to the console" cmp <(tr -d '\r' <<<"$out") s4.log
+# A run that dies leaves a transaction open: both ways say so alike.
+run --trace t5.txt --spi-log s5.log --wait-limit 50 --fault chip-busy=3 img.bin p
+check "dead chip status" test "$status" -eq 4
+check "open transaction noted" grep -q '(open at end)$' s5.log
+run --decode t5.txt --spi-log d5.log
+check "decode of a failed run equals its spi-log" cmp s5.log d5.log
+
+# A damaged trace: bad lines named by number, the rest decoded, status 65.
+{ head -n 2000 t4.txt; echo "out 66"; head -c 100000 /dev/zero | tr '\0' 'x'; echo; printf 'in 6'; } > bad.txt
+run --decode bad.txt --spi-log b.log
+check "damaged trace status" test "$status" -eq 65
+check "damaged line named" contains "$out" "bad.txt:2001: not a port access"
+check "long line named" contains "$out" "bad.txt:2002: not a port access"
+check "cut line named" contains "$out" "bad.txt:2003: not a port access: \"in 6\""
+check "good part decoded" test "$(head -n 5 b.log)" = "$(head -n 5 s4.log)"
+run --decode no-such-trace.txt
+check "missing trace is 64" test "$status" -eq 64
+
+# Real timing and the report.
+run --timing real --report img.bin
+check "real timing passes" test "$status" -eq 0
+check "time on the hardware" contains "$out" "zar-sim: time on the hardware: "
+check "report flash" contains "$out" "flash           equals the image over its $(stat -c %s img.bin) bytes"
+check "report status" contains "$out" "exit status     0: flashed and verified"
+run --access-ns 500 img.bin
+check "access-ns needs real timing" test "$status" -eq 64
 
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"

@@ -1,0 +1,268 @@
+// zar-sim for engineers: real timing against the catalog's times, the flash
+// comparison of the report, and the options that set timing up.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Applications/Main/Main.h"
+#include "Harness.h"
+#include "platform/hosted/HostConsole.h"
+#include "sim/SimFrontEnd.h"
+#include "sim/SimReport.h"
+
+namespace zar::test {
+namespace {
+
+constexpr uint32_t ACCESS_NS = 1000;
+
+sim::EcConfig RealEc()
+{
+    sim::EcConfig ec;
+    ec.AccessNs = ACCESS_NS;
+    ec.IbfDelay = ec.ObfDelay = {sim::ReadDelay::Fixed, 2, 1};  // a 2 us EC on a 1 us bus
+    return ec;
+}
+
+// ---- Real timing ------------------------------------------------------------
+
+TEST(RealTiming, A128KiBImageTakesTheBusAccessesPlusTheCatalogsTimes)
+{
+    const sim::ChipInfo& part = sim::DefaultChip();
+    ASSERT_EQ(part.Method, sim::ProgramMethod::Page);
+    std::vector<uint8_t> image = MakeImage(0x20000);
+    std::string name = WriteTempFile("timed.bin", image);
+
+    sim::ChipConfig real;
+    real.RealTiming = true;
+    Rig timed(&part, RealEc(), real);
+    timed.StopTracing();
+    ASSERT_EQ(timed.Run({name, "p"}), EXIT_OK) << timed.Output();
+
+    // The same run with a chip that is never busy: the traffic the protocol
+    // needs without any waiting for the chip.
+    sim::ChipConfig idle;
+    idle.Busy = {};
+    Rig quick(&part, RealEc(), idle);
+    quick.StopTracing();
+    ASSERT_EQ(quick.Run({name, "p"}), EXIT_OK);
+
+    // Two blocks: one status write each (unprotect), 16 erase steps each,
+    // 256 page programs each.
+    const sim::SpiNorChip::Counters& work = timed.Chip().Stats();
+    ASSERT_EQ(work.Erases, 32u);
+    ASSERT_EQ(work.Programs, 512u);
+    ASSERT_EQ(work.StatusWrites, 2u);
+    bool blockErase = part.Rdid[0] == 0x20;
+    uint64_t eraseUs = blockErase ? part.BlockEraseTypUs : part.SectorEraseTypUs;
+    uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
+    EXPECT_EQ(work.BusyNs, busyNs);
+
+    sim::TimeEstimate t = sim::EstimateTime(timed.Ec(), timed.Chip());
+    EXPECT_EQ(t.TotalNs, timed.Ec().Stats().Accesses * ACCESS_NS);
+    EXPECT_EQ(t.ChipBusyNs, busyNs);
+    EXPECT_EQ(t.BusIdleNs + t.ChipBusyNs, t.TotalNs);
+
+    // Busy time replaces polls: per operation the two runs differ by at most
+    // the RDSR set-up that overlaps the busy time and the poll in flight when
+    // it ends (about 30 accesses at this latency).
+    int64_t expected = static_cast<int64_t>(quick.Ec().Stats().Accesses * ACCESS_NS + busyNs);
+    int64_t slack = static_cast<int64_t>((32 + 512 + 2) * 32 * ACCESS_NS);
+    EXPECT_NEAR(static_cast<double>(t.TotalNs), static_cast<double>(expected), static_cast<double>(slack));
+    EXPECT_EQ(timed.Flash(), quick.Flash());
+}
+
+// ---- The front end in-process -----------------------------------------------
+
+struct SimRun {
+    int status;
+    std::string output;
+};
+
+SimRun RunSim(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "zar-sim");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    hosted::ScopedCapture capture;
+    int status = sim::SimMain(static_cast<int>(args.size()), argv.data());
+    return {status, capture.Output()};
+}
+
+std::string Seconds(uint64_t ns)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(ns / 1000000000),
+             static_cast<unsigned long long>(ns % 1000000000 / 1000000));
+    return text;
+}
+
+TEST(SimReport, StatesTheTimeOfARealRunAndWhatTheRunDid)
+{
+    const sim::ChipInfo& part = sim::DefaultChip();
+    std::vector<uint8_t> image = MakeImage(0x20000, "REPMOD ");
+    std::string name = WriteTempFile("report.bin", image);
+    SimRun run = RunSim({"--timing", "real", "--report", name});
+    ASSERT_EQ(run.status, EXIT_OK) << run.output;
+
+    uint64_t eraseUs = part.Rdid[0] == 0x20 ? part.BlockEraseTypUs : part.SectorEraseTypUs;
+    uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
+    EXPECT_NE(run.output.find("chip busy " + Seconds(busyNs) + ": 32 erases, 512 programs, 2 status writes"),
+              std::string::npos)
+        << run.output;
+    // The total is the accesses at 1 us each.
+    size_t at = run.output.find("time on the hardware: ");
+    ASSERT_NE(at, std::string::npos);
+    unsigned long long accesses = 0;
+    char total[32] = {};
+    ASSERT_EQ(sscanf(run.output.c_str() + at, "time on the hardware: %31[0-9.] s (%llu port accesses x 1000 ns)",
+                     total, &accesses),
+              2);
+    EXPECT_EQ(Seconds(accesses * 1000), std::string(total) + " s");
+
+    EXPECT_NE(run.output.find("EC              closed with 0xFE"), std::string::npos);
+    EXPECT_NE(run.output.find("flash           equals the image over its 131072 bytes"), std::string::npos);
+    EXPECT_NE(run.output.find("exit status     0: flashed and verified"), std::string::npos);
+}
+
+TEST(SimReport, SaysWhatAFailedOrEmptyRunMeans)
+{
+    std::vector<uint8_t> image = MakeImage(0x8000, "REPMOD ");
+    std::string name = WriteTempFile("other.bin", image);
+
+    SimRun mismatch = RunSim({"--report", "--ec-module", "OTHER", name});
+    EXPECT_EQ(mismatch.status, EXIT_MODULE_MISMATCH);
+    EXPECT_NE(mismatch.output.find("EC              normal mode"), std::string::npos) << mismatch.output;
+    EXPECT_NE(mismatch.output.find("flash           differs from the image: first at 0x000000"), std::string::npos);
+    EXPECT_NE(mismatch.output.find("exit status     1: module mismatch"), std::string::npos);
+
+    SimRun dead = RunSim({"--report", "--wait-limit", "100", "--fault", "ec-obf-never=40", name, "p"});
+    EXPECT_EQ(dead.status, EXIT_NO_ANSWER);
+    EXPECT_NE(dead.output.find("EC              left in follow mode"), std::string::npos) << dead.output;
+    EXPECT_NE(dead.output.find("exit status     4: no answer"), std::string::npos);
+
+    SimRun usage = RunSim({"--report"});
+    EXPECT_EQ(usage.status, EXIT_OK);
+    EXPECT_NE(usage.output.find("flash           not compared: no image"), std::string::npos) << usage.output;
+    EXPECT_NE(usage.output.find("exit status     0: nothing flashed"), std::string::npos);
+}
+
+// ---- The flash against the image --------------------------------------------
+
+TEST(FlashComparison, EqualDifferingAndWrappedImages)
+{
+    std::vector<uint8_t> flash(0x10000);
+    for (size_t i = 0; i < flash.size(); ++i)
+        flash[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> image(flash.begin(), flash.begin() + 0x9001);
+    auto compare = [&](const std::vector<uint8_t>& bytes) {
+        return sim::CompareWithImage(flash.data(), static_cast<uint32_t>(flash.size()),
+                                     WriteTempFile("cmp.bin", bytes).c_str());
+    };
+
+    sim::FlashComparison same = compare(image);
+    EXPECT_EQ(same.Result, sim::FlashComparison::Equal);
+    EXPECT_EQ(same.Compared, 0x9001u);
+    EXPECT_FALSE(same.Wrapped);
+
+    image[0x9000] ^= 0x10;  // the last byte
+    sim::FlashComparison last = compare(image);
+    EXPECT_EQ(last.Result, sim::FlashComparison::Differs);
+    EXPECT_EQ(last.Address, 0x9000u);
+    EXPECT_EQ(last.Chip, flash[0x9000]);
+    EXPECT_EQ(last.Image, flash[0x9000] ^ 0x10);
+
+    // 1.5 times the chip: addresses 0-0x7FFF were written twice, the second
+    // time from the image's last 0x8000 bytes.
+    std::vector<uint8_t> wrapped(0x18000);
+    for (size_t i = 0; i < wrapped.size(); ++i)
+        wrapped[i] = static_cast<uint8_t>(i < 0x10000 ? 0x55 : flash[i - 0x10000]);
+    for (size_t i = 0x8000; i < 0x10000; ++i)
+        wrapped[i] = flash[i];
+    sim::FlashComparison folded = compare(wrapped);
+    EXPECT_EQ(folded.Result, sim::FlashComparison::Equal);
+    EXPECT_TRUE(folded.Wrapped);
+    EXPECT_EQ(folded.Compared, 0x10000u);
+    wrapped[0x7FFF] ^= 1;  // overwritten later: doesn't count
+    EXPECT_EQ(compare(wrapped).Result, sim::FlashComparison::Equal);
+    wrapped[0x17FFF] ^= 1;
+    EXPECT_EQ(compare(wrapped).Address, 0x7FFFu);
+
+    EXPECT_EQ(compare({}).Result, sim::FlashComparison::Empty);
+    EXPECT_EQ(sim::CompareWithImage(flash.data(), 0x10000, "no-such-file.bin").Result,
+              sim::FlashComparison::Unreadable);
+    EXPECT_EQ(sim::CompareWithImage(flash.data(), 0x10000, nullptr).Result, sim::FlashComparison::NoImage);
+}
+
+// ---- Options ------------------------------------------------------------------
+
+bool Parse(std::vector<std::string> args, sim::SimOptions* options, std::string* said = nullptr)
+{
+    args.insert(args.begin(), "zar-sim");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    hosted::ScopedCapture capture;
+    *options = sim::SimOptions{};
+    bool ok = sim::ParseSimOptions(static_cast<int>(argv.size()), argv.data(), options);
+    if (said)
+        *said = capture.Output();
+    return ok;
+}
+
+TEST(TimingOptions, RealTimingTurnsTheEcResponseIntoStatusReads)
+{
+    struct Case {
+        std::vector<std::string> args;
+        uint32_t accessNs;
+        sim::ReadDelay::Kind kind;
+        uint32_t reads;
+    } cases[] = {
+        {{"--timing", "real"}, 1000, sim::ReadDelay::Fixed, 2},
+        {{"--timing", "real", "--access-ns", "300"}, 300, sim::ReadDelay::Fixed, 7},  // 2000/300 rounded up
+        {{"--timing", "real", "--access-ns", "500", "--ec-response-ns", "1000"}, 500, sim::ReadDelay::Fixed, 2},
+        {{"--timing", "real", "--ec-response-ns", "1"}, 1000, sim::ReadDelay::Fixed, 1},
+        {{"--timing", "real", "--ec-response-ns", "0"}, 1000, sim::ReadDelay::Zero, 0},
+        {{"--ec-latency", "fixed:5", "--timing", "real"}, 1000, sim::ReadDelay::Fixed, 5},  // given wins
+        {{"--timing", "fast"}, 0, sim::ReadDelay::Zero, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        sim::SimOptions o;
+        ASSERT_TRUE(Parse(c.args, &o));
+        EXPECT_EQ(o.Ec.AccessNs, c.accessNs);
+        EXPECT_EQ(o.Ec.IbfDelay.Mode, c.kind);
+        EXPECT_EQ(o.Ec.IbfDelay.Count, c.reads);
+        EXPECT_EQ(o.Ec.ObfDelay.Count, c.reads);
+        EXPECT_EQ(o.ChipSetup.RealTiming, c.accessNs != 0);
+    }
+}
+
+TEST(TimingOptions, RefusesWhatDoesNotGoTogether)
+{
+    const std::vector<std::vector<std::string>> refused = {
+        {"--access-ns", "500"},                          // needs real timing
+        {"--timing", "real", "--access-ns", "0"},        // the clock must move
+        {"--timing", "real", "--chip-busy", "fixed:3"},  // the part's own times apply
+        {"--timing", "slow"},
+        {"--chip-size", "100000"},    // not a power of two
+        {"--chip-size", "0x8000"},    // below one block
+        {"--chip-size", "0x2000000"}, // past 24-bit addresses
+        {"--decode", "t.txt", "img.bin"},
+    };
+    for (const auto& args : refused) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        sim::SimOptions o;
+        std::string said;
+        EXPECT_FALSE(Parse(args, &o, &said));
+        EXPECT_NE(said.find("zar-sim: "), std::string::npos);
+    }
+    sim::SimOptions o;
+    ASSERT_TRUE(Parse({"--chip-size", "0x1000000", "img.bin"}, &o));
+    EXPECT_EQ(o.ChipSize, 0x1000000u);
+}
+
+}  // namespace
+}  // namespace zar::test
