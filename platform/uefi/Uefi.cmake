@@ -9,8 +9,12 @@ if(NOT EXISTS ${ZAR_EFI_INCLUDE_DIR}/efi.h)
 endif()
 find_program(ZAR_OBJDUMP NAMES objdump llvm-objdump REQUIRED)
 
-# The Clang module leaves these unset on a Generic system that simulates MSVC.
+# The Clang module leaves these unset on a Generic system that simulates MSVC;
+# without the depfile, a changed header would not rebuild what includes it.
 set(CMAKE_INCLUDE_SYSTEM_FLAG_CXX "-isystem ")
+set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+set(CMAKE_CXX_DEPFILE_FORMAT gcc)
+set(CMAKE_CXX_DEPENDS_USE_COMPILER TRUE)
 set(CMAKE_EXECUTABLE_SUFFIX .efi)
 
 set(ZAR_UEFI_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/uefi)

@@ -12,7 +12,7 @@
 #   boot-shell.sh UEFI_BUILD_DIR HOST_ZAR_SIM WORK
 set -euo pipefail
 
-uefi=$1 host_sim=$2 work=$3
+uefi=$1 host_sim=$2 work=$(realpath -m "$3")
 QEMU_LIMIT=${ZAR_QEMU_LIMIT:-240}  # seconds for the whole boot
 
 fail() { echo "qemu.boot: $*" >&2; exit 1; }
@@ -47,8 +47,8 @@ pick page '$9 == "page" && !($2 == "C2" && $4 == "10")'
 pick aai-word '$9 == "aai-word"'
 pick aai-byte '$9 == "aai-byte"'
 pick chunked '$2 == "C2" && $4 == "10" && $9 == "page"'
-chip() { awk -v c="$1" '$1 == c { print $2 }' chips.txt; }
-chip_size() { awk -v c="$1" '$1 == c { print $3 }' chips.txt; }
+chip() { awk -v c="$1" '$1 == c { print $2 }' "$work/chips.txt"; }
+chip_size() { awk -v c="$1" '$1 == c { print $3 }' "$work/chips.txt"; }
 
 # ---- Images: two full blocks and a short third, or less on a small part --
 # Deterministic bytes, never a run of 0xFF; the module name at 0x50.
@@ -131,6 +131,14 @@ qemu=$!
 
 elapsed() { echo "$EPOCHREALTIME $start" | awk '{ printf "%.2f", $1 - $2 }'; }
 declare -A seen
+note_markers() {  # times each case marker by when it first shows up
+  while read -r kind name; do
+    if [ -z "${seen[$kind $name]:-}" ]; then
+      seen[$kind $name]=1
+      echo "$name $kind $(elapsed)" >> times.txt
+    fi
+  done < <(grep -ao '==\(BEGIN\|STATUS\) [a-z-]*' raw-serial.txt | sed 's/==//')
+}
 key_sent=false
 : > times.txt
 while kill -0 $qemu 2>/dev/null; do
@@ -138,18 +146,14 @@ while kill -0 $qemu 2>/dev/null; do
     printf ' ' >&3
     key_sent=true
   fi
-  while read -r kind name; do
-    if [ -z "${seen[$kind $name]:-}" ]; then
-      seen[$kind $name]=1
-      echo "$name $kind $(elapsed)" >> times.txt
-    fi
-  done < <(grep -ao '==\(BEGIN\|STATUS\) [a-z-]*' raw-serial.txt | sed 's/==//')
+  note_markers
   sleep 0.1
 done
 set +e
 wait $qemu
 rc=$?
 set -e
+note_markers
 exec 3>&-
 rm -f keys
 echo "qemu ran $(elapsed) s, exit status $rc"

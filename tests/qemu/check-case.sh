@@ -49,7 +49,7 @@ help | dash-help)
   expect_text "zar [IMAGE [p] [ARG3] [/j]]"
   expect_text "/j    - As the fourth word after zar"
   expect_text "EFI_TIMEOUT"
-  expect_text "0x12"
+  expect_text "0x12  the EC or the chip stopped answering"
   refuse_text "FILE NAME ERROR"
   ;;
 missing-image)
