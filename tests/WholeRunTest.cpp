@@ -143,14 +143,17 @@ TEST(WholeRun, ChecksumCarriesTheModuleCheckVerdict)
     EXPECT_TRUE(rig.Output().ends_with(ChecksumLine(ByteSum(full, full.size()))));
 }
 
-// Every part of the catalog, on a three-block image with a short last block.
+// Every part of the catalog, on a three-block image with a short last block
+// (one short block on parts too small for three: the image must fit the chip
+// for the comparison to mean anything).
 class EveryPart : public ::testing::TestWithParam<int> {};
 
 TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
 {
     const sim::ChipInfo& chip = sim::ChipAt(GetParam());
     SCOPED_TRACE(chip.Name);
-    const int size = 0x2A345;
+    const int size = chip.Size >= 0x30000 ? 0x2A345 : 0xA345;
+    const int blocks = CeilDiv(size, 0x10000);
     std::vector<uint8_t> image = MakeImage(size, "EVERY part");
     std::string name = WriteTempFile("every.bin", image);
     Rig rig(&chip);
@@ -172,9 +175,9 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
     EXPECT_TRUE(rig.Output().ends_with(ChecksumLine(ByteSum(image, size) + 0x80)));
 
     std::vector<BlockMarks> marks = MarksPerBlock(rig.Output());
-    ASSERT_EQ(marks.size(), 3u);
+    ASSERT_EQ(static_cast<int>(marks.size()), blocks);
     bool wholeBlocks = chip.Method != sim::ProgramMethod::Page || (chip.Rdid[0] == 0xC2 && chip.Rdid[2] == 0x10);
-    for (int b = 0; b < 3; ++b) {
+    for (int b = 0; b < blocks; ++b) {
         BlockMarks expected = ExpectedPageMarks(size, b);
         if (wholeBlocks)
             expected.Program = 22;
@@ -182,7 +185,7 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
     }
     // Whole-block algorithms write the 0xFF fill behind the image's end.
     if (wholeBlocks) {
-        for (int a = size; a < 0x30000; ++a)
+        for (int a = size; a < blocks * 0x10000; ++a)
             ASSERT_EQ(rig.Flash()[a], 0xFF) << a;
     }
 }
