@@ -7,7 +7,9 @@ set -euo pipefail
 uefi=$1 source=$2 scratch=$3
 for f in zar.efi zar-sim.efi; do
   [ -f "$uefi/$f" ] || { echo "$uefi/$f is missing: build the UEFI applications first (make uefi)"; exit 1; }
-  if command -v file >/dev/null; then
+  if ! command -v file >/dev/null; then
+    echo "file(1) is missing: only the build's own header check (CheckImage.cmake) vouches for $f"
+  else
     description=$(file -b "$uefi/$f")
     case $description in
       "PE32+ executable (EFI application) x86-64"*) ;;

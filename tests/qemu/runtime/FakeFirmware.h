@@ -41,7 +41,6 @@ public:
 
     // Faults
     int poolFailAfter = -1;        // allocations that still succeed; -1: never fail
-    bool consoleFails = false;
     size_t readChunk = SIZE_MAX;   // a read delivers at most this many bytes
     bool flushFails = false;
 

@@ -1,5 +1,5 @@
 // Our UEFI runtime on a fake firmware: the command line, files through the
-// Shell and through the image's volume, the console and the heap.
+// Shell and through the image's volume.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -162,18 +162,6 @@ TEST_F(RuntimeTest, FilesLeftOpenAreClosedBeforeReturningToTheShell)
     EXPECT_EQ(firmware.liveAllocations, 0);
 }
 
-TEST_F(RuntimeTest, WritingTruncatesAnExistingFile)
-{
-    FakeFirmware& firmware = Make();
-    UseFirmware(firmware);
-    firmware.files[u"out.bin"] = std::vector<uint8_t>(1000, 0x55);
-    PlatformFile* file = FileOpen("out.bin", "wb");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(FileWrite("xyz", 1, 3, file), 3u);
-    EXPECT_EQ(FileClose(file), 0);
-    EXPECT_EQ(firmware.files[u"out.bin"], (std::vector<uint8_t>{'x', 'y', 'z'}));
-}
-
 TEST_F(RuntimeTest, NamesReachTheShellWithBackslashesAndInUtf16)
 {
     FakeFirmware& firmware = Make();
@@ -291,32 +279,6 @@ TEST_F(RuntimeTest, WithoutTheShellNamesAreOnTheImagesVolume)
     EXPECT_TRUE(firmware.volumeOpen);
     uefi::CloseVolume();
     EXPECT_FALSE(firmware.volumeOpen);
-    EXPECT_EQ(firmware.liveAllocations, 0);
-}
-
-// ---- Console and heap ---------------------------------------------------------
-
-TEST_F(RuntimeTest, PrintFormatsForTheConsoleAndReportsARefusal)
-{
-    FakeFirmware& firmware = Make();
-    UseFirmware(firmware);
-    EXPECT_EQ(Print(u"Block %d\n", 3), 9u);
-    EXPECT_EQ(firmware.console, u"Block 3\r\n");
-    firmware.consoleFails = true;
-    EXPECT_EQ(Print(u"lost"), 0u);
-}
-
-TEST_F(RuntimeTest, AllocationsHonourTheSimulatedFault)
-{
-    FakeFirmware& firmware = Make();
-    UseFirmware(firmware);
-    SetAllocationFailAfter(1);
-    EXPECT_EQ(MemAlloc(0), nullptr);  // does not count
-    void* first = MemAlloc(64);
-    EXPECT_NE(first, nullptr);
-    EXPECT_EQ(MemAlloc(64), nullptr);
-    MemFree(first);
-    MemFree(nullptr);
     EXPECT_EQ(firmware.liveAllocations, 0);
 }
 
