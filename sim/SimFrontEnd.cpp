@@ -219,23 +219,6 @@ bool SaveFile(const char* path, const uint8_t* contents, uint32_t size)
     return FileClose(file) == 0 && written;
 }
 
-void SayEcState()
-{
-    switch (gEc.Mode()) {
-    case EcMode::Normal:
-        Print(u"zar-sim: EC left in normal mode (follow mode never entered)\n");
-        break;
-    case EcMode::Follow:
-        Print(u"zar-sim: EC left in follow mode\n");
-        break;
-    case EcMode::ClosedExit:
-        Print(u"zar-sim: EC closed with 0xFE\n");
-        break;
-    case EcMode::ClosedExitAlt:
-        Print(u"zar-sim: EC closed with 0xFC\n");
-        break;
-    }
-}
 
 // Real timing: every access advances the virtual clock, the EC's response
 // time becomes status reads at that pace, and the chip is busy for its
@@ -468,7 +451,7 @@ int SimMain(int argc, char* argv[])
 
     // What became of the hardware.
     if (options.FlasherArgc > 1)
-        SayEcState();
+        Print(u"zar-sim: EC %a\n", EcStateText(gEc.Mode()));
     if (options.RealTiming)
         PrintTimeEstimate(gEc, gChip, options.AccessNs);
     if (options.Report)

@@ -45,21 +45,6 @@ const char* MethodName(ProgramMethod method)
     return "?";
 }
 
-const char* EcStateText(EcMode mode)
-{
-    switch (mode) {
-    case EcMode::Normal:
-        return "normal mode: follow mode never entered";
-    case EcMode::Follow:
-        return "left in follow mode: it can be flashed again";
-    case EcMode::ClosedExit:
-        return "closed with 0xFE";
-    case EcMode::ClosedExitAlt:
-        return "closed with 0xFC";
-    }
-    return "?";
-}
-
 const char* StatusText(int status, bool followEntered)
 {
     switch (status) {
@@ -104,6 +89,21 @@ void PrintComparison(const FlashComparison& c, uint32_t chipSize)
 }
 
 }  // namespace
+
+const char* EcStateText(EcMode mode)
+{
+    switch (mode) {
+    case EcMode::Normal:
+        return "left in normal mode (follow mode never entered)";
+    case EcMode::Follow:
+        return "left in follow mode";
+    case EcMode::ClosedExit:
+        return "closed with 0xFE";
+    case EcMode::ClosedExitAlt:
+        return "closed with 0xFC";
+    }
+    return "?";
+}
 
 TimeEstimate EstimateTime(SimEc& ec, const SpiNorChip& chip)
 {

@@ -9,6 +9,9 @@
 
 namespace zar::sim {
 
+// "closed with 0xFE", "left in follow mode", ...
+const char* EcStateText(EcMode mode);
+
 // The run as the hardware would take it, split into the time the chip was
 // busy (the host polls it meanwhile) and the rest of the bus time.
 struct TimeEstimate {

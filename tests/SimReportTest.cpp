@@ -134,7 +134,7 @@ TEST(SimReport, SaysWhatAFailedOrEmptyRunMeans)
 
     SimRun mismatch = RunSim({"--report", "--ec-module", "OTHER", name});
     EXPECT_EQ(mismatch.status, EXIT_MODULE_MISMATCH);
-    EXPECT_NE(mismatch.output.find("EC              normal mode"), std::string::npos) << mismatch.output;
+    EXPECT_NE(mismatch.output.find("EC              left in normal mode"), std::string::npos) << mismatch.output;
     EXPECT_NE(mismatch.output.find("flash           differs from the image: first at 0x000000"), std::string::npos);
     EXPECT_NE(mismatch.output.find("exit status     1: module mismatch"), std::string::npos);
 
