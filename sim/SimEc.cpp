@@ -60,7 +60,9 @@ uint8_t SimEc::PortRead(uint16_t port)
 {
     clock_.Now += config_.AccessNs;
     ++stats_.Accesses;
-    if (mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt)
+    // Status reads that finish the closing command's own handshake are fine;
+    // taking a byte from a closed EC is not.
+    if ((mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt) && port != EC_STATUS_PORT)
         ++stats_.AfterClose;
 
     uint8_t value;

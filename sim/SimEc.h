@@ -66,7 +66,7 @@ public:
         uint64_t Accesses = 0;
         uint64_t StatusReads = 0;
         uint64_t Writes = 0;
-        uint64_t AfterClose = 0;       // accesses after a closing command
+        uint64_t AfterClose = 0;       // writes and data reads after a closing command
         uint64_t Unexpected = 0;       // data-port writes in follow mode, unknown commands, ...
         uint64_t DroppedWrites = 0;    // writes while IBF was still set
         uint64_t Answers = 0;          // bytes the EC put into its output buffer

@@ -214,7 +214,7 @@ TEST_F(FlashOps, BlankCheckReadsOneTransactionAndStopsAtTheFirstDirtyByte)
     FlashState.ImageSize = 0x1001;
     rig_->With([&] { blank = FlashBlankCheck(2); });
     EXPECT_TRUE(blank);
-    EXPECT_EQ(CountOf(Stream(), "R"), 2u + 0x1001u + 1u);
+    EXPECT_EQ(CountOf(Stream(), "R"), 3u + 0x1001u + 1u);  // WRDI and wait polls, the bytes, the closing wait
     EXPECT_EQ(rig_->Output(), "Erase Verify...  : == -- Verify OK. \r\n\r\n");
 }
 

@@ -120,7 +120,7 @@ TEST_F(ModuleCheck, SpaceMustStandAtTheSamePlace)
 {
     // The image's name ends where the EC's goes on.
     EXPECT_EQ(RunCheck("ABC DEF", "ABCDDEF"), EXIT_MODULE_MISMATCH);
-    EXPECT_NE(rig_.Output().find("Module is: ABCDDEF                         \r\nBIN File is: ABC \r\n"),
+    EXPECT_NE(rig_.Output().find("Module is: ABCDDEF \r\nBIN File is: ABC \r\n"),
               std::string::npos)
         << rig_.Output();
 }
@@ -129,7 +129,8 @@ TEST_F(ModuleCheck, MatchUpToTheFirstSpaceLeaves0x80)
 {
     EXPECT_EQ(RunCheck("ABCD xyz", "ABCD qrs"), EXIT_OK);
     EXPECT_EQ(CountOf(MemoryReads(), "92"), 32u);
-    EXPECT_EQ(FlashState.Checksum & 0xFF, 0x80u + 0u) << "0x80 plus the bytes read back";
+    std::vector<uint8_t> image = ReadFileBytes(image_);
+    EXPECT_EQ(FlashState.Checksum, 0x80u + ByteSum(image, image.size())) << "0x80 plus the bytes read back";
 }
 
 TEST_F(ModuleCheck, SkippedWithAnyWordBeginningWithP)
@@ -140,7 +141,7 @@ TEST_F(ModuleCheck, SkippedWithAnyWordBeginningWithP)
         rig.SetEcModule("SOMETHING-ELSE");
         std::string image = WriteTempFile("skip.bin", MakeImage(0x1000, "MINE"));
         EXPECT_EQ(rig.Run({image, word}), EXIT_OK);
-        EXPECT_EQ(rig.Output().substr(0, 22), "{ATTR 07}\r\nTEST_A \r\n{");
+        EXPECT_TRUE(rig.Output().starts_with("{ATTR 07}\r\nTEST_A \r\n{CLS}")) << rig.Output();
         EXPECT_EQ(rig.Trace().CommandStream().substr(0, 2), "DC");
     }
     for (const char* word : {"-p", "x", "/j"}) {
