@@ -32,7 +32,7 @@ constexpr ChipInfo CATALOG[] = {
     },
     {
         .Name = "W25Q80BV",
-        .Datasheet = "Winbond W25Q80BV, revision F",
+        .Datasheet = "Winbond W25Q80BV",
         .Rdid = {0xEF, 0x40, 0x14},
         .AnswersRdid = true,
         .ResId = {0x13, 0x13},
@@ -76,7 +76,7 @@ constexpr ChipInfo CATALOG[] = {
     },
     {
         .Name = "SST25LF040A",
-        .Datasheet = "SST25LF020A/SST25LF040A, SST (2005)",
+        .Datasheet = "SST25LF020A/SST25LF040A, SST",
         .Rdid = {0x00, 0x00, 0x00},
         .AnswersRdid = false,
         .ResId = {0xBF, 0x44},
@@ -165,7 +165,7 @@ constexpr ChipInfo CATALOG[] = {
     },
     {
         .Name = "S25FL204K",
-        .Datasheet = "Spansion S25FL204K, revision 05",
+        .Datasheet = "Spansion S25FL204K",
         .Rdid = {0x01, 0x40, 0x13},
         .AnswersRdid = true,
         .ResId = {0x12, 0x12},
@@ -209,7 +209,7 @@ constexpr ChipInfo CATALOG[] = {
     },
     {
         .Name = "MX25L4005A",
-        .Datasheet = "Macronix MX25L4005A, PM1212",
+        .Datasheet = "Macronix MX25L4005A (family times as KH25L8005, PM1307 rev. 1.1)",
         .Rdid = {0xC2, 0x20, 0x13},
         .AnswersRdid = true,
         .ResId = {0x12, 0x12},
@@ -231,7 +231,7 @@ constexpr ChipInfo CATALOG[] = {
     },
     {
         .Name = "MX25L512",
-        .Datasheet = "Macronix MX25L512, PM1150",
+        .Datasheet = "Macronix MX25L512 (family times as KH25L8005, PM1307 rev. 1.1)",
         .Rdid = {0xC2, 0x20, 0x10},
         .AnswersRdid = true,
         .ResId = {0x05, 0x05},
@@ -252,12 +252,12 @@ constexpr ChipInfo CATALOG[] = {
         .HasEwsr = false,
     },
     {
-        .Name = "A25L040",
-        .Datasheet = "AMIC A25L040 series",
-        .Rdid = {0x37, 0x30, 0x13},
+        .Name = "A25L010A",
+        .Datasheet = "AMIC A25L010A series, version 1.5 (November 2014)",
+        .Rdid = {0x37, 0x30, 0x11},
         .AnswersRdid = true,
-        .ResId = {0x12, 0x12},
-        .Size = 512 * KiB,
+        .ResId = {0x10, 0x10},
+        .Size = 128 * KiB,
         .PageSize = 256,
         .SectorEraseUnit = 4 * KiB,
         .BlockEraseUnit = 64 * KiB,
@@ -297,7 +297,7 @@ constexpr ChipInfo CATALOG[] = {
     },
     {
         .Name = "F25L32PA",
-        .Datasheet = "ESMT F25L32PA",
+        .Datasheet = "ESMT F25L32PA (family times as F25L01PA, revision 1.3, April 2013)",
         .Rdid = {0x8C, 0x20, 0x16},
         .AnswersRdid = true,
         .ResId = {0x15, 0x15},
