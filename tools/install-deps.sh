@@ -3,7 +3,7 @@
 # missing and we are root. Otherwise says what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang lld googletest libgtest-dev qemu-system-x86 ovmf mtools dosfstools gnu-efi)
+packages=(cmake ninja-build g++ clang lld file python3 googletest libgtest-dev qemu-system-x86 ovmf mtools dosfstools gnu-efi)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
