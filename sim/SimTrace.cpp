@@ -24,7 +24,7 @@ size_t FormatTraceLine(bool write, uint8_t port, uint8_t value, char* line)
     return n;
 }
 
-bool FileTrace::Open(const char* path)
+bool BufferedFile::Open(const char* path)
 {
     Close();
     file_ = FileOpen(path, "wb");
@@ -32,14 +32,14 @@ bool FileTrace::Open(const char* path)
     return file_ != nullptr;
 }
 
-void FileTrace::Flush()
+void BufferedFile::Flush()
 {
     if (file_ && used_ && FileWrite(buffer_, 1, used_, file_) != used_)
         failed_ = true;
     used_ = 0;
 }
 
-void FileTrace::Close()
+void BufferedFile::Close()
 {
     if (file_ == nullptr)
         return;
@@ -49,11 +49,26 @@ void FileTrace::Close()
     file_ = nullptr;
 }
 
+void BufferedFile::Write(const char* bytes, size_t length)
+{
+    if (file_ == nullptr)
+        return;
+    while (length > 0) {
+        if (used_ == sizeof buffer_)
+            Flush();
+        size_t room = sizeof buffer_ - used_;
+        size_t n = length < room ? length : room;
+        MemCopy(buffer_ + used_, bytes, n);
+        used_ += n;
+        bytes += n;
+        length -= n;
+    }
+}
+
 void FileTrace::Access(bool write, uint8_t port, uint8_t value)
 {
-    if (used_ + 10 > sizeof buffer_)
-        Flush();
-    used_ += FormatTraceLine(write, port, value, buffer_ + used_);
+    char line[16];
+    out_.Write(line, FormatTraceLine(write, port, value, line));
 }
 
 }  // namespace zar::sim

@@ -13,16 +13,19 @@ namespace zar::sim {
 // newline included.
 size_t FormatTraceLine(bool write, uint8_t port, uint8_t value, char* line);
 
-class FileTrace : public TraceSink {
+// A file written through a buffer, for the trace and the SPI log: a run
+// writes millions of short lines.
+class BufferedFile {
 public:
-    FileTrace() = default;
-    FileTrace(const FileTrace&) = delete;
-    FileTrace& operator=(const FileTrace&) = delete;
-    ~FileTrace() { Close(); }
+    BufferedFile() = default;
+    BufferedFile(const BufferedFile&) = delete;
+    BufferedFile& operator=(const BufferedFile&) = delete;
+    ~BufferedFile() { Close(); }
 
-    bool Open(const char* path);
+    bool Open(const char* path);  // creates or truncates
     void Close();
-    void Access(bool write, uint8_t port, uint8_t value) override;
+    void Write(const char* bytes, size_t length);
+    bool IsOpen() const { return file_ != nullptr; }
     bool Failed() const { return failed_; }
 
 private:
@@ -32,6 +35,17 @@ private:
     size_t used_ = 0;
     bool failed_ = false;
     char buffer_[16384];
+};
+
+class FileTrace : public TraceSink {
+public:
+    bool Open(const char* path) { return out_.Open(path); }
+    void Close() { out_.Close(); }
+    void Access(bool write, uint8_t port, uint8_t value) override;
+    bool Failed() const { return out_.Failed(); }
+
+private:
+    BufferedFile out_;
 };
 
 }  // namespace zar::sim

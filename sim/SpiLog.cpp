@@ -348,42 +348,11 @@ void SpiLogDecoder::Finish()
 
 // ---- SpiLogFile -------------------------------------------------------------
 
-bool SpiLogFile::Open(const char* path)
-{
-    Close();
-    file_ = FileOpen(path, "wb");
-    failed_ = file_ == nullptr;
-    return file_ != nullptr;
-}
-
-void SpiLogFile::Flush()
-{
-    if (file_ && used_ && FileWrite(buffer_, 1, used_, file_) != used_)
-        failed_ = true;
-    used_ = 0;
-}
-
-void SpiLogFile::Close()
-{
-    if (file_ == nullptr)
-        return;
-    Flush();
-    if (FileClose(file_) != 0)
-        failed_ = true;
-    file_ = nullptr;
-}
-
 void SpiLogFile::Line(const char* text, size_t length)
 {
-    if (file_ == nullptr)
-        return;
-    if (length > SPI_LOG_LINE_MAX)
-        length = SPI_LOG_LINE_MAX;
-    if (used_ + length + 1 > sizeof buffer_)
-        Flush();
-    MemCopy(buffer_ + used_, text, length);
-    used_ += length;
-    buffer_[used_++] = '\n';
+    static const char NEWLINE = '\n';
+    out_.Write(text, length < SPI_LOG_LINE_MAX ? length : SPI_LOG_LINE_MAX);
+    out_.Write(&NEWLINE, 1);
 }
 
 // ---- Trace text -------------------------------------------------------------

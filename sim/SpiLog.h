@@ -17,6 +17,7 @@
 
 #include "platform/Platform.h"
 #include "sim/SimEc.h"
+#include "sim/SimTrace.h"
 
 namespace zar::sim {
 
@@ -93,23 +94,13 @@ private:
 // Decoded lines into a file, newline after each.
 class SpiLogFile : public SpiLogSink {
 public:
-    SpiLogFile() = default;
-    SpiLogFile(const SpiLogFile&) = delete;
-    SpiLogFile& operator=(const SpiLogFile&) = delete;
-    ~SpiLogFile() { Close(); }
-
-    bool Open(const char* path);
-    void Close();
+    bool Open(const char* path) { return out_.Open(path); }
+    void Close() { out_.Close(); }
     void Line(const char* text, size_t length) override;
-    bool Failed() const { return failed_; }
+    bool Failed() const { return out_.Failed(); }
 
 private:
-    void Flush();
-
-    PlatformFile* file_ = nullptr;
-    size_t used_ = 0;
-    bool failed_ = false;
-    char buffer_[4096];
+    BufferedFile out_;
 };
 
 // A trace file's text ("in 66 02", "out 62 08" a line) turned back into
