@@ -1,5 +1,7 @@
 #include "platform/Format.h"
 
+#include "platform/Platform.h"
+
 #include <stdint.h>
 
 namespace zar {
@@ -259,6 +261,16 @@ size_t Utf16ToUtf8(const char16_t* text, size_t units, char* out, size_t capacit
     }
     out[length] = 0;
     return length;
+}
+
+size_t Print(const char16_t* format, ...)
+{
+    char16_t buffer[FORMAT_BUFFER_UNITS];
+    va_list args;
+    va_start(args, format);
+    size_t length = FormatText(buffer, format, args);
+    va_end(args);
+    return ConsoleOutput(buffer, length) ? length : 0;
 }
 
 }  // namespace zar

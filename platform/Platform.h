@@ -15,6 +15,10 @@ namespace zar {
 // console refused the text. Conversions: see platform/Format.h.
 size_t Print(const char16_t* format, ...);
 
+// Each platform's console: writes units UTF-16 units (NUL-terminated after
+// them); false when the console refused the text.
+bool ConsoleOutput(const char16_t* text, size_t units);
+
 // Text attribute, as EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL.SetAttribute takes it.
 constexpr uintptr_t CONSOLE_LIGHTGRAY_ON_BLACK = 0x07;
 

@@ -15,6 +15,12 @@
 
 namespace zar::test {
 
+// The banner as the console shows it.
+inline const std::string BANNER =
+    "\r\n------------------------------------------------------------"
+    "\r\n| ZAR.EXE - ORV Flash Utility  Version : 3.4.0  2019.06.28 |"
+    "\r\n------------------------------------------------------------";
+
 struct PortAccess {
     bool Write;
     uint8_t Port;

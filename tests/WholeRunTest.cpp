@@ -12,11 +12,6 @@
 namespace zar::test {
 namespace {
 
-const std::string BANNER =
-    "\r\n------------------------------------------------------------"
-    "\r\n| ZAR.EXE - ORV Flash Utility  Version : 3.4.0  2019.06.28 |"
-    "\r\n------------------------------------------------------------";
-
 int CeilDiv(int a, int b)
 {
     return (a + b - 1) / b;

@@ -102,14 +102,9 @@ void CaptureConsole::Cursor(uintptr_t column, uintptr_t row)
 
 namespace zar {
 
-size_t Print(const char16_t* format, ...)
+bool ConsoleOutput(const char16_t* text, size_t units)
 {
-    char16_t buffer[FORMAT_BUFFER_UNITS];
-    va_list args;
-    va_start(args, format);
-    size_t length = FormatText(buffer, format, args);
-    va_end(args);
-    return hosted::Sink().Text(buffer, length) ? length : 0;
+    return hosted::Sink().Text(text, units);
 }
 
 void SetAttribute(uintptr_t attribute)

@@ -10,17 +10,10 @@ namespace zar {
 
 using uefi::gFirmware;
 
-size_t Print(const char16_t* format, ...)
+bool ConsoleOutput(const char16_t* text, size_t)
 {
-    char16_t buffer[FORMAT_BUFFER_UNITS];
-    va_list args;
-    va_start(args, format);
-    size_t length = FormatText(buffer, format, args);
-    va_end(args);
     SIMPLE_TEXT_OUTPUT_INTERFACE* out = gFirmware.System ? gFirmware.System->ConOut : nullptr;
-    if (out == nullptr || EFI_ERROR(out->OutputString(out, reinterpret_cast<CHAR16*>(buffer))))
-        return 0;
-    return length;
+    return out != nullptr && !EFI_ERROR(out->OutputString(out, reinterpret_cast<CHAR16*>(const_cast<char16_t*>(text))));
 }
 
 void SetAttribute(uintptr_t attribute)
