@@ -26,5 +26,5 @@ timeout 120 "$sim" --timing real --report --spi-log demo-spi.log demo.bin || sta
 
 echo
 echo "build/demo/demo-spi.log holds the run decoded ($(wc -l <demo-spi.log) lines); after follow-mode entry:"
-sed -n '/^FOLLOW_ENTER/,$p' demo-spi.log | head -n 14 | sed 's/^/    /'
+sed -n '/^FOLLOW_ENTER/,$p' demo-spi.log | sed -n '1,14s/^/    /p'
 exit "$status"
