@@ -59,6 +59,31 @@ TEST(WholeRun, ImageSizesEndEveryOperationAtTheImagesEnd)
     }
 }
 
+// A slow, jittery EC and a chip whose busy time varies change how often the
+// host polls, never what it writes.
+TEST(WholeRun, RandomLatenciesGiveTheSameFlash)
+{
+    std::vector<uint8_t> image = MakeImage(0x14321);
+    std::string name = WriteTempFile("jitter.bin", image);
+    for (const sim::ChipInfo* chip : {&sim::DefaultChip(), FindPart([](const sim::ChipInfo& c) {
+                                           return c.FitsAlgorithms && c.Method == sim::ProgramMethod::AaiWord;
+                                       })}) {
+        SCOPED_TRACE(chip->Name);
+        sim::EcConfig ec;
+        ec.IbfDelay = {sim::ReadDelay::Random, 5, 7};
+        ec.ObfDelay = {sim::ReadDelay::Random, 4, 11};
+        sim::ChipConfig busy;
+        busy.Busy = {sim::ReadDelay::Random, 9, 3};
+        Rig rig(chip, ec, busy);
+        rig.StopTracing();
+        ASSERT_EQ(rig.Run({name, "p"}), EXIT_OK) << rig.Output();
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
+        EXPECT_EQ(rig.Ec().Stats().DroppedWrites, 0u);
+        EXPECT_EQ(rig.Ec().Stats().Unexpected, 0u);
+        EXPECT_EQ(rig.Chip().Stats().Refused, 0u);
+    }
+}
+
 TEST(WholeRun, FirstBlockPrintsUnderTheBannerLaterOnesRedrawTheScreen)
 {
     std::vector<uint8_t> image = MakeImage(0x10010);
