@@ -36,14 +36,14 @@ private:
     size_t length_ = 0;
 };
 
-struct Spec {
+struct Conversion {
     bool zeroPad = false;
     bool leftAlign = false;
     bool wide = false;  // 'l': the value is 64 bits
     int width = 0;
 };
 
-void PutDigits(Output& out, const Spec& spec, uint64_t value, unsigned base, bool negative)
+void PutDigits(Output& out, const Conversion& conv, uint64_t value, unsigned base, bool negative)
 {
     char16_t digits[24];
     int count = 0;
@@ -54,16 +54,16 @@ void PutDigits(Output& out, const Spec& spec, uint64_t value, unsigned base, boo
     } while (value != 0);
 
     int length = count + (negative ? 1 : 0);
-    int pad = spec.width > length ? spec.width - length : 0;
-    if (!spec.leftAlign && !spec.zeroPad)
+    int pad = conv.width > length ? conv.width - length : 0;
+    if (!conv.leftAlign && !conv.zeroPad)
         out.Padding(u' ', pad);
     if (negative)
         out.Put(u'-');
-    if (!spec.leftAlign && spec.zeroPad)
+    if (!conv.leftAlign && conv.zeroPad)
         out.Padding(u'0', pad);
     while (count > 0)
         out.Put(digits[--count]);
-    if (spec.leftAlign)
+    if (conv.leftAlign)
         out.Padding(u' ', pad);
 }
 
@@ -95,30 +95,30 @@ int DecodeUtf8(const char* text, char16_t* unit)
 }
 
 template <typename Next>
-void PutPadded(Output& out, const Spec& spec, int length, Next emit)
+void PutPadded(Output& out, const Conversion& conv, int length, Next emit)
 {
-    int pad = spec.width > length ? spec.width - length : 0;
-    if (!spec.leftAlign)
+    int pad = conv.width > length ? conv.width - length : 0;
+    if (!conv.leftAlign)
         out.Padding(u' ', pad);
     emit();
-    if (spec.leftAlign)
+    if (conv.leftAlign)
         out.Padding(u' ', pad);
 }
 
-void PutWideString(Output& out, const Spec& spec, const char16_t* text)
+void PutWideString(Output& out, const Conversion& conv, const char16_t* text)
 {
     if (text == nullptr)
         text = u"(null)";
     int length = 0;
     while (text[length])
         ++length;
-    PutPadded(out, spec, length, [&] {
+    PutPadded(out, conv, length, [&] {
         for (int i = 0; i < length; ++i)
             out.Put(text[i]);
     });
 }
 
-void PutNarrowString(Output& out, const Spec& spec, const char* text)
+void PutNarrowString(Output& out, const Conversion& conv, const char* text)
 {
     if (text == nullptr)
         text = "(null)";
@@ -126,7 +126,7 @@ void PutNarrowString(Output& out, const Spec& spec, const char* text)
     char16_t unit;
     for (const char* p = text; *p; p += DecodeUtf8(p, &unit))
         ++length;
-    PutPadded(out, spec, length, [&] {
+    PutPadded(out, conv, length, [&] {
         for (const char* p = text; *p;) {
             p += DecodeUtf8(p, &unit);
             out.Put(unit);
@@ -160,34 +160,34 @@ size_t FormatText(char16_t (&buffer)[FORMAT_BUFFER_UNITS], const char16_t* forma
         }
 
         const char16_t* start = p - 1;
-        Spec spec;
+        Conversion conv;
         for (;; ++p) {
             if (*p == u'0')
-                spec.zeroPad = true;
+                conv.zeroPad = true;
             else if (*p == u'-')
-                spec.leftAlign = true;
+                conv.leftAlign = true;
             else
                 break;
         }
-        while (*p >= u'0' && *p <= u'9' && spec.width < 1000)
-            spec.width = spec.width * 10 + (*p++ - u'0');
+        while (*p >= u'0' && *p <= u'9' && conv.width < 1000)
+            conv.width = conv.width * 10 + (*p++ - u'0');
         if (*p == u'l') {
-            spec.wide = true;
+            conv.wide = true;
             ++p;
         }
 
         switch (*p) {
         case u'd': {
-            int64_t value = spec.wide ? va_arg(args, int64_t) : va_arg(args, int32_t);
+            int64_t value = conv.wide ? va_arg(args, int64_t) : va_arg(args, int32_t);
             uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-            PutDigits(out, spec, magnitude, 10, value < 0);
+            PutDigits(out, conv, magnitude, 10, value < 0);
             break;
         }
         case u'u':
         case u'x':
         case u'X': {
-            uint64_t value = spec.wide ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
-            PutDigits(out, spec, value, *p == u'u' ? 10 : 16, false);
+            uint64_t value = conv.wide ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
+            PutDigits(out, conv, value, *p == u'u' ? 10 : 16, false);
             break;
         }
         case u'c': {
@@ -197,10 +197,10 @@ size_t FormatText(char16_t (&buffer)[FORMAT_BUFFER_UNITS], const char16_t* forma
             break;
         }
         case u's':
-            PutWideString(out, spec, va_arg(args, const char16_t*));
+            PutWideString(out, conv, va_arg(args, const char16_t*));
             break;
         case u'a':
-            PutNarrowString(out, spec, va_arg(args, const char*));
+            PutNarrowString(out, conv, va_arg(args, const char*));
             break;
         case u'%':
             out.Put(u'%');
