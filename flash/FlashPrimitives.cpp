@@ -101,6 +101,7 @@ void FlashIdentify()
     }
 
     // No JEDEC answer: older SST parts only know RES.
+    FlashState.IdByRes = true;
     FlashWaitReady();
     SpiStartAt(RES, 0x00, 0x00, 0x00);
     for (uint8_t& byte : FlashState.FlashId)

@@ -6,7 +6,7 @@
 #include "platform/Platform.h"
 #include "sim/SimDecode.h"
 #include "sim/SimReport.h"
-#include "sim/SimText.h"
+#include "platform/Text.h"
 #include "sim/SimTrace.h"
 #include "sim/SpiLog.h"
 

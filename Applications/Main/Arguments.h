@@ -18,6 +18,13 @@ public:
 
     int Count() const { return argc_; }
 
+    // The command line from argument `first` on: At(0) of the result is
+    // At(first) here.
+    Arguments From(int first) const
+    {
+        return first >= argc_ ? Arguments(0, nullptr) : Arguments(argc_ - first, argv_ + first);
+    }
+
 private:
     int argc_;
     char** argv_;

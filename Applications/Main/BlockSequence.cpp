@@ -4,6 +4,7 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunRecord.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
@@ -145,8 +146,12 @@ int FlashImageBlocks(const Arguments& args)
             readFailed = true;
             break;
         }
-        if (FlashOneBlock() != BlockResult::Verified)
+        if (FlashOneBlock() == BlockResult::Verified) {
+            ++FlashState.BlocksWritten;
+        } else {
+            ++FlashState.BlocksFailed;
             allVerified = false;
+        }
     }
 
     // 5. Close only after a fully good run; otherwise the EC stays in follow
@@ -160,9 +165,11 @@ int FlashImageBlocks(const Arguments& args)
         SayEcStaysInFollowMode();
         status = EXIT_FLASH_FAILED;
     } else if (altExitRequested) {
-        EcSendCommand(EC_CMD_FOLLOW_EXIT_ALT);
+        HandBackEc(EC_CMD_FOLLOW_EXIT_ALT, status);
     } else if (!args.Has(ARG_SKIP_CHECK) || !args.Has(ARG_THIRD)) {
-        EcSendCommand(EC_CMD_FOLLOW_EXIT);
+        HandBackEc(EC_CMD_FOLLOW_EXIT, status);
+    } else {
+        HandBackEc(0, status);  // the record all the same; the EC stays in follow mode
     }
     if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
         ReportWaitFault();

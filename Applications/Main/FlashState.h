@@ -54,11 +54,17 @@ struct FlashStateRecord {
     // The flash chip
     uint8_t FlashId[4];  // as the chip sent them; FlashId[0] is the maker
     uint8_t SstIdByRes;  // 1 when RES (not RDID) reported an SST part
+    bool IdByRes;        // RDID answered 00: FlashId holds the RES answer
 
     // Loop positions, set by each flash operation before use
     int32_t PageIndex;
     int32_t ByteIndex;
     int32_t ChunkIndex;
+
+    // What became of the blocks, for the run's record
+    int32_t BlocksWritten;    // erased, programmed and verified
+    int32_t BlocksUnchanged;  // already equal to the image: left alone
+    int32_t BlocksFailed;     // blank check or verify failed, or the EC stopped answering
 
     // Fail-safe
     WaitFault Fault;

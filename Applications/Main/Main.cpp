@@ -8,8 +8,11 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/ModuleCheck.h"
+#include "Applications/Main/RunRecord.h"
+#include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
+#include "platform/Text.h"
 
 namespace zar {
 
@@ -37,7 +40,28 @@ int FileNameRoad(const char* name)
     return EXIT_OK;
 }
 
-int Run(const Arguments& args)
+struct Verb {
+    const char* Name;
+    int (*Run)(const Arguments& args);
+};
+
+constexpr Verb VERBS[] = {
+    {"/probe", RunProbe},
+    {"/read", RunRead},
+    {"/verify", RunVerify},
+    {"/update", RunUpdate},
+};
+
+const Verb* FindVerb(const char* word)
+{
+    for (const Verb& verb : VERBS) {
+        if (word && TextEqual(word, verb.Name))
+            return &verb;
+    }
+    return nullptr;
+}
+
+int Run(const Arguments& fullCommandLine)
 {
     // 1. Ports, then the console.
     FlashState.BlockCounter = 0;
@@ -47,13 +71,30 @@ int Run(const Arguments& args)
     FlashState.StatusPort = EC_STATUS_PORT;
     SetAttribute(CONSOLE_LIGHTGRAY_ON_BLACK);
 
-    // 2. No image named: the usage screen.
+    // 2. "/log FILE" first: the record is opened before the EC is touched,
+    //    and the rest of the line is read as if it were not there.
+    Arguments args = fullCommandLine;
+    if (args.At(1) && TextEqual(args.At(1), "/log")) {
+        if (!args.Has(2)) {
+            Print(u"\nLOG FILE ERROR!! /log needs a file name.\n");
+            return EXIT_BAD_IMAGE;
+        }
+        if (!RunRecordBegin(args.At(2), fullCommandLine))
+            return EXIT_BAD_IMAGE;
+        args = args.From(2);
+    }
+
+    // 3. No image named: the usage screen.
     if (args.Count() <= 1) {
         ShowUsage();
         return EXIT_OK;
     }
 
-    // 3. The image, measured before the EC is touched.
+    // 4. A verb takes the rest of the line.
+    if (const Verb* verb = FindVerb(args.At(1)))
+        return verb->Run(args.From(1));
+
+    // 5. The image, measured before the EC is touched.
     const char* name = args.At(ARG_IMAGE);
     if (name == nullptr || name[0] == '/')
         return FileNameRoad(name);
@@ -63,7 +104,7 @@ int Run(const Arguments& args)
     if (CheckImageSize(MeasureImage(FlashState.ImageFile)) != ImageProblem::None)
         return EXIT_BAD_IMAGE;
 
-    // 4. Is the image for this EC?
+    // 6. Is the image for this EC?
     switch (CheckModuleIdentity(args)) {
     case ModuleCheckResult::Mismatch:
         return EXIT_MODULE_MISMATCH;
@@ -74,7 +115,7 @@ int Run(const Arguments& args)
         break;
     }
 
-    // 5. Flash it.
+    // 7. Flash it.
     if (SetUpImage(name) != ImageProblem::None)
         return EXIT_BAD_IMAGE;
     return FlashImageBlocks(args);
@@ -93,6 +134,7 @@ int main(int argc, char* argv[])
         FileClose(FlashState.ImageFile);
         FlashState.ImageFile = nullptr;
     }
+    RunRecordEnd(status);
     return status;
 }
 

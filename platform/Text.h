@@ -1,10 +1,10 @@
-// Small string helpers for the freestanding simulator front end.
+// Small string helpers for freestanding code: command-line words and numbers.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-namespace zar::sim {
+namespace zar {
 
 inline bool TextEqual(const char* a, const char* b)
 {
@@ -80,4 +80,4 @@ inline bool PrefixEqual(const char* text, size_t length, const char* word)
     return word[i] == 0;
 }
 
-}  // namespace zar::sim
+}  // namespace zar

@@ -1,0 +1,15 @@
+// The verbs: a first word that names one selects it. Each gets the command
+// line from the verb on, so args.At(0) is the verb and args.At(1) its first
+// word. Each returns main's status.
+#pragma once
+
+#include "Applications/Main/Arguments.h"
+
+namespace zar {
+
+int RunProbe(const Arguments& args);   // /probe
+int RunRead(const Arguments& args);    // /read FILE [SIZE]
+int RunVerify(const Arguments& args);  // /verify IMAGE [p]
+int RunUpdate(const Arguments& args);  // /update IMAGE [p] [ARG3] [/j]
+
+}  // namespace zar
