@@ -35,7 +35,13 @@ public:
         return static_cast<uint32_t>(state_ >> 16);
     }
     // 0..max inclusive
-    uint32_t Below(uint32_t max) { return max == 0 ? 0 : Next() % (max + 1); }
+    // 0..max inclusive; max + 1 would wrap to 0 at UINT32_MAX.
+    uint32_t Below(uint32_t max)
+    {
+        if (max == 0)
+            return 0;
+        return max == UINT32_MAX ? Next() : Next() % (max + 1);
+    }
 
 private:
     uint64_t state_;
