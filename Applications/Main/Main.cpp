@@ -101,13 +101,16 @@ int Run(const Arguments& fullCommandLine)
     FlashState.ImageFile = FileOpen(name, "rb");
     if (FlashState.ImageFile == nullptr)
         return FileNameRoad(name);
-    if (CheckImageSize(MeasureImage(FlashState.ImageFile)) != ImageProblem::None)
+    FlashState.ImageSize = MeasureImage(FlashState.ImageFile);
+    if (CheckImageSize(FlashState.ImageSize) != ImageProblem::None)
         return EXIT_BAD_IMAGE;
 
     // 6. Is the image for this EC?
     switch (CheckModuleIdentity(args)) {
     case ModuleCheckResult::Mismatch:
         return EXIT_MODULE_MISMATCH;
+    case ModuleCheckResult::ReadError:
+        return EXIT_FLASH_FAILED;
     case ModuleCheckResult::NoAnswer:
         ReportWaitFault();
         return EXIT_NO_ANSWER;

@@ -49,10 +49,20 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args)
     }
 
     // An image shorter than 0x70 bytes leaves the rest of the name zero
-    // (the record was cleared at start), never stale memory.
-    FileSeek(FlashState.ImageFile, MODULE_NAME_OFFSET, FILE_SEEK_SET);
-    FileRead(FlashState.FileModuleName, 1, MODULE_NAME_LENGTH, FlashState.ImageFile);
+    // (the record was cleared at start), never stale memory. A read that
+    // comes up short of the measured size failed: that image is unreadable,
+    // not another module's, and the EC is not asked for its name.
+    int32_t expected = FlashState.ImageSize - MODULE_NAME_OFFSET;
+    expected = expected < 0 ? 0 : expected > int32_t{MODULE_NAME_LENGTH} ? int32_t{MODULE_NAME_LENGTH} : expected;
+    int32_t got = 0;
+    if (FileSeek(FlashState.ImageFile, MODULE_NAME_OFFSET, FILE_SEEK_SET) == 0)
+        got = static_cast<int32_t>(FileRead(FlashState.FileModuleName, 1, MODULE_NAME_LENGTH, FlashState.ImageFile));
     CloseImage();
+    if (got < expected) {
+        Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
+              MODULE_NAME_OFFSET + got, FlashState.ImageSize);
+        return ModuleCheckResult::ReadError;
+    }
 
     for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
         FlashState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));

@@ -12,10 +12,12 @@ constexpr int32_t MODULE_NAME_OFFSET = 0x50;      // in the image
 constexpr uint8_t EC_MODULE_NAME_HIGH = 0x08;     // EC memory 0x0880-0x089F
 constexpr uint8_t EC_MODULE_NAME_LOW = 0x80;
 
-enum class ModuleCheckResult { Passed, Mismatch, NoAnswer };
+enum class ModuleCheckResult { Passed, Mismatch, NoAnswer, ReadError };
 
 // Compares the image's ModuleName with the EC's, unless argv[2] begins with
 // p or P. Closes the image file either way. Leaves its verdict in Checksum.
+// FlashState.ImageSize holds the image's measured size: a name read short of
+// it is a ReadError, found before anything is sent to the EC.
 ModuleCheckResult CheckModuleIdentity(const Arguments& args);
 
 }  // namespace zar
