@@ -319,6 +319,8 @@ EFI_STATUS FakeFirmware::VolumeGetInfo(EFI_FILE_PROTOCOL* self, EFI_GUID*, UINTN
         return EFI_BUFFER_TOO_SMALL;
     }
     EFI_FILE_INFO* info = current_->Info(h);
+    if (info == nullptr)
+        return EFI_OUT_OF_RESOURCES;
     memcpy(buffer, info, needed);
     FreePool(info);
     return EFI_SUCCESS;
