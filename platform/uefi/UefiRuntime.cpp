@@ -61,10 +61,22 @@ ArgumentResult CollectArguments(ArgumentList* list)
     }
     if (argv == nullptr)
         argc = 0;
+    for (UINTN i = 0; i < argc; ++i) {
+        if (argv[i] == nullptr) {
+            argc = i;
+            break;
+        }
+    }
+    if (argc > static_cast<UINTN>(MAX_ARGUMENTS))
+        return ArgumentResult::TooMany;
 
-    // Arguments past the table are dropped: the flasher reads five at most
-    // and zar-sim refuses more than it can pass on.
-    for (UINTN i = 0; i < argc && i < MAX_ARGUMENTS && argv[i]; ++i) {
+    void* table = nullptr;
+    if (EFI_ERROR(gFirmware.Boot->AllocatePool(EfiLoaderData, (argc + 1) * sizeof(char*), &table)))
+        return ArgumentResult::OutOfMemory;
+    list->Values = static_cast<char**>(table);
+    for (UINTN i = 0; i <= argc; ++i)
+        list->Values[i] = nullptr;
+    for (UINTN i = 0; i < argc; ++i) {
         list->Values[i] = ArgumentToUtf8(argv[i]);
         if (list->Values[i] == nullptr) {
             FreeArguments(list);
@@ -77,12 +89,12 @@ ArgumentResult CollectArguments(ArgumentList* list)
 
 void FreeArguments(ArgumentList* list)
 {
-    for (char*& value : list->Values) {
-        if (value)
-            gFirmware.Boot->FreePool(value);
-        value = nullptr;
+    if (list->Values) {
+        for (int i = 0; list->Values[i]; ++i)
+            gFirmware.Boot->FreePool(list->Values[i]);
+        gFirmware.Boot->FreePool(list->Values);
     }
-    list->Count = 0;
+    *list = ArgumentList{};
 }
 
 EFI_STATUS ExitStatusToEfi(int status, bool outOfMemory)
@@ -173,6 +185,11 @@ EFI_STATUS RunShellApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Progr
         return static_cast<EFI_STATUS>(-1);
     case ArgumentResult::OutOfMemory:
         return EFI_OUT_OF_RESOURCES;
+    case ArgumentResult::TooMany:
+        system->ConOut->OutputString(system->ConOut,
+                                     reinterpret_cast<CHAR16*>(const_cast<char16_t*>(
+                                         u"Too many arguments: at most 4096 are taken; nothing was done.\r\n")));
+        return EFI_INVALID_PARAMETER;
     case ArgumentResult::Ready:
         break;
     }

@@ -24,19 +24,21 @@ struct Firmware {
 };
 extern Firmware gFirmware;
 
-// The command line as the program gets it: UTF-8 copies of the Shell's
-// arguments, at most MAX_ARGUMENTS of them, Values[Count] and every entry
-// after it null.
-constexpr int MAX_ARGUMENTS = 63;
+// The command line as the program gets it: UTF-8 copies of every one of the
+// Shell's arguments, in a table from pool memory with Values[Count] null.
+// The program always sees the whole line: one longer than MAX_ARGUMENTS is
+// refused before the program runs, never cut.
+constexpr int MAX_ARGUMENTS = 4096;
 struct ArgumentList {
     int Count = 0;
-    char* Values[MAX_ARGUMENTS + 1] = {};
+    char** Values = nullptr;
 };
 
-enum class ArgumentResult { Ready, NoShell, OutOfMemory };
+enum class ArgumentResult { Ready, NoShell, OutOfMemory, TooMany };
 
 // Reads the command line from the Shell's parameters protocol on the image
-// handle, or from the older Shell interface protocol.
+// handle, or from the older Shell interface protocol. The Shell's count is
+// trusted no further than its table: a null entry ends the line.
 ArgumentResult CollectArguments(ArgumentList* list);
 void FreeArguments(ArgumentList* list);
 

@@ -80,6 +80,8 @@ cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
 # ---- The same commands on Linux, for the text and trace comparisons ------
 (cd stage && "$host_sim" --chip "$(chip page)" img.bin p > ../host/same-text.txt) || true
 (cd stage && "$host_sim" --ec-module OTHER --trace ../host/trace.txt img.bin > /dev/null) || true
+many_args="img.bin p $(seq -s ' ' 1 68)"  # 70 words for the flasher, 62 at most
+(cd stage && "$host_sim" $many_args > ../host/too-many.txt) || true
 
 # ---- The script: each case between ==BEGIN name== and ==STATUS name X== ---
 sim_run() {  # sim_run CASE IMAGE-PATH
@@ -103,6 +105,8 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit same-text "zar-sim.efi --chip $(chip page) img.bin p"
   emit alloc-fail "zar-sim.efi --fault alloc-fail img.bin p"
   emit read-fail "zar-sim.efi --fault read-fail=70000 img.bin p"
+  emit name-read-fail "zar-sim.efi --fault read-fail=0x60 img.bin"
+  emit too-many "zar-sim.efi $many_args"
   emit dead-ec "zar.efi img.bin p"
   echo "echo ==DONE=="
   echo "reset -s"

@@ -105,6 +105,20 @@ read-fail)
   expect_status 0x7  # EFI_DEVICE_ERROR
   expect_text "FILE READ ERROR!!"
   ;;
+name-read-fail)
+  # The image fails inside its module name: unreadable, not another module's.
+  expect_status 0x7  # EFI_DEVICE_ERROR
+  expect_text "FILE READ ERROR!! The image could not be read past offset 60 of"
+  expect_text "EC left in normal mode"
+  refuse_text "Module is:"
+  ;;
+too-many)
+  # Refused as the Linux zar-sim refuses it, word for word.
+  expect_status 0x2  # EFI_INVALID_PARAMETER
+  expect_text "too many arguments"
+  host=$(tr -d '\r' < host/too-many.txt)
+  [ "$output" = "$host" ] || bad "its text differs from the Linux zar-sim's: \"$output\" against \"$host\""
+  ;;
 dead-ec)
   # Nothing answers at 0x62/0x66 in QEMU: the bounded wait gives up.
   expect_status 0x12  # EFI_TIMEOUT

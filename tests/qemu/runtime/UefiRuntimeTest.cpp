@@ -103,7 +103,9 @@ TEST_F(RuntimeTest, WithoutAShellTheProgramDoesNotRun)
     EXPECT_NE(firmware.console.find(u"UEFI Shell"), std::u16string::npos);
 }
 
-TEST_F(RuntimeTest, ArgumentsPastSixtyThreeAreDropped)
+// The program sees the whole line or does not run: a cut line could turn
+// a refused command into one that is acted on.
+TEST_F(RuntimeTest, TheWholeCommandLineOrNone)
 {
     FakeFirmware& firmware = Make();
     std::vector<std::u16string> many;
@@ -111,9 +113,17 @@ TEST_F(RuntimeTest, ArgumentsPastSixtyThreeAreDropped)
         many.push_back(U16(std::to_string(i).c_str()));
     firmware.SetArguments(many);
     RunShellApplication(firmware.Image(), firmware.System(), RecordArguments);
-    ASSERT_EQ(gSeenArguments.size(), 63u);
-    EXPECT_EQ(gSeenArguments.back(), "62");
+    ASSERT_EQ(gSeenArguments.size(), 100u);
+    EXPECT_EQ(gSeenArguments.back(), "99");
     EXPECT_TRUE(gSawNullAfterLast);
+    EXPECT_EQ(firmware.liveAllocations, 0);
+
+    many.resize(uefi::MAX_ARGUMENTS + 1, u"x");
+    firmware.SetArguments(many);
+    gRuns = 0;
+    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_INVALID_PARAMETER);
+    EXPECT_EQ(gRuns, 0);
+    EXPECT_NE(firmware.console.find(u"Too many arguments"), std::u16string::npos);
     EXPECT_EQ(firmware.liveAllocations, 0);
 }
 
