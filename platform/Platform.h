@@ -34,10 +34,17 @@ constexpr int FILE_SEEK_SET = 0;
 constexpr int FILE_SEEK_END = 2;
 
 // mode is "rb" (read) or "wb" (create or truncate, write). nullptr on failure.
+// Only a regular file opens for reading, and no open waits: a pipe with
+// nobody at its other end is refused, not waited for.
 PlatformFile* FileOpen(const char* name, const char* mode);
 // Returns the number of elements delivered: fewer than count at the end of
 // the file or when a read fails.
 size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file);
+// True once a read came up short for another reason than the file's end.
+bool FileReadFailed(PlatformFile* file);
+// True when both names lead to one existing file, by the same name or not
+// (as far as the platform can tell files apart).
+bool SameFile(const char* first, const char* second);
 size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file);
 int FileSeek(PlatformFile* file, int32_t offset, int whence);  // 0, or -1
 int32_t FileTell(PlatformFile* file);                           // offset, or -1

@@ -49,7 +49,7 @@ int DecodeTraceFile(const char* path, const char* logPath)
 {
     PlatformFile* in = FileOpen(path, "rb");
     if (in == nullptr) {
-        Print(u"zar-sim: can't read %a\n", path);
+        Print(u"zar-sim: can't read %a (%a)\n", path, CANT_READ_WHY);
         return EXIT_USAGE;
     }
     ConsoleLog console;
@@ -63,12 +63,18 @@ int DecodeTraceFile(const char* path, const char* logPath)
     BadLineReport problems(path);
     TraceTextReader reader(&decoder, &problems);
     char chunk[4096];
-    for (size_t got; (got = FileRead(chunk, 1, sizeof chunk, in)) > 0;)
+    uint64_t bytes = 0;
+    for (size_t got; (got = FileRead(chunk, 1, sizeof chunk, in)) > 0; bytes += got)
         reader.Feed(chunk, got);
+    bool readFailed = FileReadFailed(in);
     reader.Finish();
     decoder.Finish();
     FileClose(in);
     file.Close();
+    if (readFailed) {
+        Print(u"zar-sim: reading %a failed after %lu bytes: the decode is incomplete\n", path, bytes);
+        return EXIT_USAGE;
+    }
     if (file.Failed()) {
         Print(u"zar-sim: writing %a failed\n", logPath);
         return EXIT_USAGE;

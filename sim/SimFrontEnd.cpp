@@ -54,8 +54,10 @@ void PrintHelp()
     Print(u"  --report              after the run: chip, EC state, flash against image, accesses, exit status\n");
     Print(u"  --timing fast|real    real: the EC and chip take the hardware's time on a virtual clock, and\n");
     Print(u"                        the run ends with the time it would take (default fast)\n");
-    Print(u"  --access-ns N         real timing: ns per port access (default %u, an LPC I/O cycle)\n", DEFAULT_ACCESS_NS);
-    Print(u"  --ec-response-ns N    real timing: ns the EC takes to take a byte or answer (default %u)\n",
+    Print(u"  --access-ns N         real timing: ns per port access, 100 to 10^9 (default %u, an LPC I/O cycle)\n",
+          DEFAULT_ACCESS_NS);
+    Print(u"  --ec-response-ns N    real timing: ns the EC takes to take a byte or answer, at most 10^6\n"
+          u"                        (default %u)\n",
           DEFAULT_EC_RESPONSE_NS);
     Print(u"  --ec-latency SPEC     status reads before the EC takes a byte or answers:\n");
     Print(u"                        zero, fixed:N or random:N[:SEED] (default zero)\n");
@@ -172,7 +174,9 @@ bool Refuse(const char* what, const char* option)
 }
 
 // The EC's module name: the given text padded with spaces, or the image's own
-// 32 bytes at 0x50 so that a plain run passes the module check.
+// 32 bytes at 0x50 read as the flasher reads them (what an image shorter
+// than 0x70 bytes lacks stays zero), so that a plain run passes the module
+// check.
 void SetEcModuleName(const SimOptions& options)
 {
     if (options.EcModule) {
@@ -185,6 +189,7 @@ void SetEcModuleName(const SimOptions& options)
     if (image == nullptr)
         return;
     uint8_t* name = gEc.Memory() + SimEc::MODULE_NAME_ADDRESS;
+    MemSet(name, 0, 32);
     if (FileSeek(image, 0x50, FILE_SEEK_SET) == 0)
         FileRead(name, 1, 32, image);
     FileClose(image);
@@ -200,14 +205,16 @@ void FillPattern(uint8_t* contents, uint32_t size)
     }
 }
 
+// A file shorter than the chip fills its start; the rest keeps the pattern.
 bool LoadFile(const char* path, uint8_t* contents, uint32_t size)
 {
     PlatformFile* file = FileOpen(path, "rb");
     if (file == nullptr)
         return false;
     FileRead(contents, 1, size, file);
+    bool failed = FileReadFailed(file);
     FileClose(file);
-    return true;
+    return !failed;
 }
 
 bool SaveFile(const char* path, const uint8_t* contents, uint32_t size)
@@ -240,6 +247,47 @@ bool ApplyTiming(SimOptions* options)
         options->Ec.ObfDelay = delay;
     }
     options->ChipSetup.RealTiming = true;
+    return true;
+}
+
+// An output that is an input (or another output) would be cut to nothing
+// before the run reads it, or written twice over: refused by the file it
+// is, whatever name leads to it.
+bool OutputsAreApart(const SimOptions& options)
+{
+    struct Named {
+        const char* Option;
+        const char* Path;
+    };
+    const Named outputs[] = {
+        {"--trace", options.TracePath},
+        {"--spi-log", options.SpiLogPath},
+        {"--flash-out", options.FlashOut},
+    };
+    const Named inputs[] = {
+        {"the image", options.FlasherArgc > 1 && options.FlasherArgv[1][0] != '/' ? options.FlasherArgv[1] : nullptr},
+        {"--flash-in", options.FlashIn},
+        {"--decode", options.DecodePath},
+    };
+    for (size_t i = 0; i < sizeof outputs / sizeof outputs[0]; ++i) {
+        const Named& out = outputs[i];
+        if (out.Path == nullptr)
+            continue;
+        for (const Named& in : inputs) {
+            if (in.Path && SameFile(out.Path, in.Path)) {
+                Print(u"zar-sim: %a %a is %a: it would be overwritten before it is read\n", out.Option, out.Path,
+                      in.Option);
+                return false;
+            }
+        }
+        for (size_t k = i + 1; k < sizeof outputs / sizeof outputs[0]; ++k) {
+            const Named& other = outputs[k];
+            if (other.Path && (TextEqual(out.Path, other.Path) || SameFile(out.Path, other.Path))) {
+                Print(u"zar-sim: %a and %a both write %a\n", out.Option, other.Option, out.Path);
+                return false;
+            }
+        }
+    }
     return true;
 }
 
@@ -291,10 +339,12 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
             bool access = TextEqual(arg, "--access-ns");
             if (!value(&text))
                 return false;
-            // An access of at least 1 ns keeps the clock moving; a second is
-            // far beyond any bus.
-            if (!ParseNumber(text, &number) || number > 1000000000 || (access && number == 0))
+            if (!ParseNumber(text, &number))
                 return Refuse("bad time in ns", text);
+            if (access && (number < MIN_ACCESS_NS || number > MAX_ACCESS_NS))
+                return Refuse("an access takes 100 ns to 1 s", text);
+            if (!access && number > MAX_EC_RESPONSE_NS)
+                return Refuse("an EC answers within 1 ms (1000000 ns)", text);
             (access ? options->AccessNs : options->EcResponseNs) = static_cast<uint32_t>(number);
             options->TimesGiven = true;
         } else if (TextEqual(arg, "--chip-size")) {
@@ -373,6 +423,8 @@ int SimMain(int argc, char* argv[])
         PrintChipList();
         return 0;
     }
+    if (!OutputsAreApart(options))
+        return EXIT_USAGE;
     if (options.DecodePath)
         return DecodeTraceFile(options.DecodePath, options.SpiLogPath);
 
@@ -394,7 +446,7 @@ int SimMain(int argc, char* argv[])
     }
     FillPattern(contents, info->Size);
     if (options.FlashIn && !LoadFile(options.FlashIn, contents, info->Size)) {
-        Print(u"zar-sim: can't read %a\n", options.FlashIn);
+        Print(u"zar-sim: can't read %a (%a)\n", options.FlashIn, CANT_READ_WHY);
         MemFree(contents);
         return EXIT_USAGE;
     }

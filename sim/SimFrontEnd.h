@@ -22,6 +22,17 @@ constexpr int EXIT_BAD_TRACE = 65;  // --decode: the trace has lines that are no
 // EC's firmware takes a byte or answers a couple of microseconds after it.
 constexpr uint32_t DEFAULT_ACCESS_NS = 1000;
 constexpr uint32_t DEFAULT_EC_RESPONSE_NS = 2000;
+// The bounds of those options. ACPI 6.4, 12.3.3 gives an EC in burst mode
+// 400 us for the first access and 1 ms for the whole burst: no EC that
+// serves a host interface takes longer per byte. An access below 100 ns is
+// faster than any LPC or eSPI I/O cycle, and together the bounds keep a
+// wait at most 10,000 status reads, so a run stays minutes, not hours.
+constexpr uint32_t MIN_ACCESS_NS = 100;
+constexpr uint32_t MAX_ACCESS_NS = 1000000000;
+constexpr uint32_t MAX_EC_RESPONSE_NS = 1000000;
+
+// Why an input file can't be read, for the messages that say so.
+inline constexpr const char* CANT_READ_WHY = "missing, unreadable, or not a regular file";
 
 struct SimOptions {
     const char* TracePath = nullptr;

@@ -1,8 +1,11 @@
 // Files and heap on Linux: the C library's, with the simulated faults of
 // platform/Faults.h applied.
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/Faults.h"
 #include "platform/Platform.h"
@@ -12,16 +15,33 @@ namespace zar {
 struct PlatformFile {
     FILE* stream;
     bool reading;
+    bool readFailed;
 };
 
 PlatformFile* FileOpen(const char* name, const char* mode)
 {
     if (name == nullptr || mode == nullptr)
         return nullptr;
-    FILE* stream = fopen(name, mode);
-    if (stream == nullptr)
+    bool reading = mode[0] == 'r';
+    if (!reading && mode[0] != 'w')
         return nullptr;
-    return new PlatformFile{stream, mode[0] == 'r'};
+    // Without O_NONBLOCK a FIFO would hold the open until someone opens its
+    // other end; with it, reading opens at once (and is refused below) and
+    // writing without a reader fails with ENXIO.
+    int flags = (reading ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC) | O_NONBLOCK | O_CLOEXEC;
+    int fd = open(name, flags, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    int fdFlags = fcntl(fd, F_GETFL);
+    bool usable = fstat(fd, &info) == 0 && (reading ? S_ISREG(info.st_mode) : !S_ISDIR(info.st_mode)) &&
+                  fdFlags >= 0 && fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) == 0;
+    FILE* stream = usable ? fdopen(fd, reading ? "rb" : "wb") : nullptr;
+    if (stream == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    return new PlatformFile{stream, reading, false};
 }
 
 size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
@@ -30,7 +50,25 @@ size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
         return 0;
     long position = ftell(file->stream);
     size_t allowed = ReadAllowance(position < 0 ? 0 : position, size * count) / size;
-    return fread(buffer, size, allowed < count ? allowed : count, file->stream);
+    size_t wanted = allowed < count ? allowed : count;
+    size_t got = fread(buffer, size, wanted, file->stream);
+    // Short at an injected fault's offset, or an error from the medium.
+    if (ferror(file->stream) || (wanted < count && got == wanted))
+        file->readFailed = true;
+    return got;
+}
+
+bool FileReadFailed(PlatformFile* file)
+{
+    return file && file->readFailed;
+}
+
+bool SameFile(const char* first, const char* second)
+{
+    struct stat a, b;
+    if (first == nullptr || second == nullptr || stat(first, &a) != 0 || stat(second, &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file)

@@ -13,6 +13,7 @@ struct PlatformFile {
     bool Writable;
     SHELL_FILE_HANDLE Shell;    // opened through the Shell
     EFI_FILE_PROTOCOL* Volume;  // or through the image's volume
+    bool ReadFailed;
 };
 
 namespace {
@@ -177,7 +178,7 @@ PlatformFile* FileOpen(const char* name, const char* mode)
     }
     if (file == nullptr)
         return nullptr;
-    *file = PlatformFile{false, write, nullptr, nullptr};
+    *file = PlatformFile{false, write, nullptr, nullptr, false};
     if (!OpenByName(file, name, write))
         return nullptr;
 
@@ -205,8 +206,10 @@ size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
     if (!Valid(file) || file->Writable || buffer == nullptr || size == 0)
         return 0;
     UINT64 position = 0;
-    if (EFI_ERROR(GetPosition(file, &position)) || position > INT64_MAX)
+    if (EFI_ERROR(GetPosition(file, &position)) || position > INT64_MAX) {
+        file->ReadFailed = true;
         return 0;
+    }
     size_t wanted = count > SIZE_MAX / size ? SIZE_MAX / size * size : size * count;
     size_t allowed = ReadAllowance(static_cast<int64_t>(position), wanted);
     allowed -= allowed % size;
@@ -215,11 +218,67 @@ size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
     size_t done = 0;
     while (done < allowed) {
         UINTN chunk = allowed - done;
-        if (EFI_ERROR(Read(file, &chunk, bytes + done)) || chunk == 0)
+        if (EFI_ERROR(Read(file, &chunk, bytes + done))) {
+            file->ReadFailed = true;
+            break;
+        }
+        if (chunk == 0)
             break;
         done += chunk;
     }
+    if (allowed < wanted && done == allowed)
+        file->ReadFailed = true;  // stopped at the injected fault, not the file's end
     return done / size;
+}
+
+bool FileReadFailed(PlatformFile* file)
+{
+    return Valid(file) && file->ReadFailed;
+}
+
+namespace {
+
+// What tells two files apart here: neither the Shell nor the volume gives
+// a file's identity, so one file is what agrees in name (FAT ignores case),
+// size, attributes and times.
+bool SameInfo(const EFI_FILE_INFO& a, const EFI_FILE_INFO& b)
+{
+    auto fold = [](CHAR16 c) { return c >= u'a' && c <= u'z' ? static_cast<CHAR16>(c - 32) : c; };
+    size_t i = 0;
+    for (; a.FileName[i] && fold(a.FileName[i]) == fold(b.FileName[i]); ++i) {
+    }
+    auto sameTime = [](const EFI_TIME& x, const EFI_TIME& y) {
+        return x.Year == y.Year && x.Month == y.Month && x.Day == y.Day && x.Hour == y.Hour &&
+               x.Minute == y.Minute && x.Second == y.Second && x.Nanosecond == y.Nanosecond;
+    };
+    return a.FileName[i] == b.FileName[i] && a.FileSize == b.FileSize && a.Attribute == b.Attribute &&
+           sameTime(a.CreateTime, b.CreateTime) && sameTime(a.ModificationTime, b.ModificationTime);
+}
+
+EFI_FILE_INFO* InfoByName(const char* name)
+{
+    PlatformFile file{};
+    if (!OpenByName(&file, name, false))
+        return nullptr;
+    EFI_FILE_INFO* info = GetInfo(&file);
+    Close(&file);
+    return info;
+}
+
+}  // namespace
+
+bool SameFile(const char* first, const char* second)
+{
+    if (first == nullptr || second == nullptr || gFirmware.Boot == nullptr)
+        return false;
+    EFI_FILE_INFO* a = InfoByName(first);
+    EFI_FILE_INFO* b = a ? InfoByName(second) : nullptr;
+    bool same = a && b && SameInfo(*a, *b);
+    if (a)
+        gFirmware.Boot->FreePool(a);
+    if (b)
+        gFirmware.Boot->FreePool(b);
+    return same;
 }
 
 size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file)
