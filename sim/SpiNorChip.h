@@ -27,7 +27,7 @@ struct ChipConfig {
     ChipFaults Faults;
 };
 
-class SpiNorChip : public SpiDevice {
+class SpiNorChip final : public SpiDevice {
 public:
     // Constant-initialised, so a chip can live at namespace scope without a
     // global constructor; Init() powers it up.

@@ -77,3 +77,9 @@ zar_uefi_application(zar-sim zar_uefi_sim_entry zar_uefi_core zar_uefi_sim)
 
 # The Shell's manual page goes beside zar.efi: "help zar" and "zar -?" read it.
 configure_file(${ZAR_UEFI_DIR}/zar.man ${CMAKE_BINARY_DIR}/zar.man COPYONLY)
+
+# cmake --install of this build: the two applications and the manual page,
+# side by side as they go onto the stick.
+include(GNUInstallDirs)
+install(FILES ${CMAKE_BINARY_DIR}/zar.efi ${CMAKE_BINARY_DIR}/zar-sim.efi ${CMAKE_BINARY_DIR}/zar.man
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zar)
