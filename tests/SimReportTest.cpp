@@ -7,6 +7,7 @@
 
 #include "Applications/Main/Main.h"
 #include "Harness.h"
+#include "platform/Faults.h"
 #include "platform/hosted/HostConsole.h"
 #include "sim/SimFrontEnd.h"
 #include "sim/SimReport.h"
@@ -251,6 +252,9 @@ TEST(TimingOptions, RefusesWhatDoesNotGoTogether)
         {"--chip-size", "0x8000"},    // below one block
         {"--chip-size", "0x2000000"}, // past 24-bit addresses
         {"--decode", "t.txt", "img.bin"},
+        {"--timing", "real", "--ec-response-ns", "1000001"},  // slower than any EC: hours of status reads
+        {"--timing", "real", "--access-ns", "99"},           // faster than any bus
+        {"--timing", "real", "--access-ns", "1000000001"},
     };
     for (const auto& args : refused) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -262,6 +266,34 @@ TEST(TimingOptions, RefusesWhatDoesNotGoTogether)
     sim::SimOptions o;
     ASSERT_TRUE(Parse({"--chip-size", "0x1000000", "img.bin"}, &o));
     EXPECT_EQ(o.ChipSize, 0x1000000u);
+    ASSERT_TRUE(Parse({"--timing", "real", "--access-ns", "100", "--ec-response-ns", "1000000"}, &o));
+    EXPECT_EQ(o.Ec.IbfDelay.Count, 10000u);
+}
+
+// ---- Inputs at their limits ------------------------------------------------------
+
+TEST(SimInputs, DelaysOverTheWholeRangeEndInABoundedWait)
+{
+    std::string name = WriteTempFile("delays.bin", MakeImage(0x1000));
+    for (const char* option : {"--ec-latency", "--chip-busy"}) {
+        SCOPED_TRACE(option);
+        SimRun run = RunSim({option, "random:4294967295:3", "--wait-limit", "100", name, "p"});
+        EXPECT_EQ(run.status, EXIT_NO_ANSWER) << run.output;
+        EXPECT_NE(run.output.find("NO ANSWER!!"), std::string::npos);
+    }
+}
+
+TEST(SimInputs, ADecodeThatCannotReadItsTraceToTheEndFails)
+{
+    std::string name = WriteTempFile("decoded.bin", MakeImage(0x1000));
+    ASSERT_EQ(RunSim({"--trace", "decoded.trace", name, "p"}).status, EXIT_OK);
+    SetReadFailOffset(1000);
+    SimRun run = RunSim({"--decode", "decoded.trace", "--spi-log", "decoded.log"});
+    SetReadFailOffset(-1);
+    EXPECT_EQ(run.status, sim::EXIT_USAGE);
+    EXPECT_NE(run.output.find("reading decoded.trace failed after 1000 bytes: the decode is incomplete"),
+              std::string::npos)
+        << run.output;
 }
 
 }  // namespace

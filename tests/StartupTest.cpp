@@ -6,6 +6,7 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Harness.h"
+#include "platform/Faults.h"
 
 namespace zar::test {
 namespace {
@@ -126,6 +127,18 @@ TEST_F(ModuleCheck, MatchUpToTheFirstSpaceLeaves0x80)
     EXPECT_EQ(CountOf(MemoryReads(), "92"), 32u);
     std::vector<uint8_t> image = ReadFileBytes(image_);
     EXPECT_EQ(FlashState.Checksum, 0x80u + ByteSum(image, image.size())) << "0x80 plus the bytes read back";
+}
+
+// Inside the module name the image is unreadable, not another module's: the
+// EC is not asked for its name, and nothing at all goes to the ports.
+TEST_F(ModuleCheck, AnImageUnreadableInsideTheNameIsAReadError)
+{
+    SetReadFailOffset(0x60);
+    int status = RunCheck("SAME", "SAME");
+    SetReadFailOffset(-1);
+    EXPECT_EQ(status, EXIT_FLASH_FAILED);
+    EXPECT_EQ(rig_.Output(), "{ATTR 07}\r\nFILE READ ERROR!! The image could not be read past offset 60 of 1000 bytes.\r\n");
+    EXPECT_FALSE(rig_.Trace().TouchedPorts());
 }
 
 TEST_F(ModuleCheck, SkippedWithAnyWordBeginningWithP)

@@ -100,5 +100,42 @@ check "access-ns needs real timing" test "$status" -eq 64
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"
 
+# Hostile files: nothing blocks, nothing that is not a regular file is read,
+# and no output overwrites an input. Each ends with a message and a status.
+mkfifo fifo
+mkdir folder
+run fifo p
+check "fifo image refused" test "$status" -eq 2
+check "fifo image message" contains "$out" "FILE NAME ERROR!!"
+for option in --flash-in --decode; do
+  for source in fifo folder /dev/zero; do
+    run "$option" "$source" img.bin
+    [ "$option" = --decode ] && run --decode "$source"
+    check "$option $source refused" test "$status" -eq 64
+    check "$option $source named" contains "$out" "can't read $source (missing, unreadable, or not a regular file)"
+  done
+done
+run --trace fifo img.bin
+check "fifo without a reader refused as trace" test "$status" -eq 64
+check "fifo trace message" contains "$out" "can't write fifo"
+cp img.bin keep.bin
+ln -s img.bin link.bin
+for args in "--trace img.bin" "--spi-log ./img.bin" "--flash-out link.bin" "--trace keep.bin --flash-in keep.bin"; do
+  run $args img.bin
+  check "output onto an input refused: $args" test "$status" -eq 64
+  check "output onto an input named: $args" contains "$out" "it would be overwritten before it is read"
+done
+run --decode t4.txt --spi-log t4.txt
+check "decode onto its own trace refused" test "$status" -eq 64 -a -s t4.txt
+run --trace same.txt --spi-log same.txt img.bin
+check "two outputs in one file refused" contains "$out" "--trace and --spi-log both write same.txt"
+check "the image survives" cmp img.bin keep.bin
+
+# An image shorter than its module name: the EC's default name is the
+# flasher's own reading of it, zeros past the end included.
+head -c $((0x60)) img.bin > short.bin
+run short.bin
+check "short image passes its module check" test "$status" -eq 0
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

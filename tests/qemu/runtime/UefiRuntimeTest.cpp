@@ -215,11 +215,30 @@ TEST_F(RuntimeTest, ReadsGatherShortChunksAndStopAtTheSimulatedFault)
     std::vector<uint8_t> buffer(0x8000);
     ASSERT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), buffer.size());
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), image.begin()));
+    ASSERT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), buffer.size());
+    EXPECT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), 70000u - 0x10000);
+    EXPECT_FALSE(FileReadFailed(file)) << "the file's end is no failure";
 
+    ASSERT_EQ(FileSeek(file, 0x8000, FILE_SEEK_SET), 0);
     SetReadFailOffset(0x8000 + 100);
     EXPECT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), 100u);
+    EXPECT_TRUE(FileReadFailed(file));
     EXPECT_EQ(FileRead(buffer.data(), 1, buffer.size(), file), 0u);
     EXPECT_EQ(FileTell(file), 0x8000 + 100);
+}
+
+TEST_F(RuntimeTest, OneFileByEitherNameButNotTwoAlike)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    firmware.files[u"ec.bin"] = {1, 2};
+    firmware.files[u"copy.bin"] = {1, 2};
+    EXPECT_TRUE(SameFile("ec.bin", "ec.bin"));
+    EXPECT_FALSE(SameFile("ec.bin", "copy.bin"));
+    EXPECT_FALSE(SameFile("ec.bin", "missing.bin"));
+    EXPECT_FALSE(SameFile("missing.bin", "missing.bin")) << "an output not yet made is no input";
+    EXPECT_EQ(firmware.openHandles, 0);
+    EXPECT_EQ(firmware.liveAllocations, 0);
 }
 
 TEST_F(RuntimeTest, SeeksMeasureTheFileAndRefuseNegativePositions)
@@ -281,6 +300,11 @@ TEST_F(RuntimeTest, WithoutTheShellNamesAreOnTheImagesVolume)
     EXPECT_EQ(FileTell(file), 3);
     // A mapping means nothing without the Shell: refused, not guessed.
     EXPECT_EQ(FileOpen("fs0:\\ec.bin", "rb"), nullptr);
+
+    // No pool for the file's information: the size is unknown, nothing breaks.
+    firmware.poolFailAfter = 1;
+    EXPECT_EQ(FileSeek(file, 0, FILE_SEEK_END), -1);
+    firmware.poolFailAfter = -1;
 
     PlatformFile* out = FileOpen("out.bin", "wb");
     EXPECT_EQ(FileWrite("ok", 1, 2, out), 2u);
