@@ -1,14 +1,15 @@
 # The two commands of the README:
 #   make demo   builds, then flashes a sample image into a simulated chip
 #   make check  installs what is missing, builds everything, runs every test
-# and the benchmark:
+# and the benchmark and the fuzzers:
 #   make bench
+#   make fuzz   (FUZZ_SECONDS per target, default 120)
 
 SHELL := /bin/bash
 HOST := build/host
 ZAR_SIM := $(HOST)/tools/zar-sim
 
-.PHONY: all deps host uefi asan check demo bench clean
+.PHONY: all deps host uefi asan clang check demo bench fuzz clean
 
 all: host
 
@@ -27,9 +28,16 @@ asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan
 
-check: host uefi asan
+# The clang build: the same code through a second compiler, the tests, and
+# each fuzz target for a few seconds on its seed corpus.
+clang: deps
+	cmake --preset clang >/dev/null
+	cmake --build --preset clang
+
+check: host uefi asan clang
 	ctest --preset host
 	ctest --preset asan
+	ctest --preset clang
 
 demo: host
 	@tools/demo.sh $(ZAR_SIM)
@@ -38,6 +46,10 @@ bench: deps
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	@tools/bench.sh build/bench/tools/zar-sim
+
+FUZZ_SECONDS ?= 120
+fuzz: clang
+	@tools/fuzz.sh $(FUZZ_SECONDS) build/clang
 
 clean:
 	rm -rf build

@@ -154,8 +154,11 @@ TEST_F(FlashOps, EraseStepsAndTheirStop)
     rig_->Trace().accesses.clear();
     rig_->With([] { FlashEraseSectors(2, 4); });
     std::string expected;
-    for (int i = 0; i < 4; ++i)
-        expected += (i ? " " : "") + WrenSeq(false) + " 01 02 20 03 02 03 " + Hex(i * 16) + " 03 00 05 " + WAIT;
+    for (int i = 0; i < 4; ++i) {
+        if (i)
+            expected += ' ';
+        expected += WrenSeq(false) + " 01 02 20 03 02 03 " + Hex(i * 16) + " 03 00 05 " + WAIT;
+    }
     EXPECT_EQ(Stream(), expected);
     EXPECT_EQ(rig_->Output(), "Eraseing...      : ==== -- Erase OK. \r\n\r\n");
     for (uint32_t a = 0x20000; a < 0x24000; ++a)

@@ -3,7 +3,9 @@
 # missing and we are root. Otherwise says what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang lld file python3 googletest libgtest-dev qemu-system-x86 ovmf mtools dosfstools gnu-efi)
+# clang-14 and libclang-rt-14-dev: the clang preset and libFuzzer's runtime.
+packages=(cmake ninja-build g++ clang clang-14 libclang-rt-14-dev lld file python3 googletest libgtest-dev
+  qemu-system-x86 ovmf mtools dosfstools gnu-efi)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
