@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < options.FlasherArgc; ++i)
         Require(options.FlasherArgv[i] != nullptr);
     Require(options.FlasherArgv[options.FlasherArgc] == nullptr);
-    Require(options.Chip == nullptr || options.Chip->Size != 0);
+    Require(options.Chip == nullptr || options.Chip->Part->Size != 0);
     Require(options.ChipSize == 0 || (options.ChipSize >= 0x10000 && options.ChipSize <= 0x1000000));
     Require(options.DecodePath == nullptr || options.FlasherArgc == 1);
     if (options.RealTiming) {
