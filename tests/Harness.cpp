@@ -169,7 +169,7 @@ struct Rig::Capture {
     hosted::CaptureConsole console;
 };
 
-struct Rig::Decoder : sim::SpiLogSink {
+struct Rig::Decoder final : sim::SpiLogSink {
     void Line(const char* text, size_t length) override { lines.emplace_back(text, length); }
     std::vector<std::string> lines;
     sim::SpiLogDecoder decoder{this};
