@@ -186,6 +186,7 @@ EFI_STATUS RunShellApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Progr
     case ArgumentResult::OutOfMemory:
         return EFI_OUT_OF_RESOURCES;
     case ArgumentResult::TooMany:
+        static_assert(MAX_ARGUMENTS == 4096, "the message names the bound");
         system->ConOut->OutputString(system->ConOut,
                                      reinterpret_cast<CHAR16*>(const_cast<char16_t*>(
                                          u"Too many arguments: at most 4096 are taken; nothing was done.\r\n")));
