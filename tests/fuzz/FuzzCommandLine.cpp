@@ -87,9 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         else
             words.back() += unit;
     }
+    // Repeated only as far as one word past the runtime's bound: beyond it
+    // every line is refused alike, and a longer one only costs time.
     std::vector<std::u16string> line;
-    for (size_t r = 0; r < repeat; ++r)
+    for (size_t r = 0; r < repeat && line.size() <= static_cast<size_t>(zar::uefi::MAX_ARGUMENTS); ++r)
         line.insert(line.end(), words.begin(), words.end());
+    if (line.size() > static_cast<size_t>(zar::uefi::MAX_ARGUMENTS) + 1)
+        line.resize(zar::uefi::MAX_ARGUMENTS + 1);
 
     FakeFirmware firmware({.ShellParameters = !olderShell, .ShellInterface = olderShell, .Shell = true});
     firmware.SetArguments(line);
