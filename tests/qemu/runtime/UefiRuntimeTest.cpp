@@ -186,7 +186,7 @@ TEST_F(RuntimeTest, DirectoriesAndUnknownModesAreRefused)
     EXPECT_EQ(FileOpen("fs0:\\", "rb"), nullptr);
     EXPECT_EQ(FileOpen("fs0:\\", "wb"), nullptr);
     EXPECT_EQ(FileOpen("ec.bin", "r+b"), nullptr);
-    EXPECT_EQ(FileOpen("ec.bin", "ab"), nullptr);
+    EXPECT_EQ(FileOpen("ec.bin", "a+b"), nullptr);
     EXPECT_EQ(firmware.openHandles, 0);
     EXPECT_EQ(firmware.liveAllocations, 0);
 }
