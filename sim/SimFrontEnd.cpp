@@ -47,6 +47,9 @@ void PrintHelp()
     Print(u"  --flash-in FILE       the chip's contents before the run (default: a fixed pattern)\n");
     Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
     Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
+    Print(u"  --machine MAKER,PRODUCT,SERIAL\n");
+    Print(u"                        the machine's SMBIOS identity in the /log record (default: the\n");
+    Print(u"                        firmware's under UEFI, unknown on Linux; an empty part is unknown)\n");
     Print(u"  --chip-size BYTES     give the chip another size: a power of two, 64 KiB to 16 MiB\n");
     Print(u"  --trace FILE          write every port access to FILE ('in 66 02', 'out 62 08')\n");
     Print(u"  --spi-log FILE        write the run decoded: one line per EC command or SPI transaction\n");
@@ -171,6 +174,35 @@ bool Refuse(const char* what, const char* option)
     return false;
 }
 
+// "MAKER,PRODUCT,SERIAL": three parts, each at most IDENTITY_TEXT_MAX bytes.
+bool ParseMachine(const char* text, MachineIdentity* machine)
+{
+    char (*fields[3])[IDENTITY_TEXT_MAX + 1] = {&machine->Manufacturer, &machine->ProductName,
+                                                &machine->SerialNumber};
+    for (int i = 0; i < 3; ++i) {
+        size_t length;
+        const char* rest = SplitAt(text, ',', &length);
+        if (length > IDENTITY_TEXT_MAX || (i < 2) != (rest != nullptr))
+            return false;
+        CopyIdentityText(*fields[i], text, length);
+        text = rest;
+    }
+    return true;
+}
+
+// The image the flasher reads: its first word after "/log FILE", or the one
+// after /verify or /update; nullptr when there is none.
+const char* ImageArgument(const SimOptions& options)
+{
+    int at = 1;
+    if (at < options.FlasherArgc && TextEqual(options.FlasherArgv[at], "/log"))
+        at += 2;
+    if (at < options.FlasherArgc &&
+        (TextEqual(options.FlasherArgv[at], "/verify") || TextEqual(options.FlasherArgv[at], "/update")))
+        ++at;
+    return at < options.FlasherArgc ? options.FlasherArgv[at] : nullptr;
+}
+
 // The EC's module name: the given text padded with spaces, or the image's own
 // 32 bytes at 0x50 so that a plain run passes the module check.
 void SetEcModuleName(const SimOptions& options)
@@ -179,9 +211,10 @@ void SetEcModuleName(const SimOptions& options)
         gEc.SetModuleName(options.EcModule);
         return;
     }
-    if (options.FlasherArgc < 2)
+    const char* imageName = ImageArgument(options);
+    if (imageName == nullptr)
         return;
-    PlatformFile* image = FileOpen(options.FlasherArgv[1], "rb");
+    PlatformFile* image = FileOpen(imageName, "rb");
     if (image == nullptr)
         return;
     uint8_t* name = gEc.Memory() + SimEc::MODULE_NAME_ADDRESS;
@@ -307,6 +340,12 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
         } else if (TextEqual(arg, "--ec-module")) {
             if (!value(&options->EcModule))
                 return false;
+        } else if (TextEqual(arg, "--machine")) {
+            if (!value(&text))
+                return false;
+            if (!ParseMachine(text, &options->Machine))
+                return Refuse("--machine is MANUFACTURER,PRODUCT,SERIAL, each at most 64 bytes", text);
+            options->MachineGiven = true;
         } else if (TextEqual(arg, "--flash-in")) {
             if (!value(&options->FlashIn))
                 return false;
@@ -376,7 +415,8 @@ int SimMain(int argc, char* argv[])
     if (options.DecodePath)
         return DecodeTraceFile(options.DecodePath, options.SpiLogPath);
 
-    if (options.FlasherArgc > 1 && options.FlasherArgv[1][0] == '/')
+    const char* image = ImageArgument(options);
+    if (image && image[0] == '/')
         Print(u"zar-sim: the flasher takes a name beginning with '/' for a switch, not an image; "
               u"give the image's path relative to here\n");
 
@@ -433,9 +473,11 @@ int SimMain(int argc, char* argv[])
     SetReadFailOffset(options.ReadFailOffset);
     SetAllocationFailAfter(options.AllocationFailAfter);
     SetActiveEc(&gEc);
+    SetSimulatedMachine(options.MachineGiven ? &options.Machine : nullptr);
 
     int status = zar::main(options.FlasherArgc, options.FlasherArgv);
 
+    SetSimulatedMachine(nullptr);
     SetActiveEc(nullptr);
     SetAllocationFailAfter(-1);
     SetReadFailOffset(-1);
@@ -455,7 +497,7 @@ int SimMain(int argc, char* argv[])
     if (options.RealTiming)
         PrintTimeEstimate(gEc, gChip, options.AccessNs);
     if (options.Report)
-        PrintReport({&gEc, &gChip, options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr, options.RealTiming,
+        PrintReport({&gEc, &gChip, image, options.RealTiming,
                      options.AccessNs, status});
     if (options.FlashOut && !SaveFile(options.FlashOut, contents, info->Size))
         Print(u"zar-sim: can't write %a\n", options.FlashOut);
