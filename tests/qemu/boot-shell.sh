@@ -104,6 +104,11 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit alloc-fail "zar-sim.efi --fault alloc-fail img.bin p"
   emit read-fail "zar-sim.efi --fault read-fail=70000 img.bin p"
   emit dead-ec "zar.efi img.bin p"
+  # The run's record, with the machine's identity from QEMU's SMBIOS tables.
+  emit log-sim "zar-sim.efi /log fs0:\\zar.log img.bin p"
+  emit log-again "zar-sim.efi --ec-module OTHER /log fs0:\\zar.log img.bin"
+  emit log-zar "zar.efi /log fs0:\\zar.log"
+  emit log-refused "zar-sim.efi /log fs0:\\imgs img.bin p"
   echo "echo ==DONE=="
   echo "reset -s"
 } | sed 's/$/\r/' > stage/startup.nsh
@@ -126,6 +131,7 @@ exec 3<>keys
 start=$EPOCHREALTIME
 timeout "$QEMU_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
   -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
+  -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042" \
   <&3 > raw-serial.txt 2> qemu-stderr.txt &
 qemu=$!
 
@@ -159,7 +165,7 @@ rm -f keys
 echo "qemu ran $(elapsed) s, exit status $rc"
 
 perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
-for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '(out-.*|trace)\.(bin|txt)$' || true); do
+for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '((out-.*|trace)\.(bin|txt)|zar\.log)$' || true); do
   mcopy -n -i fat.img "$f" disk/ 2>/dev/null || true
 done
 

@@ -111,6 +111,49 @@ dead-ec)
   expect_text "NO ANSWER!!"
   grep "^dead-ec" case-times.txt || true
   ;;
+log-sim | log-again | log-zar | log-refused)
+  # One log for the four cases, as the disk holds it after the boot: a record
+  # for each run that got past the log, in order, each with the SMBIOS
+  # identity QEMU was given.
+  log=$(tr -d '\r' < disk/zar.log 2>/dev/null)
+  [ -n "$log" ] || bad "no zar.log on the disk"
+  starts=$(grep '^ZAR-RUN ' <<<"$log")
+  ends=$(grep '^ZAR-END ' <<<"$log")
+  [ "$(wc -l <<<"$starts")" -eq 3 ] || bad "the log holds $(wc -l <<<"$starts") records, not 3"
+  identity='manufacturer="ZAR Test Works" product="Factory Line 7" serial="ZAR-SN-0042"'
+  while read -r line; do
+    grep -qE '^ZAR-RUN date=[0-9]{4}-[0-9]{2}-[0-9]{2} time=[0-9]{2}:[0-9]{2}:[0-9]{2} version=' <<<"$line" ||
+      bad "a record without date and time: $line"
+    grep -qF "$identity" <<<"$line" || bad "a record without the SMBIOS identity: $line"
+  done <<<"$starts"
+  case $name in
+  log-sim)
+    expect_status 0x0
+    sum=$(sed -n 's/^Current F\/W Checksum : \([0-9A-F]*\)$/\1/p' <<<"$output")
+    size=$(stat -c %s stage/img.bin)
+    grep -qF "ZAR-END serial=\"ZAR-SN-0042\" image=\"img.bin\" size=$size checksum=$sum chip=" <<<"$(sed -n 1p <<<"$ends")" ||
+      bad "the first summary is not this run's: $(sed -n 1p <<<"$ends")"
+    grep -q ' status=0 (OK) close=FE (FOLLOW_EXIT)$' <<<"$(sed -n 1p <<<"$ends")" || bad "the first summary's status or close"
+    grep -qF '  Verify...        : ' <<<"$log" || bad "no console text in the log"
+    ;;
+  log-again)
+    expect_status 0x15
+    grep -q 'status=1 (MODULE_MISMATCH) close=none$' <<<"$(sed -n 2p <<<"$ends")" ||
+      bad "the second summary: $(sed -n 2p <<<"$ends")"
+    ;;
+  log-zar)
+    expect_status 0x0
+    expect_text "ZARMOK [filename]"
+    grep -q 'image=none .* status=0 (OK) close=none$' <<<"$(sed -n 3p <<<"$ends")" ||
+      bad "zar.efi's summary: $(sed -n 3p <<<"$ends")"
+    ;;
+  log-refused)
+    expect_status 0x1  # EFI_LOAD_ERROR
+    expect_text "LOG FILE ERROR!! fs0:\imgs"
+    expect_text "EC left in normal mode"
+    ;;
+  esac
+  ;;
 *)
   bad "unknown case"
   ;;
