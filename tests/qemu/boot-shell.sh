@@ -76,6 +76,13 @@ mv stage/img-aai-word.bin stage/imgs/img-aai-word.bin
 # An output file larger than the part: "wb" must leave exactly the part.
 head -c $(($(chip_size page) + 100000)) /dev/zero | tr '\0' '\125' > stage/out-page.bin
 cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
+# The factory script as shipped, with zar-sim.efi standing in for zar.efi.
+factory() {  # factory ZAR-COMMAND > SCRIPT
+  sed -e "s|^set -v ZAR .*|set -v ZAR \"$1\"|" -e 's|^set -v IMAGE .*|set -v IMAGE img.bin|' \
+      -e 's|^set -v LOG .*|set -v LOG factory.log|' "$(dirname "$0")/../../tools/factory/startup.nsh"
+}
+factory "zar-sim.efi --chip $(chip page)" > stage/factory.nsh
+factory "zar-sim.efi --chip $(chip page) --fault read-fail=70000" > stage/factory-fail.nsh
 
 # ---- The same commands on Linux, for the text and trace comparisons ------
 (cd stage && "$host_sim" --chip "$(chip page)" img.bin p > ../host/same-text.txt) || true
@@ -109,6 +116,11 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit log-again "zar-sim.efi --ec-module OTHER /log fs0:\\zar.log img.bin"
   emit log-zar "zar.efi /log fs0:\\zar.log"
   emit log-refused "zar-sim.efi /log fs0:\\imgs img.bin p"
+  # The factory script: a failed run leaves no mark, a good one flashes and
+  # marks the machine, and the next boot does nothing.
+  emit factory-fail "factory-fail.nsh"
+  emit factory-first "factory.nsh"
+  emit factory-again "factory.nsh"
   echo "echo ==DONE=="
   echo "reset -s"
 } | sed 's/$/\r/' > stage/startup.nsh
@@ -165,7 +177,7 @@ rm -f keys
 echo "qemu ran $(elapsed) s, exit status $rc"
 
 perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
-for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '((out-.*|trace)\.(bin|txt)|zar\.log)$' || true); do
+for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '((out-.*|trace)\.(bin|txt)|(zar|factory)\.log)$' || true); do
   mcopy -n -i fat.img "$f" disk/ 2>/dev/null || true
 done
 

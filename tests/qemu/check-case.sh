@@ -154,6 +154,28 @@ log-sim | log-again | log-zar | log-refused)
     ;;
   esac
   ;;
+factory-fail | factory-first | factory-again)
+  log=$(tr -d '\r' < disk/factory.log 2>/dev/null)
+  ends=$(grep '^ZAR-END ' <<<"$log")
+  [ "$(grep -c '^ZAR-RUN ' <<<"$log")" -eq 2 ] || bad "factory.log holds $(grep -c '^ZAR-RUN ' <<<"$log") records, not 2"
+  case $name in
+  factory-fail)
+    expect_text "ZAR: FLASHING FAILED, status 0x7"
+    grep -q ' status=3 (FLASH_FAILED) close=none$' <<<"$(sed -n 1p <<<"$ends")" ||
+      bad "the first record: $(sed -n 1p <<<"$ends")"
+    ;;
+  factory-first)
+    expect_text "ZAR: img.bin flashed and verified"
+    expect_text "EC closed with 0xFE"
+    grep -q ' status=0 (OK) close=FE (FOLLOW_EXIT)$' <<<"$(sed -n 2p <<<"$ends")" ||
+      bad "the second record: $(sed -n 2p <<<"$ends")"
+    ;;
+  factory-again)
+    expect_text "ZAR: this machine's EC was already flashed with img.bin: nothing to do."
+    refuse_text "zar-sim:"
+    ;;
+  esac
+  ;;
 *)
   bad "unknown case"
   ;;
