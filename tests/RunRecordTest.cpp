@@ -128,12 +128,15 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
     EXPECT_FALSE(usage.Trace().TouchedPorts());
     Rig missing;
     EXPECT_EQ(missing.Run({"/log", log_, "nothere.bin"}), EXIT_BAD_IMAGE);
+    Rig noChip;
+    noChip.DetachChip();
+    EXPECT_EQ(noChip.Run({"/log", log_, imageName_, "p"}), EXIT_NO_ANSWER);
 
     std::string log = Log();
     EXPECT_TRUE(log.starts_with(first)) << "an earlier record was changed";
     std::vector<std::string> ends = LinesStartingWith(log, "ZAR-END");
-    ASSERT_EQ(LinesStartingWith(log, "ZAR-RUN").size(), 4u);
-    ASSERT_EQ(ends.size(), 4u);
+    ASSERT_EQ(LinesStartingWith(log, "ZAR-RUN").size(), 5u);
+    ASSERT_EQ(ends.size(), 5u);
     EXPECT_NE(log.find("\r\n  Module is: X\r\n  ZAR-END?status=0"), std::string::npos);
     EXPECT_NE(ends[1].find("image=\"logged.bin\" size=0 checksum=00F0 chip=none written=0 unchanged=0 failed=0 "
                            "status=1 (MODULE_MISMATCH) close=none"),
@@ -143,6 +146,9 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
     EXPECT_NE(ends[2].find("status=0 (OK) close=none"), std::string::npos) << ends[2];
     EXPECT_NE(ends[3].find("image=\"nothere.bin\""), std::string::npos) << ends[3];
     EXPECT_NE(ends[3].find("status=2 (BAD_IMAGE) close=none"), std::string::npos) << ends[3];
+    EXPECT_NE(ends[4].find(" chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 status=4 (NO_ANSWER) close=FE "),
+              std::string::npos)
+        << ends[4];
 }
 
 // Whatever a verb does, its record names the right word as the image, and its
