@@ -100,5 +100,12 @@ check "access-ns needs real timing" test "$status" -eq 64
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"
 
+# The run's record with a simulated machine; the module check finds the image behind /log FILE.
+run --machine "ACME,,SN 7" /log run.log img.bin
+check "logged run passes" test "$status" -eq 0
+check "record's identity" grep -q '^ZAR-RUN .* manufacturer="ACME" product=unknown serial="SN 7"' run.log
+run --machine ACME,X1 img.bin
+check "machine needs three parts" test "$status" -eq 64
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

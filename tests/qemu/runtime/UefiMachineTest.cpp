@@ -1,6 +1,6 @@
-// The machine under UEFI: GetTime and SMBIOS type 1 through the configuration
-// table, against tables built here, well-formed and not. Every table ends
-// where a page without access begins, so a read past its end faults.
+// The machine under UEFI: GetTime, and SMBIOS type 1 through the
+// configuration table, on tables built here. Each table ends where a page
+// without access begins, so reading past its end faults.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -19,254 +19,181 @@ namespace {
 EFI_GUID gSmbios3 = SMBIOS3_TABLE_GUID;
 EFI_GUID gSmbios2 = SMBIOS_TABLE_GUID;
 
-// A structure table: each structure's formatted area, then its strings.
-class Structures {
-public:
-    Structures& Add(uint8_t type, std::vector<uint8_t> fields, const std::vector<std::string>& strings)
-    {
-        bytes_.insert(bytes_.end(), {type, static_cast<uint8_t>(4 + fields.size()), 0x00, 0x01});
-        bytes_.insert(bytes_.end(), fields.begin(), fields.end());
-        for (const std::string& s : strings) {
-            bytes_.insert(bytes_.end(), s.begin(), s.end());
-            bytes_.push_back(0);
-        }
-        if (strings.empty())
-            bytes_.push_back(0);
-        bytes_.push_back(0);
-        return *this;
-    }
-    // Type 1 with string numbers for manufacturer, product, version, serial.
-    Structures& System(std::vector<uint8_t> numbers, const std::vector<std::string>& strings)
-    {
-        numbers.resize(0x1B - 4, 0);
-        return Add(1, numbers, strings);
-    }
-    Structures& End() { return Add(127, {}, {}); }
-    std::vector<uint8_t> bytes_;
-};
+// Structures: type, length, handle, the fields, then the strings and a NUL.
+std::vector<uint8_t> Structure(uint8_t type, std::vector<uint8_t> fields, std::vector<std::string> strings)
+{
+    fields.insert(fields.begin(), {type, static_cast<uint8_t>(4 + fields.size()), 0x00, 0x01});
+    for (const std::string& text : strings)
+        fields.insert(fields.end(), text.c_str(), text.c_str() + text.size() + 1);
+    fields.resize(fields.size() + (strings.empty() ? 2 : 1), 0);
+    return fields;
+}
+// Type 1 with the string numbers of manufacturer, product, version, serial.
+std::vector<uint8_t> System(std::vector<uint8_t> numbers, std::vector<std::string> strings)
+{
+    numbers.resize(0x1B - 4, 0);
+    return Structure(1, numbers, strings);
+}
+std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
 
-// A table's bytes where the firmware would have them: below 4 GiB (the 2.1
-// entry point has a 32-bit address), right before a page that can't be read.
+// Below 4 GiB (the 2.1 entry point's address has 32 bits), a guard page after.
 class LowCopy {
 public:
     explicit LowCopy(const std::vector<uint8_t>& bytes) : size_(bytes.size())
     {
-        const size_t page = 4096;
-        length_ = (bytes.size() + page - 1) / page * page + page;
-        void* map = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-        if (map == MAP_FAILED)
+        length_ = (size_ + 4095) / 4096 * 4096 + 4096;
+        map_ = static_cast<uint8_t*>(
+            mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0));
+        if (map_ == MAP_FAILED)
             abort();
-        map_ = static_cast<uint8_t*>(map);
-        mprotect(map_ + length_ - page, page, PROT_NONE);
-        data_ = map_ + length_ - page - bytes.size();
-        memcpy(data_, bytes.data(), bytes.size());
+        mprotect(map_ + length_ - 4096, 4096, PROT_NONE);
+        memcpy(map_ + length_ - 4096 - size_, bytes.data(), size_);
     }
     ~LowCopy() { munmap(map_, length_); }
-    LowCopy(const LowCopy&) = delete;
-    LowCopy& operator=(const LowCopy&) = delete;
-
-    uintptr_t Address() const { return reinterpret_cast<uintptr_t>(data_); }
+    uint64_t Address() const { return reinterpret_cast<uintptr_t>(map_ + length_ - 4096 - size_); }
     size_t Size() const { return size_; }
 
 private:
     uint8_t* map_;
-    uint8_t* data_;
-    size_t length_;
-    size_t size_;
+    size_t length_, size_;
 };
-
-void Checksum(std::vector<uint8_t>& bytes, size_t at, size_t from, size_t count)
-{
-    uint8_t sum = 0;
-    for (size_t i = from; i < from + count; ++i)
-        sum = static_cast<uint8_t>(sum + (i == at ? 0 : bytes[i]));
-    bytes[at] = static_cast<uint8_t>(-sum);
-}
 
 void Put(std::vector<uint8_t>& bytes, size_t at, uint64_t value, int count)
 {
     for (int i = 0; i < count; ++i)
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
-
-std::vector<uint8_t> Entry3(const LowCopy& table, uint32_t maxSize)
+void Checksum(std::vector<uint8_t>& bytes, size_t at, size_t from, size_t count)
 {
-    std::vector<uint8_t> entry(0x18, 0);
-    std::string anchor = "_SM3_";
-    std::copy(anchor.begin(), anchor.end(), entry.begin());
-    entry[6] = 0x18;
-    entry[7] = 3;
-    entry[0x0A] = 1;
-    Put(entry, 0x0C, maxSize, 4);
-    Put(entry, 0x10, table.Address(), 8);
-    Checksum(entry, 5, 0, 0x18);
-    return entry;
+    bytes[at] = 0;
+    uint8_t sum = 0;
+    for (size_t i = from; i < from + count; ++i)
+        sum = static_cast<uint8_t>(sum + bytes[i]);
+    bytes[at] = static_cast<uint8_t>(-sum);
 }
-
+std::vector<uint8_t> Entry3(const LowCopy& table, uint64_t maxSize = 0)
+{
+    std::vector<uint8_t> e = {'_', 'S', 'M', '3', '_', 0, 0x18, 3, 0, 0, 1, 0};
+    e.resize(0x18);
+    Put(e, 0x0C, maxSize ? maxSize : table.Size(), 4);
+    Put(e, 0x10, table.Address(), 8);
+    Checksum(e, 5, 0, 0x18);
+    return e;
+}
 std::vector<uint8_t> Entry2(const LowCopy& table)
 {
-    std::vector<uint8_t> entry(0x1F, 0);
-    std::string anchor = "_SM_", dmi = "_DMI_";
-    std::copy(anchor.begin(), anchor.end(), entry.begin());
-    std::copy(dmi.begin(), dmi.end(), entry.begin() + 0x10);
-    entry[5] = 0x1F;
-    entry[6] = 2;
-    entry[7] = 8;
-    Put(entry, 0x16, table.Size(), 2);
-    Put(entry, 0x18, table.Address(), 4);
-    Checksum(entry, 0x15, 0x10, 0x0F);
-    Checksum(entry, 4, 0, 0x1F);
-    return entry;
+    std::vector<uint8_t> e = {'_', 'S', 'M', '_', 0, 0x1F, 2, 8};
+    e.resize(0x1F);
+    memcpy(&e[0x10], "_DMI_", 5);
+    Put(e, 0x16, table.Size(), 2);
+    Put(e, 0x18, table.Address(), 4);
+    Checksum(e, 0x15, 0x10, 0x0F);
+    Checksum(e, 4, 0, 0x1F);
+    return e;
 }
 
 class Machine : public ::testing::Test {
 protected:
-    void SetUp() override { firmware_ = std::make_unique<FakeFirmware>(); }
     void TearDown() override { uefi::gFirmware = uefi::Firmware{}; }
-
-    // The identity with these entry points in the configuration table.
-    MachineIdentity Read(std::vector<EFI_CONFIGURATION_TABLE> tables)
+    // "manufacturer|product|serial" with these entry points in the table.
+    std::string Read(std::vector<std::pair<EFI_GUID, std::vector<uint8_t>*>> entries)
     {
-        firmware_->SetConfigurationTables(std::move(tables));
-        MachineIdentity identity;
-        memset(&identity, 'x', sizeof identity);  // stale text must not survive
-        uefi::ReadSmbiosIdentity(firmware_->System(), &identity);
-        return identity;
+        std::vector<EFI_CONFIGURATION_TABLE> tables;
+        for (auto& [guid, entry] : entries)
+            tables.push_back({guid, entry->data()});
+        firmware_.SetConfigurationTables(tables);
+        MachineIdentity m;
+        memset(&m, 'x', sizeof m);  // nothing stale may survive
+        uefi::ReadSmbiosIdentity(firmware_.System(), &m);
+        return std::string(m.Manufacturer) + "|" + m.ProductName + "|" + m.SerialNumber;
     }
-    MachineIdentity Read3(const std::vector<uint8_t>& entry)
-    {
-        return Read({{gSmbios3, const_cast<uint8_t*>(entry.data())}});
-    }
+    std::string Read3(std::vector<uint8_t> entry) { return Read({{gSmbios3, &entry}}); }
 
-    std::unique_ptr<FakeFirmware> firmware_;
+    FakeFirmware firmware_;
 };
-
-std::string Text(const MachineIdentity& m)
-{
-    return std::string(m.Manufacturer) + "|" + m.ProductName + "|" + m.SerialNumber;
-}
 
 TEST_F(Machine, TypeOneGivesManufacturerProductAndSerial)
 {
-    Structures s;
-    s.Add(0, {1, 2, 0, 0}, {"EDK II", "unknown"})
-        .System({1, 2, 3, 4}, {"  QEMU  ", "Standard PC (Q35 + ICH9, 2009)", "pc-q35", "ZAR-SN-0042 "})
-        .End();
-    LowCopy table(s.bytes_);
-    std::vector<uint8_t> entry = Entry3(table, static_cast<uint32_t>(table.Size()));
-    EXPECT_EQ(Text(Read3(entry)), "QEMU|Standard PC (Q35 + ICH9, 2009)|ZAR-SN-0042");
+    LowCopy table(Join({Structure(0, {1, 2, 0, 0}, {"EDK II", "1.0"}),
+                        System({1, 2, 3, 4}, {"  QEMU  ", "Standard PC (Q35)", "pc-q35", "ZAR-SN-0042 "}),
+                        Structure(127, {}, {})}));
+    std::vector<uint8_t> entry3 = Entry3(table);
+    EXPECT_EQ(Read({{gSmbios3, &entry3}}), "QEMU|Standard PC (Q35)|ZAR-SN-0042");
+    uefi::gFirmware.System = firmware_.System();
+    MachineIdentity m;
+    ReadFirmwareMachineIdentity(&m);
+    EXPECT_STREQ(m.SerialNumber, "ZAR-SN-0042");
 
-    // The same through the platform call, with the firmware set up as the
-    // runtime does.
-    uefi::gFirmware.System = firmware_->System();
-    MachineIdentity identity;
-    ReadFirmwareMachineIdentity(&identity);
-    EXPECT_EQ(Text(identity), "QEMU|Standard PC (Q35 + ICH9, 2009)|ZAR-SN-0042");
+    // 3.x first; 2.x when 3.x is missing or fails its checks.
+    LowCopy old(Join({System({1, 0, 0, 2}, {"OLD", "SN-2"}), Structure(127, {}, {})}));
+    std::vector<uint8_t> entry2 = Entry2(old);
+    EXPECT_EQ(Read({{gSmbios2, &entry2}}), "OLD||SN-2");
+    EXPECT_EQ(Read({{gSmbios2, &entry2}, {gSmbios3, &entry3}}), "QEMU|Standard PC (Q35)|ZAR-SN-0042");
+    entry3[0x0C] ^= 1;
+    EXPECT_EQ(Read({{gSmbios3, &entry3}, {gSmbios2, &entry2}}), "OLD||SN-2");
+    EXPECT_EQ(Read({}), "||");
 
-    // 3.x is preferred; a 3.x entry point that fails its checks gives way to
-    // 2.x.
-    Structures other;
-    other.System({1, 0, 0, 2}, {"OLD", "SN-2"}).End();
-    LowCopy table2(other.bytes_);
-    std::vector<uint8_t> entry2 = Entry2(table2);
-    EXPECT_EQ(Text(Read({{gSmbios2, entry2.data()}})), "OLD||SN-2");
-    EXPECT_EQ(Text(Read({{gSmbios2, entry2.data()}, {gSmbios3, entry.data()}})),
-              "QEMU|Standard PC (Q35 + ICH9, 2009)|ZAR-SN-0042");
-    entry[0x0C] ^= 1;  // checksum off
-    EXPECT_EQ(Text(Read({{gSmbios3, entry.data()}, {gSmbios2, entry2.data()}})), "OLD||SN-2");
-    EXPECT_EQ(Text(Read({})), "||");
-}
-
-TEST_F(Machine, StringsAreBoundedAndMissingOnesAreEmpty)
-{
-    std::string longText(200, 'L');
-    Structures s;
-    // Product is string 0 (none), serial string 5 of 2.
-    s.System({1, 0, 0, 5}, {longText, "v"}).End();
-    LowCopy table(s.bytes_);
-    MachineIdentity m = Read3(Entry3(table, static_cast<uint32_t>(table.Size())));
-    EXPECT_EQ(std::string(m.Manufacturer), longText.substr(0, IDENTITY_TEXT_MAX));
-    EXPECT_EQ(std::string(m.ProductName), "");
-    EXPECT_EQ(std::string(m.SerialNumber), "");
-
-    // A 2.0 type 1 of 8 bytes has the serial; a shorter one has not.
-    Structures shortOne;
-    shortOne.Add(1, {1, 2, 0}, {"M", "P", "S"}).End();
-    LowCopy shortTable(shortOne.bytes_);
-    EXPECT_EQ(Text(Read3(Entry3(shortTable, static_cast<uint32_t>(shortTable.Size())))), "M|P|");
+    // Long text is cut; string 0 and a number past the last are nothing; a
+    // 2.0 type 1 shorter than 8 bytes has no serial.
+    LowCopy odd(Join({System({1, 0, 0, 5}, {std::string(200, 'L'), "v"}), Structure(127, {}, {})}));
+    EXPECT_EQ(Read3(Entry3(odd)), std::string(IDENTITY_TEXT_MAX, 'L') + "||");
+    LowCopy shortOne(Join({Structure(1, {1, 2, 0}, {"M", "P", "S"}), Structure(127, {}, {})}));
+    EXPECT_EQ(Read3(Entry3(shortOne)), "M|P|");
 }
 
 TEST_F(Machine, MalformedTablesGiveNothingAndAreNeverReadPastTheirEnd)
 {
-    Structures good;
-    good.System({1, 2, 0, 3}, {"M", "P", "S"}).End();
+    const std::vector<uint8_t> good = Join({System({1, 2, 0, 3}, {"M", "P", "S"}), Structure(127, {}, {})});
+    LowCopy exact(good);
+    EXPECT_EQ(Read3(Entry3(exact, 0x100000)), "M|P|S") << "type 127 ends a 3.x table before its maximum";
 
-    // The 3.x size is a maximum: the end structure stops the walk however
-    // large it is.
-    LowCopy exact(good.bytes_);
-    EXPECT_EQ(Text(Read3(Entry3(exact, 0x100000))), "M|P|S");
-
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> table;
-    };
-    std::vector<Case> cases;
-    {
-        Structures s;
-        s.Add(0, {}, {}).System({1, 2, 0, 3}, {"M", "P", "S"});
-        cases.push_back({"structure length 3", s.bytes_});
-        cases.back().table[1] = 3;  // below the header's four bytes
-    }
-    cases.push_back({"structure past the end", good.bytes_});
-    cases.back().table[1] = 0xF0;
-    cases.push_back({"strings without their end", good.bytes_});
-    cases.back().table.resize(good.bytes_.size() - 8);  // the end structure and "S", NUL, NUL
-    cases.push_back({"shorter than a header", {1, 0x1B, 0}});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        LowCopy table(c.table);
-        EXPECT_EQ(Text(Read3(Entry3(table, static_cast<uint32_t>(table.Size())))), "||");
-        EXPECT_EQ(Text(Read({{gSmbios2, Entry2(table).data()}})), "||");
+    std::vector<uint8_t> tooShort = Join({Structure(0, {}, {}), good});
+    tooShort[1] = 3;  // a length below the header's four bytes
+    std::vector<uint8_t> pastEnd = good;
+    pastEnd[1] = 0xF0;
+    std::vector<uint8_t> unterminated(good.begin(), good.end() - 8);  // cut after "S": no NUL pair
+    for (const std::vector<uint8_t>& bytes : {tooShort, pastEnd, unterminated, std::vector<uint8_t>{1, 0x1B, 0}}) {
+        LowCopy table(bytes);
+        EXPECT_EQ(Read3(Entry3(table)), "||");
+        std::vector<uint8_t> entry2 = Entry2(table);
+        EXPECT_EQ(Read({{gSmbios2, &entry2}}), "||");
     }
 
-    // Entry points that fail their checks are not followed at all.
-    std::vector<uint8_t> entry = Entry3(exact, static_cast<uint32_t>(exact.Size()));
-    std::vector<std::vector<uint8_t>> broken(5, entry);
+    // Entry points that fail their checks are not followed.
+    std::vector<std::vector<uint8_t>> broken(5, Entry3(exact));
     broken[0][1] = 'X';    // anchor
     broken[1][5] ^= 0x40;  // checksum
-    broken[2][6] = 0xFF;   // a length far past the structure
-    Checksum(broken[2], 5, 0, 0x18);
-    broken[3][7] = 2;      // major version 2 in a 3.x entry point
-    Checksum(broken[3], 5, 0, 0x18);
+    broken[2][6] = 0xFF;   // a length far past the entry point
+    broken[3][7] = 2;      // major version 2
     Put(broken[4], 0x10, 0, 8);  // no address
-    Checksum(broken[4], 5, 0, 0x18);
-    for (size_t i = 0; i < broken.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(Text(Read3(broken[i])), "||");
-    }
+    for (size_t i = 2; i < broken.size(); ++i)
+        Checksum(broken[i], 5, 0, 0x18);
+    for (std::vector<uint8_t>& entry : broken)
+        EXPECT_EQ(Read3(entry), "||");
     std::vector<uint8_t> entry2 = Entry2(exact);
-    entry2[0x16] ^= 1;  // the _DMI_ part's checksum fails; the whole one is redone
+    entry2[0x16] ^= 1;  // the _DMI_ part's checksum fails, the whole one holds
     Checksum(entry2, 4, 0, 0x1F);
-    EXPECT_EQ(Text(Read({{gSmbios2, entry2.data()}})), "||");
+    EXPECT_EQ(Read({{gSmbios2, &entry2}}), "||");
 }
 
 TEST_F(Machine, GetTimeGivesTheClockAndAnImpossibleOneIsRefused)
 {
-    uefi::gFirmware.System = firmware_->System();
-    firmware_->time = EFI_TIME{2026, 12, 7, 14, 3, 22, 0, 0, EFI_UNSPECIFIED_TIMEZONE, 0, 0};
+    uefi::gFirmware.System = firmware_.System();
+    firmware_.time = EFI_TIME{2026, 12, 7, 14, 3, 22, 0, 0, EFI_UNSPECIFIED_TIMEZONE, 0, 0};
     WallClock clock{};
     ASSERT_TRUE(ReadWallClock(&clock));
-    EXPECT_EQ(clock.Year, 2026);
-    EXPECT_EQ(clock.Month, 12);
-    EXPECT_EQ(clock.Day, 7);
-    EXPECT_EQ(clock.Hour, 14);
-    EXPECT_EQ(clock.Minute, 3);
-    EXPECT_EQ(clock.Second, 22);
-
-    firmware_->time.Month = 13;
+    EXPECT_EQ(std::vector<int>({clock.Year, clock.Month, clock.Day, clock.Hour, clock.Minute, clock.Second}),
+              std::vector<int>({2026, 12, 7, 14, 3, 22}));
+    firmware_.time.Month = 13;
     EXPECT_FALSE(ReadWallClock(&clock));
-    firmware_->time.Month = 12;
-    firmware_->timeStatus = EFI_DEVICE_ERROR;
+    firmware_.time.Month = 12;
+    firmware_.timeStatus = EFI_DEVICE_ERROR;
     EXPECT_FALSE(ReadWallClock(&clock));
 }
 
