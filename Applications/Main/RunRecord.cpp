@@ -7,7 +7,9 @@
 //   ZAR-END serial="PF3ABC12" image="ec.bin" size=163840 checksum=1A2B3C chip="W25X40" maker="Winbond"
 //           id=EF301300 written=3 unchanged=0 failed=0 status=0 (OK) close=FE (FOLLOW_EXIT)
 //
-// (the summary is one line). Quoted values are text the firmware or the user
+// (the summary is one line), and, only when the EC did not take the closing
+// command, the text printed after it and "ZAR-AFTER serial=... status=4
+// (NO_ANSWER)". Quoted values are text the firmware or the user
 // gave, with '"', control and non-ASCII bytes written as \xHH; bare words are
 // the flasher's own. Lines end with CR LF. Only the record's own lines begin
 // with "ZAR-", so console text can never pass for one.
