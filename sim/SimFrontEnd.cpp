@@ -51,6 +51,7 @@ void PrintHelp()
     Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
     Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
     Print(u"  --chip-size BYTES     give the chip another size: a power of two, 64 KiB to 16 MiB\n");
+    Print(u"                        (its RDID capacity byte becomes N for 2^N bytes)\n");
     Print(u"  --trace FILE          write every port access to FILE ('in 66 02', 'out 62 08')\n");
     Print(u"  --spi-log FILE        write the run decoded: one line per EC command or SPI transaction\n");
     Print(u"  --decode TRACE        decode a trace written by --trace (to --spi-log FILE, or the console)\n");
@@ -373,9 +374,17 @@ int SimMain(int argc, char* argv[])
 
     // The chip and its contents.
     const ChipInfo* info = options.Chip ? options.Chip : &DefaultChip();
-    if (options.ChipSize) {
+    if (options.ChipSize && options.ChipSize != info->Part->Size) {
         gResizedPart = *info->Part;
         gResizedPart.Size = options.ChipSize;
+        // A part of another size says so in its RDID capacity byte (2^N
+        // bytes), as the flasher sizes unknown parts by it.
+        if (gResizedPart.AnswersRdid) {
+            uint8_t capacity = 0;
+            while ((1u << capacity) < options.ChipSize)
+                ++capacity;
+            gResizedPart.Rdid[2] = capacity;
+        }
         gResizedChip = *info;
         gResizedChip.Part = &gResizedPart;
         info = &gResizedChip;

@@ -54,11 +54,11 @@ const char* StatusText(int status, bool followEntered)
     case EXIT_MODULE_MISMATCH:
         return "module mismatch: the image is for another module; nothing written";
     case EXIT_BAD_IMAGE:
-        return "image unusable: found before follow mode; nothing written";
+        return "image unusable (missing, empty, too large for the flasher or for the chip); nothing written";
     case EXIT_FLASH_FAILED:
         return "flashing failed: a blank check or verify failed, or the image could not be read to its end";
     case EXIT_NO_ANSWER:
-        return "no answer: the EC or the flash chip stopped answering";
+        return "no answer: the EC or the flash chip stopped answering, or no chip answered";
     }
     return "unknown";
 }
