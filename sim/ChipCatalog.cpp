@@ -499,7 +499,8 @@ constexpr ChipInfo CATALOG[] = {
         .ProgramTypUs = 1000, .ProgramMaxUs = 5000,
         .StatusWriteTypUs = 10000, .StatusWriteMaxUs = 15000,
         .FitsAlgorithms = false,
-        .Note = "4 KiB sectors erase with 0xD7, not 0x20: the blank check fails. Same ID as PM25LD040",
+        .Note = "4 KiB sectors erase with 0xD7, not 0x20: the blank check fails. Same ID as PM25LD040, which the "
+                "flasher names first",
         .ProtectBits = 0x1C, .HasEwsr = false, .ResContinuation = 0x7F,
         .Unverified = field::RES | field::POWER_UP | field::BLOCK_ERASE_TYP | field::BLOCK_ERASE_MAX |
             field::PROGRAM_TYP | field::PROGRAM_MAX | field::STATUS_WRITE_TIME,
