@@ -4,6 +4,7 @@
 #include "ec/EcChannel.h"
 #include "platform/Faults.h"
 #include "platform/Platform.h"
+#include "sim/ChipList.h"
 #include "sim/SimDecode.h"
 #include "sim/SimReport.h"
 #include "platform/Text.h"
@@ -45,6 +46,7 @@ void PrintHelp()
     Print(u"\noptions:\n");
     Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Part->Name);
     Print(u"  --list-chips          list the simulated parts and exit\n");
+    Print(u"  --verbose             with --list-chips: each part's documents, and its values they don't confirm\n");
     Print(u"  --flash-in FILE       the chip's contents before the run (default: a fixed pattern)\n");
     Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
     Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
@@ -71,21 +73,6 @@ void PrintHelp()
     for (const FaultName& fault : FAULTS)
         Print(u"      %-24a %a\n", fault.Name, fault.Help);
     Print(u"  --help                this text\n");
-}
-
-void PrintChipList()
-{
-    for (int i = 0; i < ChipCount(); ++i) {
-        const ChipInfo& chip = ChipAt(i);
-        const char16_t* method = chip.Method == ProgramMethod::Page      ? u"page"
-                                 : chip.Method == ProgramMethod::AaiWord ? u"aai-word"
-                                 : chip.Method == ProgramMethod::AaiByte ? u"aai-byte"
-                                                                         : u"byte";
-        const FlashPart& part = *chip.Part;
-        Print(u"%-14a %02X %02X %02X  %5d KiB  page %3d  %-8s%a\n", part.Name, part.Rdid[0], part.Rdid[1],
-              part.Rdid[2], part.Size / 1024, part.PageSize, method,
-              chip.FitsAlgorithms ? "" : "  (not writable by the flasher)");
-    }
 }
 
 bool ParseDelay(const char* text, ReadDelay* delay)
@@ -306,6 +293,8 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
             options->Help = true;
         } else if (TextEqual(arg, "--list-chips")) {
             options->ListChips = true;
+        } else if (TextEqual(arg, "--verbose")) {
+            options->Verbose = true;
         } else if (TextEqual(arg, "--trace")) {
             if (!value(&options->TracePath))
                 return false;
@@ -412,7 +401,7 @@ int SimMain(int argc, char* argv[])
         return 0;
     }
     if (options.ListChips) {
-        PrintChipList();
+        PrintChipList(options.Verbose);
         return 0;
     }
     if (options.DecodePath)

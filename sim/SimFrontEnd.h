@@ -35,6 +35,7 @@ struct SimOptions {
     const char* FlashOut = nullptr;
     bool Help = false;
     bool ListChips = false;
+    bool Verbose = false;  // --list-chips with each part's sources
     bool MachineGiven = false;  // --machine: the identity the run's record shows
     MachineIdentity Machine = {};
 

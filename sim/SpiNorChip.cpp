@@ -169,10 +169,14 @@ uint8_t SpiNorChip::ReadSlow()
         if (!info_->Part->AnswersRdid || readIndex_ >= 3)
             return UNDRIVEN;
         return info_->Part->Rdid[readIndex_++];
-    case Phase::ResRead:
-        // Maker and device alternate for as long as the clock runs; an odd
-        // address starts with the device byte.
-        return info_->Part->ResId[readIndex_++ & 1];
+    case Phase::ResRead: {
+        // Maker and device alternate for as long as the clock runs (PMC's
+        // continuation code follows them); an odd address starts with the
+        // device byte.
+        uint8_t continuation = info_->ResContinuation;
+        uint32_t at = readIndex_++ % (continuation ? 3 : 2);
+        return at < 2 ? info_->Part->ResId[at] : continuation;
+    }
     default:
         return UNDRIVEN;
     }

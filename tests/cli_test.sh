@@ -99,6 +99,12 @@ check "access-ns needs real timing" test "$status" -eq 64
 
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"
+parts=$(wc -l <<<"$out")
+plain=$out
+run --list-chips --verbose
+check "verbose list: the same part lines" test "$(tr -d '\r' <<<"$out" | grep -v '^ \|^$\|:')" = "$(tr -d '\r' <<<"$plain")"
+check "verbose list: sources of every part" test "$(grep -c '^    sources    ' <<<"$out")" -eq "$parts"
+check "verbose list: what is unverified" contains "$out" "    unverified RES answer, power-up protection"
 
 # The run's record with a simulated machine; the module check finds the image behind /log FILE.
 run --machine "ACME,,SN 7" /log run.log img.bin
