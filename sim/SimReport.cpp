@@ -214,8 +214,9 @@ void PrintReport(const ReportFacts& f)
     const SpiNorChip::Counters& work = f.Chip->Stats();
 
     Print(u"\n---- zar-sim report ----\n");
-    Print(u"chip            %a (RDID %02x %02x %02x), %u KiB, %a\n", chip.Name, chip.Rdid[0], chip.Rdid[1],
-          chip.Rdid[2], f.Chip->Size() / 1024, MethodName(chip.Method));
+    const FlashPart& part = *chip.Part;
+    Print(u"chip            %a (RDID %02x %02x %02x), %u KiB, %a\n", part.Name, part.Rdid[0], part.Rdid[1],
+          part.Rdid[2], f.Chip->Size() / 1024, MethodName(chip.Method));
     Print(u"EC              %a\n", EcStateText(f.Ec->Mode()));
     Print(u"flash           ");
     PrintComparison(CompareWithImage(f.Chip->Contents(), f.Chip->Size(), f.Image), f.Chip->Size());

@@ -81,7 +81,7 @@ TEST(NoChip, IsRecognisedWithinFiveSecondsOfHardwareTime)
 TEST(ImageTooLarge, RefusedBeforeTheFirstEraseWhenTheChipsSizeIsKnown)
 {
     const sim::ChipInfo& part = sim::DefaultChip();  // W25X40, 512 KiB
-    std::vector<uint8_t> image = MakeImage(part.Size + 1);
+    std::vector<uint8_t> image = MakeImage(part.Part->Size + 1);
     std::string name = WriteTempFile("large.bin", image);
     Rig rig;
     rig.DecodeSpi();
@@ -97,9 +97,11 @@ TEST(ImageTooLarge, RefusedBeforeTheFirstEraseWhenTheChipsSizeIsKnown)
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
 
     // A part the table does not know, sized by its RDID capacity byte, 2^17.
+    FlashPart unknownPart = *part.Part;
+    unknownPart.Rdid[2] = 0x11;
+    unknownPart.Size = 0x20000;
     sim::ChipInfo unknown = part;
-    unknown.Rdid[2] = 0x11;
-    unknown.Size = 0x20000;
+    unknown.Part = &unknownPart;
     std::string three = WriteTempFile("three.bin", MakeImage(0x20001));
     Rig small(&unknown);
     small.StopTracing();
@@ -112,7 +114,7 @@ TEST(ImageTooLarge, RefusedBeforeTheFirstEraseWhenTheChipsSizeIsKnown)
 TEST(ImageTooLarge, AnImageThatFillsTheChipOrAChipOfUnknownSizeIsFlashed)
 {
     const sim::ChipInfo& part = sim::DefaultChip();
-    std::vector<uint8_t> image = MakeImage(part.Size);
+    std::vector<uint8_t> image = MakeImage(part.Part->Size);
     std::string name = WriteTempFile("whole.bin", image);
     Rig rig;
     rig.StopTracing();
@@ -121,8 +123,10 @@ TEST(ImageTooLarge, AnImageThatFillsTheChipOrAChipOfUnknownSizeIsFlashed)
 
     // An ID the size rule can't read (capacity byte outside 0x10-0x18): the
     // size is unknown and the run goes on as before.
+    FlashPart oddPart = *part.Part;
+    oddPart.Rdid[2] = 0x7E;
     sim::ChipInfo odd = part;
-    odd.Rdid[2] = 0x7E;
+    odd.Part = &oddPart;
     std::string small = WriteTempFile("small.bin", MakeImage(0x1000));
     Rig other(&odd);
     other.StopTracing();

@@ -194,7 +194,7 @@ Rig::Rig(const sim::ChipInfo* chip, const sim::EcConfig& ec, const sim::ChipConf
       capture_(std::make_unique<Capture>())
 {
     const sim::ChipInfo& info = chip ? *chip : sim::DefaultChip();
-    flash_.assign(info.Size, 0);
+    flash_.assign(info.Part->Size, 0);
     for (size_t i = 0; i < flash_.size(); ++i)
         flash_[i] = static_cast<uint8_t>(0xCC ^ (i >> 12));  // neither erased nor zero
     ec_->Init(ec);

@@ -13,11 +13,6 @@
 namespace zar::test {
 namespace {
 
-const sim::ChipInfo* Part(const char* name)
-{
-    return FindPart([name](const sim::ChipInfo& c) { return std::string(c.Name) == name; });
-}
-
 std::string Hex(uint32_t value, const char* format = "%X")
 {
     char text[16];
@@ -57,7 +52,7 @@ TEST(Probe, ShowsTheModuleTheChipAndItsProtection)
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
 
     // An SST part known only by RES, powered up protected; "/j" closes with 0xFC.
-    Rig sst(Part("SST25LF040A"));
+    Rig sst(sim::FindChip("SST25LF040A"));
     ASSERT_EQ(RunReadOnly(sst, {"/probe", "/j"}), EXIT_OK) << sst.Output();
     EXPECT_NE(sst.Output().find("RDID             : 00 00 00 00\r\nRES              : BF 44 BF 44\r\n"
                                 "Maker            : SST (BF)\r\n"),
@@ -126,8 +121,10 @@ TEST(Read, TheFileEqualsTheChipAndEachPassCostsFiveAccessesAByte)
 
 TEST(Read, KnowsNoSizeForAnUnknownPartUnlessGivenOne)
 {
+    FlashPart oddPart = *sim::DefaultChip().Part;
+    oddPart.Rdid[2] = 0x7E;  // outside the capacity rule
     sim::ChipInfo odd = sim::DefaultChip();
-    odd.Rdid[2] = 0x7E;  // outside the capacity rule
+    odd.Part = &oddPart;
     remove("odd.bin");
     Rig rig(&odd);
     EXPECT_EQ(RunReadOnly(rig, {"/read", "odd.bin"}), EXIT_BAD_IMAGE);

@@ -46,7 +46,10 @@ void PrintPart(const ChipIdentity& chip)
     else
         Print(u"Maker            : unknown (%02X)\n", ManufacturerId());
     if (chip.Part) {
-        Print(u"Part             : %a\n", chip.Part->Name);
+        Print(u"Part             : %a", chip.Part->Name);
+        for (const FlashPart* same = NextPartWithSameId(*chip.Part); same; same = NextPartWithSameId(*same))
+            Print(u" or %a", same->Name);
+        Print(u"\n");
         Print(u"Size             : %d KiB (%d bytes)\n", chip.Size / 1024, chip.Size);
         if (chip.Part->PageSize)
             Print(u"Page size        : %d bytes\n", chip.Part->PageSize);
