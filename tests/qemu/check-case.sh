@@ -47,6 +47,7 @@ help | dash-help)
   # The Shell shows zar.man: the synopsis, the switches and the statuses.
   expect_status 0x0
   expect_text "zar [IMAGE [p] [ARG3] [/j]]"
+  expect_text "zar /read FILE [SIZE] [/j]"
   expect_text "/j    - As the fourth word after zar"
   expect_text "EFI_TIMEOUT"
   expect_text "0x12  the EC or the chip stopped answering"
