@@ -62,8 +62,7 @@ enum class BlockResult { Verified, Unchanged, Failed, NoAnswer };
 bool BlockAlreadyWritten(uint8_t block)
 {
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
-    int32_t rest = FlashState.ImageSize - start;
-    int32_t count = rest < static_cast<int32_t>(BLOCK_SIZE) ? rest : static_cast<int32_t>(BLOCK_SIZE);
+    int32_t count = ImageBytesInBlock(block);
     Print(u"Compare...       : ");
     BlockComparison chip = FlashCompareBlock(block, count, true);
     if (chip.NoAnswer)
@@ -166,6 +165,16 @@ int PrepareImage(const Arguments& args)
     return SetUpImage(args.At(ARG_IMAGE)) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
 }
 
+int OpenAndPrepareImage(const Arguments& args)
+{
+    FlashState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
+    if (FlashState.ImageFile == nullptr) {
+        Print(u"\nFILE NAME ERROR!!\n");
+        return EXIT_BAD_IMAGE;
+    }
+    return PrepareImage(args);
+}
+
 int FlashImageBlocks(const Arguments& args, BlockMode mode)
 {
     // 1. A fresh screen.
@@ -173,11 +182,8 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
     PrintBanner();
 
     // 2. Buffers before follow mode: nothing that can be refused comes later.
-    if (!AllocateBlockBuffers()) {
-        Print(u"\nOUT OF MEMORY!! No room for the 64 KiB block buffers.\n");
-        FlashState.OutOfMemory = true;
+    if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
-    }
 
     // 3. Follow mode and the chip.
     EcEnterFollowMode();
@@ -198,8 +204,7 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
         if (read == BlockRead::End)
             break;
         if (read == BlockRead::ReadError) {
-            Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
-                  FlashState.ImageBytesRead, FlashState.ImageSize);
+            ReportImageReadError();
             readFailed = true;
             break;
         }

@@ -15,6 +15,8 @@ enum class BlockMode : uint8_t {
 // check (unless "p") and sets the image up for its blocks. EXIT_OK, or the
 // run's status once it has said why.
 int PrepareImage(const Arguments& args);
+// The same after opening the image; "FILE NAME ERROR!!" when it won't open.
+int OpenAndPrepareImage(const Arguments& args);
 
 // From the banner to the checksum line: follow mode, identification, every
 // block of the image, the closing command. Returns main's status.

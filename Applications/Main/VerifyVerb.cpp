@@ -23,8 +23,7 @@ Verdict CompareBlock()
 {
     uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
-    int32_t rest = FlashState.ImageSize - start;
-    int32_t count = rest < static_cast<int32_t>(BLOCK_SIZE) ? rest : static_cast<int32_t>(BLOCK_SIZE);
+    int32_t count = ImageBytesInBlock(block);
     Print(u"Block %-11d: ", block);
     BlockComparison chip = FlashCompareBlock(block, count, false);
     if (chip.NoAnswer)
@@ -47,18 +46,10 @@ int RunVerify(const Arguments& args)
     if (words < 2 || words > 3 || args.First(ARG_IMAGE) == '/')
         return RefuseCommandLine(u"zar /verify IMAGE [p] [/j]");
     uint8_t closing = ReadOnlyClosingCommand(args);
-    FlashState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
-    if (FlashState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
-        return EXIT_BAD_IMAGE;
-    }
-    if (int status = PrepareImage(args); status != EXIT_OK)
+    if (int status = OpenAndPrepareImage(args); status != EXIT_OK)
         return status;
-    if (!AllocateBlockBuffers()) {
-        Print(u"\nOUT OF MEMORY!! No room for the 64 KiB block buffers.\n");
-        FlashState.OutOfMemory = true;
+    if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
-    }
 
     PrintBanner();
     if (!EnterFollowModeAndIdentify())
@@ -74,8 +65,7 @@ int RunVerify(const Arguments& args)
         if (read == BlockRead::End)
             break;
         if (read == BlockRead::ReadError) {
-            Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
-                  FlashState.ImageBytesRead, FlashState.ImageSize);
+            ReportImageReadError();
             status = EXIT_FLASH_FAILED;
             break;
         }
