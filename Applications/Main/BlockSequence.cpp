@@ -181,11 +181,12 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
     ClearScreen();
     PrintBanner();
 
-    // 2. Buffers before follow mode: nothing that can be refused comes later.
+    // 2. Buffers before follow mode: nothing later can run out of memory.
     if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
 
-    // 3. Follow mode and the chip.
+    // 3. Follow mode and the chip: one that is missing, or too small for
+    //    the image, ends the run before anything is erased.
     EcEnterFollowMode();
     if (!EcChannelDead())
         FlashIdentify();
