@@ -1,6 +1,7 @@
 #include "sim/SimFrontEnd.h"
 
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Faults.h"
 #include "platform/Platform.h"
@@ -34,6 +35,7 @@ constexpr FaultName FAULTS[] = {
     {"chip-busy[=N]", "after N erase/program/status writes (default 0) the chip stays busy"},
     {"chip-locked", "the chip's protection can't be cleared"},
     {"stuck-bits=ADDR[:MASK]", "bits MASK (default 0xFF) at ADDR stay 1 whatever is programmed"},
+    {"read-flip=ADDR[:N]", "the Nth read (default 1) of ADDR returns bit 0 flipped, once"},
     {"read-fail=OFFSET", "reading the image fails at file offset OFFSET"},
     {"alloc-fail[=N]", "the allocation after N (default 0) good ones fails"},
 };
@@ -42,7 +44,16 @@ void PrintHelp()
 {
     Print(u"zar-sim: the ZAR flasher against a simulated EC and SPI flash chip\n");
     Print(u"\nusage: zar-sim [options] [--] IMAGE [ARGS...]\n");
-    Print(u"  runs the flasher as 'zar IMAGE ARGS...'; with no IMAGE it shows the flasher's usage\n");
+    Print(u"       zar-sim [options] [--] /probe [/j]\n");
+    Print(u"       zar-sim [options] [--] /read FILE [SIZE] [/j]\n");
+    Print(u"       zar-sim [options] [--] /verify IMAGE [p] [/j]\n");
+    Print(u"       zar-sim [options] [--] /update IMAGE [p] [ARG3] [/j]\n");
+    Print(u"  runs the flasher as 'zar IMAGE ARGS...' (or 'zar /probe ...'); with no IMAGE it shows the\n");
+    Print(u"  flasher's usage\n");
+    Print(u"  /probe   the EC's module name and the chip: ID, part, size, status register; writes nothing\n");
+    Print(u"  /read    the whole chip (or SIZE bytes) read twice into FILE, a new file; writes nothing\n");
+    Print(u"  /verify  the chip compared with IMAGE block by block; writes nothing\n");
+    Print(u"  /update  the classic run, leaving alone every block that already equals IMAGE\n");
     Print(u"\noptions:\n");
     Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Part->Name);
     Print(u"  --list-chips          list the simulated parts and exit\n");
@@ -106,6 +117,24 @@ bool ParseDelay(const char* text, ReadDelay* delay)
     return false;
 }
 
+// "ADDR" or "ADDR:REST": a 24-bit flash address, and what follows the colon
+// (nullptr without one).
+bool ParseAddress(const char* value, uint32_t* address, const char** rest)
+{
+    size_t length;
+    *rest = SplitAt(value, ':', &length);
+    char text[24];
+    uint64_t number = 0;
+    if (length == 0 || length >= sizeof text)
+        return false;
+    MemCopy(text, value, length);
+    text[length] = 0;
+    if (!ParseNumber(text, &number) || number > 0xFFFFFF)
+        return false;
+    *address = static_cast<uint32_t>(number);
+    return true;
+}
+
 bool ParseFault(const char* text, SimOptions* options)
 {
     size_t nameLength;
@@ -133,21 +162,27 @@ bool ParseFault(const char* text, SimOptions* options)
     } else if (is("chip-locked") && value == nullptr) {
         options->ChipSetup.Faults.ProtectionLocked = true;
     } else if (is("stuck-bits") && value) {
-        size_t addressLength;
-        const char* mask = SplitAt(value, ':', &addressLength);
-        char address[24];
+        uint32_t address = 0;
+        const char* mask = nullptr;
         uint64_t maskValue = 0xFF;
-        if (addressLength == 0 || addressLength >= sizeof address)
-            return false;
-        MemCopy(address, value, addressLength);
-        address[addressLength] = 0;
-        if (!ParseNumber(address, &number) || number > 0xFFFFFF)
+        if (!ParseAddress(value, &address, &mask))
             return false;
         if (mask && (!ParseNumber(mask, &maskValue) || maskValue > 0xFF || maskValue == 0))
             return false;
         options->ChipSetup.Faults.HasStuckBits = true;
-        options->ChipSetup.Faults.StuckAddress = static_cast<uint32_t>(number);
+        options->ChipSetup.Faults.StuckAddress = address;
         options->ChipSetup.Faults.StuckMask = static_cast<uint8_t>(maskValue);
+    } else if (is("read-flip") && value) {
+        uint32_t address = 0;
+        const char* nth = nullptr;
+        uint64_t nthValue = 1;
+        if (!ParseAddress(value, &address, &nth))
+            return false;
+        if (nth && (!ParseNumber(nth, &nthValue) || nthValue == 0))
+            return false;
+        options->ChipSetup.Faults.FlipsRead = true;
+        options->ChipSetup.Faults.FlipAddress = address;
+        options->ChipSetup.Faults.FlipOnRead = nthValue;
     } else if (is("read-fail") && value && numberOr(0, INT32_MAX)) {
         options->ReadFailOffset = static_cast<int32_t>(number);
     } else if (is("alloc-fail") && numberOr(0, INT32_MAX)) {
@@ -180,28 +215,42 @@ bool ParseMachine(const char* text, MachineIdentity* machine)
     return true;
 }
 
-// The image the flasher reads: its first word after "/log FILE", or the one
-// after /verify or /update; nullptr when there is none.
-const char* ImageArgument(const SimOptions& options)
+// The flasher's line as main reads it: a leading "/log FILE" taken off, then
+// a verb or the classic line's image.
+struct FlasherLine {
+    const char* First = nullptr;  // the first word after "/log FILE"
+    const char* Verb = nullptr;
+    const char* Image = nullptr;  // what the run writes or compares, if anything
+};
+
+FlasherLine ReadFlasherLine(const SimOptions& options)
 {
-    int at = 1;
-    if (at < options.FlasherArgc && TextEqual(options.FlasherArgv[at], "/log"))
-        at += 2;
-    if (at < options.FlasherArgc &&
-        (TextEqual(options.FlasherArgv[at], "/verify") || TextEqual(options.FlasherArgv[at], "/update")))
-        ++at;
-    return at < options.FlasherArgc ? options.FlasherArgv[at] : nullptr;
+    FlasherLine line;
+    int first = 1;
+    if (options.FlasherArgc > 2 && TextEqual(options.FlasherArgv[1], "/log"))
+        first = 3;
+    if (first >= options.FlasherArgc)
+        return line;
+    line.First = options.FlasherArgv[first];
+    if (!IsVerb(line.First)) {
+        line.Image = line.First;
+        return line;
+    }
+    line.Verb = line.First;
+    bool takesImage = TextEqual(line.Verb, "/verify") || TextEqual(line.Verb, "/update");
+    if (takesImage && first + 1 < options.FlasherArgc)
+        line.Image = options.FlasherArgv[first + 1];
+    return line;
 }
 
 // The EC's module name: the given text padded with spaces, or the image's own
 // 32 bytes at 0x50 so that a plain run passes the module check.
-void SetEcModuleName(const SimOptions& options)
+void SetEcModuleName(const SimOptions& options, const char* imageName)
 {
     if (options.EcModule) {
         gEc.SetModuleName(options.EcModule);
         return;
     }
-    const char* imageName = ImageArgument(options);
     if (imageName == nullptr)
         return;
     PlatformFile* image = FileOpen(imageName, "rb");
@@ -407,8 +456,8 @@ int SimMain(int argc, char* argv[])
     if (options.DecodePath)
         return DecodeTraceFile(options.DecodePath, options.SpiLogPath);
 
-    const char* image = ImageArgument(options);
-    if (image && image[0] == '/')
+    FlasherLine line = ReadFlasherLine(options);
+    if (line.Image && line.Image[0] == '/')
         Print(u"zar-sim: the flasher takes a name beginning with '/' for a switch, not an image; "
               u"give the image's path relative to here\n");
 
@@ -445,7 +494,7 @@ int SimMain(int argc, char* argv[])
     gEc.Init(options.Ec);
     gChip.Init(*info, options.ChipSetup, contents, &gEc.Clock());
     gEc.AttachChip(options.ChipAbsent ? nullptr : &gChip);
-    SetEcModuleName(options);
+    SetEcModuleName(options, line.Image);
 
     // What watches the ports: the trace file, the decoder, or both.
     FileTrace trace;
@@ -499,8 +548,7 @@ int SimMain(int argc, char* argv[])
     if (options.RealTiming)
         PrintTimeEstimate(gEc, gChip, options.AccessNs);
     if (options.Report)
-        PrintReport({&gEc, &gChip, image, options.RealTiming,
-                     options.AccessNs, status});
+        PrintReport({&gEc, &gChip, line.Image, line.Verb, options.RealTiming, options.AccessNs, status});
     if (options.FlashOut && !SaveFile(options.FlashOut, contents, info->Part->Size))
         Print(u"zar-sim: can't write %a\n", options.FlashOut);
     MemFree(contents);

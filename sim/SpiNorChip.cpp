@@ -63,6 +63,7 @@ void SpiNorChip::Init(const ChipInfo& info, const ChipConfig& config, uint8_t* c
     busyReads_ = 0;
     busyUntil_ = 0;
     operations_ = 0;
+    flipReads_ = 0;
 }
 
 bool SpiNorChip::Busy() const
@@ -149,7 +150,7 @@ void SpiNorChip::Write(uint8_t value)
 
 uint8_t SpiNorChip::Read()
 {
-    if (phase_ == Phase::ReadData)
+    if (phase_ == Phase::ReadData && !config_.Faults.FlipsRead)
         return contents_[address_++ & mask_];
     return ReadSlow();
 }
@@ -157,6 +158,14 @@ uint8_t SpiNorChip::Read()
 uint8_t SpiNorChip::ReadSlow()
 {
     switch (phase_) {
+    case Phase::ReadData: {
+        const ChipFaults& faults = config_.Faults;
+        uint32_t at = address_++ & mask_;
+        uint8_t value = contents_[at];
+        if (at == (faults.FlipAddress & mask_) && ++flipReads_ == faults.FlipOnRead)
+            value ^= 0x01;
+        return value;
+    }
     case Phase::StatusRead: {
         uint8_t status = Status();
         if (busyReads_ > 0)

@@ -76,6 +76,10 @@ mv stage/img-aai-word.bin stage/imgs/img-aai-word.bin
 # An output file larger than the part: "wb" must leave exactly the part.
 head -c $(($(chip_size page) + 100000)) /dev/zero | tr '\0' '\125' > stage/out-page.bin
 cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
+# The verbs: a chip that holds the page image but for one byte of block 1.
+perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>;
+  substr($d, 0x10123, 1) = chr(ord(substr($d, 0x10123, 1)) ^ 0xFF);
+  open(my $o, ">:raw", $ARGV[1]) or die; print $o $d; close $o;' stage/img-page.bin stage/update-in.bin
 # The factory script as shipped, with zar-sim.efi standing in for zar.efi.
 factory() {  # factory ZAR-COMMAND > SCRIPT
   sed -e "s|^set -v ZAR .*|set -v ZAR \"$1\"|" -e 's|^set -v IMAGE .*|set -v IMAGE img.bin|' \
@@ -111,6 +115,14 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit alloc-fail "zar-sim.efi --fault alloc-fail img.bin p"
   emit read-fail "zar-sim.efi --fault read-fail=70000 img.bin p"
   emit dead-ec "zar.efi img.bin p"
+  # The verbs
+  page=$(chip page)
+  emit probe "zar-sim.efi --chip $page /probe"
+  emit read "zar-sim.efi --chip $page --flash-in img-page.bin --flash-out out-readchip.bin /read fs0:\\out-read.bin"
+  emit read-exists "zar-sim.efi --chip $page /read img.bin"
+  emit verify "zar-sim.efi --chip $page --flash-in img-page.bin /verify img-page.bin p /j"
+  emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
+  emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
   # The run's record, with the machine's identity from QEMU's SMBIOS tables.
   emit log-sim "zar-sim.efi /log fs0:\\zar.log img.bin p"
   emit log-again "zar-sim.efi --ec-module OTHER /log fs0:\\zar.log img.bin"
