@@ -147,26 +147,34 @@ TEST_F(RunRecord, VerbRoadsRecordTheirStatusAndClosingCommand)
 {
     struct Case {
         std::vector<std::string> args;
-        std::string image;
+        std::string summary;
     } cases[] = {
-        {{"/probe"}, "image=none"},
-        {{"/update", imageName_, "p", "x", "/j"}, "image=\"logged.bin\""},
+        {{"/probe"}, " image=none size=0 checksum=0000 chip=\"W25X40\""},
+        {{"/read", "copy.bin"}, " image=\"copy.bin\" size=524288 checksum="},
+        {{"/update", imageName_, "p", "x", "/j"}, " image=\"logged.bin\" size=82721 "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
         unlink(log_.c_str());
+        unlink("copy.bin");
         std::vector<std::string> args = {"/log", log_};
         args.insert(args.end(), c.args.begin(), c.args.end());
         Rig rig;
+        rig.StopTracing();
         int status = rig.Run(args);
         std::vector<std::string> ends = Lines(Log(), "ZAR-END ");
         ASSERT_EQ(ends.size(), 1u);
-        EXPECT_NE(ends[0].find(c.image), std::string::npos) << ends[0];
+        EXPECT_NE(ends[0].find(c.summary), std::string::npos) << ends[0];
         EXPECT_NE(ends[0].find(" status=" + std::to_string(status) + " ("), std::string::npos) << ends[0];
         const char* close = rig.Ec().Mode() == sim::EcMode::ClosedExit      ? " close=FE (FOLLOW_EXIT)"
                             : rig.Ec().Mode() == sim::EcMode::ClosedExitAlt ? " close=FC (FOLLOW_EXIT_ALT)"
                                                                             : " close=none";
         EXPECT_TRUE(ends[0].ends_with(close)) << ends[0];
+        if (c.args[0] == "/read") {
+            char sum[32];
+            snprintf(sum, sizeof sum, "checksum=%04X ", ByteSum(ReadFileBytes("copy.bin"), 524288));
+            EXPECT_NE(ends[0].find(sum), std::string::npos) << ends[0];
+        }
     }
 }
 
