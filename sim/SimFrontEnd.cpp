@@ -48,12 +48,14 @@ void PrintHelp()
     Print(u"       zar-sim [options] [--] /read FILE [SIZE] [/j]\n");
     Print(u"       zar-sim [options] [--] /verify IMAGE [p] [/j]\n");
     Print(u"       zar-sim [options] [--] /update IMAGE [p] [ARG3] [/j]\n");
+    Print(u"       zar-sim [options] [--] /log FILE (any of the above)\n");
     Print(u"  runs the flasher as 'zar IMAGE ARGS...' (or 'zar /probe ...'); with no IMAGE it shows the\n");
     Print(u"  flasher's usage\n");
     Print(u"  /probe   the EC's module name and the chip: ID, part, size, status register; writes nothing\n");
     Print(u"  /read    the whole chip (or SIZE bytes) read twice into FILE, a new file; writes nothing\n");
     Print(u"  /verify  the chip compared with IMAGE block by block; writes nothing\n");
     Print(u"  /update  the classic run, leaving alone every block that already equals IMAGE\n");
+    Print(u"  /log     first: appends the run's record to FILE, closed before the EC is handed back\n");
     Print(u"\noptions:\n");
     Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Part->Name);
     Print(u"  --list-chips          list the simulated parts and exit\n");
