@@ -158,6 +158,7 @@ update)
     cmp -s -n "$(stat -c %s stage/img-page.bin)" disk/out-update.bin stage/img-page.bin ||
       bad "out-update.bin differs from img-page.bin"
   fi
+  ;;
 log-sim | log-again | log-zar | log-refused)
   # One log for the four cases, as the disk holds it after the boot: a record
   # for each run that got past the log, each with QEMU's SMBIOS identity.
