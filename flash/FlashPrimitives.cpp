@@ -111,6 +111,7 @@ void FlashIdentify()
     SpiStart(RDID);
     for (uint8_t& byte : FlashState.FlashId)
         byte = EcFollowRead();
+    MemCopy(FlashState.RdidAnswer, FlashState.FlashId, sizeof FlashState.RdidAnswer);
     if (ManufacturerId() != 0x00) {
         EcSendCommand(FOLLOW_END);
         return;

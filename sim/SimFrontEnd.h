@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include "platform/Machine.h"
 #include "sim/ChipCatalog.h"
 #include "sim/SimEc.h"
 #include "sim/SpiNorChip.h"
@@ -45,6 +46,9 @@ struct SimOptions {
     const char* FlashOut = nullptr;
     bool Help = false;
     bool ListChips = false;
+    bool Verbose = false;  // --list-chips with each part's sources
+    bool MachineGiven = false;  // --machine: the identity the run's record shows
+    MachineIdentity Machine = {};
 
     EcConfig Ec;
     ChipConfig ChipSetup;

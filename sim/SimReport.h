@@ -38,6 +38,7 @@ struct ReportFacts {
     SimEc* Ec;
     SpiNorChip* Chip;  // its contents as the run left them
     const char* Image;       // nullptr: the run had none
+    const char* Verb;        // "/probe", "/read", ...; nullptr: the classic line
     bool RealTiming;
     uint32_t AccessNs;
     int Status;

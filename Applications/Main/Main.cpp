@@ -7,7 +7,6 @@
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
-#include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -61,6 +60,15 @@ const Verb* FindVerb(const char* word)
     return nullptr;
 }
 
+}  // namespace
+
+bool IsVerb(const char* word)
+{
+    return FindVerb(word) != nullptr;
+}
+
+namespace {
+
 int Run(const Arguments& fullCommandLine)
 {
     // 1. Ports, then the console.
@@ -101,27 +109,11 @@ int Run(const Arguments& fullCommandLine)
     FlashState.ImageFile = FileOpen(name, "rb");
     if (FlashState.ImageFile == nullptr)
         return FileNameRoad(name);
-    FlashState.ImageSize = MeasureImage(FlashState.ImageFile);
-    if (CheckImageSize(FlashState.ImageSize) != ImageProblem::None)
-        return EXIT_BAD_IMAGE;
 
-    // 6. Is the image for this EC?
-    switch (CheckModuleIdentity(args)) {
-    case ModuleCheckResult::Mismatch:
-        return EXIT_MODULE_MISMATCH;
-    case ModuleCheckResult::ReadError:
-        return EXIT_FLASH_FAILED;
-    case ModuleCheckResult::NoAnswer:
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    case ModuleCheckResult::Passed:
-        break;
-    }
-
-    // 7. Flash it.
-    if (SetUpImage(name) != ImageProblem::None)
-        return EXIT_BAD_IMAGE;
-    return FlashImageBlocks(args);
+    // 6. Is the image for this EC? Then flash it.
+    if (int status = PrepareImage(args); status != EXIT_OK)
+        return status;
+    return FlashImageBlocks(args, BlockMode::Write);
 }
 
 }  // namespace

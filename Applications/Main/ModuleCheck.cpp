@@ -39,7 +39,17 @@ void CloseImage()
 
 }  // namespace
 
-ModuleCheckResult CheckModuleIdentity(const Arguments& args)
+bool ReadEcModuleName()
+{
+    for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
+        FlashState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
+        if (EcChannelDead())
+            return false;
+    }
+    return true;
+}
+
+ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
 {
     char skip = args.First(ARG_SKIP_CHECK);
     if (skip == 'p' || skip == 'P') {
@@ -52,7 +62,7 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args)
     // (the record was cleared at start), never stale memory. A read that
     // comes up short of the measured size failed: that image is unreadable,
     // not another module's, and the EC is not asked for its name.
-    int32_t expected = FlashState.ImageSize - MODULE_NAME_OFFSET;
+    int32_t expected = imageSize - MODULE_NAME_OFFSET;
     expected = expected < 0 ? 0 : expected > int32_t{MODULE_NAME_LENGTH} ? int32_t{MODULE_NAME_LENGTH} : expected;
     int32_t got = 0;
     if (FileSeek(FlashState.ImageFile, MODULE_NAME_OFFSET, FILE_SEEK_SET) == 0)
@@ -60,15 +70,12 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args)
     CloseImage();
     if (got < expected) {
         Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
-              MODULE_NAME_OFFSET + got, FlashState.ImageSize);
+              MODULE_NAME_OFFSET + got, imageSize);
         return ModuleCheckResult::ReadError;
     }
 
-    for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
-        FlashState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
-        if (EcChannelDead())
-            return ModuleCheckResult::NoAnswer;
-    }
+    if (!ReadEcModuleName())
+        return ModuleCheckResult::NoAnswer;
 
     // A position is compared before it is tested for the ending space, so the
     // space must stand at the same place in both names.

@@ -14,10 +14,14 @@ constexpr uint8_t EC_MODULE_NAME_LOW = 0x80;
 
 enum class ModuleCheckResult { Passed, Mismatch, NoAnswer, ReadError };
 
+// The EC's ModuleName into EcModuleName: 32 EC memory reads. False when the
+// EC stopped answering.
+[[nodiscard]] bool ReadEcModuleName();
+
 // Compares the image's ModuleName with the EC's, unless argv[2] begins with
 // p or P. Closes the image file either way. Leaves its verdict in Checksum.
-// FlashState.ImageSize holds the image's measured size: a name read short of
-// it is a ReadError, found before anything is sent to the EC.
-ModuleCheckResult CheckModuleIdentity(const Arguments& args);
+// imageSize is the image's measured size: a name read short of it is a
+// ReadError, found before anything is sent to the EC.
+ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize);
 
 }  // namespace zar

@@ -23,12 +23,14 @@ PlatformFile* FileOpen(const char* name, const char* mode)
     if (name == nullptr || mode == nullptr)
         return nullptr;
     bool reading = mode[0] == 'r';
-    if (!reading && mode[0] != 'w')
+    bool append = mode[0] == 'a';
+    if (!reading && !append && mode[0] != 'w')
         return nullptr;
     // Without O_NONBLOCK a FIFO would hold the open until someone opens its
     // other end; with it, reading opens at once (and is refused below) and
     // writing without a reader fails with ENXIO.
-    int flags = (reading ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC) | O_NONBLOCK | O_CLOEXEC;
+    int flags = (reading ? O_RDONLY : append ? O_WRONLY | O_CREAT | O_APPEND : O_WRONLY | O_CREAT | O_TRUNC) |
+                O_NONBLOCK | O_CLOEXEC;
     int fd = open(name, flags, 0666);
     if (fd < 0)
         return nullptr;
@@ -36,7 +38,7 @@ PlatformFile* FileOpen(const char* name, const char* mode)
     int fdFlags = fcntl(fd, F_GETFL);
     bool usable = fstat(fd, &info) == 0 && (reading ? S_ISREG(info.st_mode) : !S_ISDIR(info.st_mode)) &&
                   fdFlags >= 0 && fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) == 0;
-    FILE* stream = usable ? fdopen(fd, reading ? "rb" : "wb") : nullptr;
+    FILE* stream = usable ? fdopen(fd, reading ? "rb" : append ? "ab" : "wb") : nullptr;
     if (stream == nullptr) {
         close(fd);
         return nullptr;
@@ -89,6 +91,11 @@ int32_t FileTell(PlatformFile* file)
         return -1;
     long position = ftell(file->stream);
     return position < 0 || position > INT32_MAX ? -1 : static_cast<int32_t>(position);
+}
+
+int FileFlush(PlatformFile* file)
+{
+    return file && fflush(file->stream) == 0 ? 0 : -1;
 }
 
 int FileClose(PlatformFile* file)

@@ -76,6 +76,17 @@ mv stage/img-aai-word.bin stage/imgs/img-aai-word.bin
 # An output file larger than the part: "wb" must leave exactly the part.
 head -c $(($(chip_size page) + 100000)) /dev/zero | tr '\0' '\125' > stage/out-page.bin
 cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
+# The verbs: a chip that holds the page image but for one byte of block 1.
+perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>;
+  substr($d, 0x10123, 1) = chr(ord(substr($d, 0x10123, 1)) ^ 0xFF);
+  open(my $o, ">:raw", $ARGV[1]) or die; print $o $d; close $o;' stage/img-page.bin stage/update-in.bin
+# The factory script as shipped, with zar-sim.efi standing in for zar.efi.
+factory() {  # factory ZAR-COMMAND > SCRIPT
+  sed -e "s|^set -v ZAR .*|set -v ZAR \"$1\"|" -e 's|^set -v IMAGE .*|set -v IMAGE img.bin|' \
+      -e 's|^set -v LOG .*|set -v LOG factory.log|' "$(dirname "$0")/../../tools/factory/startup.nsh"
+}
+factory "zar-sim.efi --chip $(chip page)" > stage/factory.nsh
+factory "zar-sim.efi --chip $(chip page) --fault read-fail=70000" > stage/factory-fail.nsh
 
 # ---- The same commands on Linux, for the text and trace comparisons ------
 (cd stage && "$host_sim" --chip "$(chip page)" img.bin p > ../host/same-text.txt) || true
@@ -108,6 +119,24 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit name-read-fail "zar-sim.efi --fault read-fail=0x60 img.bin"
   emit too-many "zar-sim.efi $many_args"
   emit dead-ec "zar.efi img.bin p"
+  # The verbs
+  page=$(chip page)
+  emit probe "zar-sim.efi --chip $page /probe"
+  emit read "zar-sim.efi --chip $page --flash-in img-page.bin --flash-out out-readchip.bin /read fs0:\\out-read.bin"
+  emit read-exists "zar-sim.efi --chip $page /read img.bin"
+  emit verify "zar-sim.efi --chip $page --flash-in img-page.bin /verify img-page.bin p /j"
+  emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
+  emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
+  # The run's record, with the machine's identity from QEMU's SMBIOS tables.
+  emit log-sim "zar-sim.efi /log fs0:\\zar.log img.bin p"
+  emit log-again "zar-sim.efi --ec-module OTHER /log fs0:\\zar.log img.bin"
+  emit log-zar "zar.efi /log fs0:\\zar.log"
+  emit log-refused "zar-sim.efi /log fs0:\\imgs img.bin p"
+  # The factory script: a failed run leaves no mark, a good one flashes and
+  # marks the machine, and the next boot does nothing.
+  emit factory-fail "factory-fail.nsh"
+  emit factory-first "factory.nsh"
+  emit factory-again "factory.nsh"
   echo "echo ==DONE=="
   echo "reset -s"
 } | sed 's/$/\r/' > stage/startup.nsh
@@ -130,6 +159,7 @@ exec 3<>keys
 start=$EPOCHREALTIME
 timeout "$QEMU_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
   -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
+  -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042" \
   <&3 > raw-serial.txt 2> qemu-stderr.txt &
 qemu=$!
 
@@ -163,7 +193,7 @@ rm -f keys
 echo "qemu ran $(elapsed) s, exit status $rc"
 
 perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
-for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '(out-.*|trace)\.(bin|txt)$' || true); do
+for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '((out-.*|trace)\.(bin|txt)|(zar|factory)\.log)$' || true); do
   mcopy -n -i fat.img "$f" disk/ 2>/dev/null || true
 done
 
