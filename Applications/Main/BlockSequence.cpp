@@ -4,6 +4,7 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
@@ -128,8 +129,16 @@ int FlashImageBlocks(const Arguments& args)
         return EXIT_BAD_IMAGE;
     }
 
-    // 3. Follow mode and the chip.
+    // 3. Follow mode and the chip. An EC left in follow mode by a run that
+    //    was cut short may take the entry command without answering it; the
+    //    identification then shows whether it relays SPI transactions, and
+    //    if it doesn't, its first wait ends the run.
     EcEnterFollowMode();
+    if (FlashState.Fault == WaitFault::EcOutputBuffer) {
+        EcTakeBackGiveUp();
+        Print(u"\nNo answer to follow-mode entry: the EC may still be in follow mode from a run that was cut"
+              u" short. Going on.\n");
+    }
     if (!EcChannelDead())
         FlashIdentify();
 
@@ -160,9 +169,11 @@ int FlashImageBlocks(const Arguments& args)
     if (EcChannelDead()) {
         ReportWaitFault();
         SayEcStaysInFollowMode();
+        AdviseRerunWithoutModuleCheck(args);
         status = EXIT_NO_ANSWER;
     } else if (!allVerified || readFailed) {
         SayEcStaysInFollowMode();
+        AdviseRerunWithoutModuleCheck(args);
         status = EXIT_FLASH_FAILED;
     } else if (altExitRequested) {
         HandBackEc(EC_CMD_FOLLOW_EXIT_ALT, status);
@@ -173,6 +184,8 @@ int FlashImageBlocks(const Arguments& args)
     }
     if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
         ReportWaitFault();
+        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
+        AdviseRerunWithoutModuleCheck(args);
         status = EXIT_NO_ANSWER;
     }
 

@@ -8,6 +8,7 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/ModuleCheck.h"
+#include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -110,6 +111,7 @@ int Run(const Arguments& fullCommandLine)
         return EXIT_MODULE_MISMATCH;
     case ModuleCheckResult::NoAnswer:
         ReportWaitFault();
+        AdviseRerunAfterModuleCheck(args);
         return EXIT_NO_ANSWER;
     case ModuleCheckResult::Passed:
         break;
