@@ -1,5 +1,6 @@
 #include "sim/SimFrontEnd.h"
 
+#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "ec/EcChannel.h"
 #include "platform/Faults.h"
@@ -62,6 +63,13 @@ void PrintHelp()
     Print(u"  --chip-busy SPEC      status reads the chip stays busy after erase/program/status write:\n");
     Print(u"                        zero, fixed:N or random:N[:SEED] (default fixed:2)\n");
     Print(u"  --wait-limit N        give up a wait after N status reads or polls (default: the flasher's)\n");
+    Print(u"  --ec-foreign HOW      what an EC in follow mode does with a normal-mode command (what a run\n");
+    Print(u"                        after an interrupted one sends first): ignore (default), subcommand\n");
+    Print(u"                        (decoded by its low three bits), serve (answered, follow mode stays) or\n");
+    Print(u"                        leave (follow mode ends, then it is answered)\n");
+    Print(u"  --rerun               after the run, clear the faults and run again as the console told the\n");
+    Print(u"                        user, against the EC and chip as the run left them; the exit status is\n");
+    Print(u"                        the second run's\n");
     Print(u"  --fault NAME[=VALUE]  inject a fault (repeatable):\n");
     for (const FaultName& fault : FAULTS)
         Print(u"      %-24a %a\n", fault.Name, fault.Help);
@@ -190,14 +198,22 @@ void SetEcModuleName(const SimOptions& options)
     FileClose(image);
 }
 
-// Erased chips hide a missing erase: start from a pattern that is neither
-// 0x00 nor 0xFF and differs from address to address.
-void FillPattern(uint8_t* contents, uint32_t size)
+bool ParseForeign(const char* text, ForeignByte* how)
 {
-    for (uint32_t i = 0; i < size; ++i) {
-        auto value = static_cast<uint8_t>((i >> 8) * 31 + i * 7 + 0x11);
-        contents[i] = value == 0xFF ? 0xCC : value;
+    constexpr struct {
+        const char* Name;
+        ForeignByte How;
+    } WAYS[] = {{"ignore", ForeignByte::Ignore},
+                {"subcommand", ForeignByte::SubCommand},
+                {"serve", ForeignByte::Serve},
+                {"leave", ForeignByte::Leave}};
+    for (const auto& way : WAYS) {
+        if (TextEqual(text, way.Name)) {
+            *how = way.How;
+            return true;
+        }
     }
+    return false;
 }
 
 bool LoadFile(const char* path, uint8_t* contents, uint32_t size)
@@ -243,7 +259,44 @@ bool ApplyTiming(SimOptions* options)
     return true;
 }
 
+void SayHowTheRunEnded(const char* run, int status)
+{
+    Print(u"zar-sim: %a: status %d, %a\n", run, status, ExitStatusText(status, gEc.Mode() != EcMode::Normal));
+}
+
+void PrintCommandLine(int argc, char* argv[])
+{
+    Print(u"zar-sim:  ");
+    for (int i = 0; i < argc; ++i)
+        Print(u" %a", argv[i]);
+    Print(u"\n");
+}
+
 }  // namespace
+
+// Erased chips hide a missing erase: start from a pattern that is neither
+// 0x00 nor 0xFF and differs from address to address.
+void FillPattern(uint8_t* contents, uint32_t size)
+{
+    for (uint32_t i = 0; i < size; ++i) {
+        auto value = static_cast<uint8_t>((i >> 8) * 31 + i * 7 + 0x11);
+        contents[i] = value == 0xFF ? 0xCC : value;
+    }
+}
+
+int RerunCommandLine(int argc, char* argv[], char* out[])
+{
+    static char skip[] = "p";
+    int count = 0;
+    for (int i = 0; i < argc; ++i)
+        out[count++] = argv[i];
+    if (FlashState.Rerun == RerunAdvice::SkipModuleCheck && argc >= 2) {
+        if (argc == 2)
+            ++count;
+        out[2] = skip;
+    }
+    return count;
+}
 
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
 {
@@ -338,6 +391,13 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
             if (!ParseNumber(text, &number) || number == 0 || number > UINT32_MAX)
                 return Refuse("bad wait limit", text);
             options->WaitLimit = static_cast<uint32_t>(number);
+        } else if (TextEqual(arg, "--ec-foreign")) {
+            if (!value(&text))
+                return false;
+            if (!ParseForeign(text, &options->Ec.Foreign))
+                return Refuse("--ec-foreign is ignore, subcommand, serve or leave, not", text);
+        } else if (TextEqual(arg, "--rerun")) {
+            options->Rerun = true;
         } else if (TextEqual(arg, "--fault")) {
             if (!value(&text))
                 return false;
@@ -435,10 +495,25 @@ int SimMain(int argc, char* argv[])
     SetActiveEc(&gEc);
 
     int status = zar::main(options.FlasherArgc, options.FlasherArgv);
-
-    SetActiveEc(nullptr);
     SetAllocationFailAfter(-1);
     SetReadFailOffset(-1);
+
+    // The same EC and chip, as the run left them, with the faults gone: the
+    // run the console told the user to make.
+    if (options.Rerun) {
+        static char* rerunArgv[65];
+        int rerunArgc = RerunCommandLine(options.FlasherArgc, options.FlasherArgv, rerunArgv);
+        Print(u"zar-sim: EC %a\n", EcStateText(gEc.Mode()));
+        SayHowTheRunEnded("first run", status);
+        gEc.NextRun();
+        gChip.NextRun();
+        gEc.AttachChip(&gChip);  // an absent chip is a fault too
+        Print(u"zar-sim: faults cleared; again, against the EC and chip as the first run left them:\n");
+        PrintCommandLine(rerunArgc, rerunArgv);
+        status = zar::main(rerunArgc, rerunArgv);
+    }
+
+    SetActiveEc(nullptr);
     SetWaitLimits(saved);
     gEc.SetTrace(nullptr);
     decoder.Finish();
@@ -452,6 +527,12 @@ int SimMain(int argc, char* argv[])
     // What became of the hardware.
     if (options.FlasherArgc > 1)
         Print(u"zar-sim: EC %a\n", EcStateText(gEc.Mode()));
+    if (options.Rerun) {
+        SayHowTheRunEnded("rerun", status);
+        Print(u"zar-sim: flash ");
+        PrintFlashComparison(CompareWithImage(contents, info->Size, options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr),
+                             info->Size);
+    }
     if (options.RealTiming)
         PrintTimeEstimate(gEc, gChip, options.AccessNs);
     if (options.Report)

@@ -45,7 +45,9 @@ const char* MethodName(ProgramMethod method)
     return "?";
 }
 
-const char* StatusText(int status, bool followEntered)
+}  // namespace
+
+const char* ExitStatusText(int status, bool followEntered)
 {
     switch (status) {
     case EXIT_OK:
@@ -63,7 +65,7 @@ const char* StatusText(int status, bool followEntered)
     return "unknown";
 }
 
-void PrintComparison(const FlashComparison& c, uint32_t chipSize)
+void PrintFlashComparison(const FlashComparison& c, uint32_t chipSize)
 {
     switch (c.Result) {
     case FlashComparison::NoImage:
@@ -87,8 +89,6 @@ void PrintComparison(const FlashComparison& c, uint32_t chipSize)
               u"overwrote earlier ones\n",
               chipSize);
 }
-
-}  // namespace
 
 const char* EcStateText(EcMode mode)
 {
@@ -194,7 +194,7 @@ void PrintReport(const ReportFacts& f)
           chip.Rdid[2], f.Chip->Size() / 1024, MethodName(chip.Method));
     Print(u"EC              %a\n", EcStateText(f.Ec->Mode()));
     Print(u"flash           ");
-    PrintComparison(CompareWithImage(f.Chip->Contents(), f.Chip->Size(), f.Image), f.Chip->Size());
+    PrintFlashComparison(CompareWithImage(f.Chip->Contents(), f.Chip->Size(), f.Image), f.Chip->Size());
     Print(u"port accesses   %lu, of them %lu status reads\n", ec.Accesses, ec.StatusReads);
     Print(u"chip work       %lu erases, %lu programs, %lu status writes, %lu commands refused\n", work.Erases,
           work.Programs, work.StatusWrites, work.Refused);
@@ -208,7 +208,7 @@ void PrintReport(const ReportFacts& f)
         PrintDuration(t.BusIdleNs);
         Print(u"\n");
     }
-    Print(u"exit status     %d: %a\n", f.Status, StatusText(f.Status, f.Ec->Mode() != EcMode::Normal));
+    Print(u"exit status     %d: %a\n", f.Status, ExitStatusText(f.Status, f.Ec->Mode() != EcMode::Normal));
 }
 
 }  // namespace zar::sim
