@@ -1,14 +1,15 @@
 # The two commands of the README:
 #   make demo   builds, then flashes a sample image into a simulated chip
 #   make check  installs what is missing, builds everything, runs every test
-# and the benchmark:
+# and the benchmark and the full fault-point sweep:
 #   make bench
+#   make sweep
 
 SHELL := /bin/bash
 HOST := build/host
 ZAR_SIM := $(HOST)/tools/zar-sim
 
-.PHONY: all deps host uefi asan check demo bench clean
+.PHONY: all deps host uefi asan check demo bench sweep clean
 
 all: host
 
@@ -38,6 +39,12 @@ bench: deps
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	@tools/bench.sh build/bench/tools/zar-sim
+
+# Every kind of point where the EC can stop answering, on three parts, each
+# followed by the rerun the console advises (zar-sim --rerun shows one point).
+SWEEP_JOBS ?= 2
+sweep: host
+	cd $(HOST)/tools && nice ./zar-sweep --jobs $(SWEEP_JOBS)
 
 clean:
 	rm -rf build

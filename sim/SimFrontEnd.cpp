@@ -198,18 +198,13 @@ void SetEcModuleName(const SimOptions& options)
     FileClose(image);
 }
 
+constexpr const char* FOREIGN_NAMES[] = {"ignore", "subcommand", "serve", "leave"};  // in ForeignByte's order
+
 bool ParseForeign(const char* text, ForeignByte* how)
 {
-    constexpr struct {
-        const char* Name;
-        ForeignByte How;
-    } WAYS[] = {{"ignore", ForeignByte::Ignore},
-                {"subcommand", ForeignByte::SubCommand},
-                {"serve", ForeignByte::Serve},
-                {"leave", ForeignByte::Leave}};
-    for (const auto& way : WAYS) {
-        if (TextEqual(text, way.Name)) {
-            *how = way.How;
+    for (size_t i = 0; i < sizeof FOREIGN_NAMES / sizeof FOREIGN_NAMES[0]; ++i) {
+        if (TextEqual(text, FOREIGN_NAMES[i])) {
+            *how = static_cast<ForeignByte>(i);
             return true;
         }
     }
@@ -282,6 +277,11 @@ void FillPattern(uint8_t* contents, uint32_t size)
         auto value = static_cast<uint8_t>((i >> 8) * 31 + i * 7 + 0x11);
         contents[i] = value == 0xFF ? 0xCC : value;
     }
+}
+
+const char* ForeignByteName(ForeignByte how)
+{
+    return FOREIGN_NAMES[static_cast<size_t>(how) % 4];
 }
 
 int RerunCommandLine(int argc, char* argv[], char* out[])

@@ -67,6 +67,9 @@ int SimMain(int argc, char* argv[]);
 // different from address to address, so that a missing erase shows.
 void FillPattern(uint8_t* contents, uint32_t size);
 
+// --ec-foreign's word for it: "ignore", "subcommand", "serve", "leave".
+const char* ForeignByteName(ForeignByte how);
+
 // The command line of the run the flasher's last run told the user to make:
 // argv with p as its second word when it advised skipping the module check,
 // else argv itself. out has room for argc + 1 words; returns the count.

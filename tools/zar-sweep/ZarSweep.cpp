@@ -15,11 +15,11 @@
 // chip exactly as that run left them, the command the console printed must
 // end with status 0, the image in the chip and the EC closed by the closing
 // rule. Every failure is printed with a zar-sim command line that shows it.
-#include <setjmp.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +38,7 @@
 #include "sim/SimFrontEnd.h"
 #include "sim/SimReport.h"
 #include "sim/SpiNorChip.h"
+#include "RunProfile.h"
 
 namespace zar::sweep {
 namespace {
@@ -45,170 +46,6 @@ namespace {
 constexpr uint32_t IMAGE_SIZE = 0x15A5B;  // a full block, then one that ends mid-page and mid-sector
 constexpr const char* IMAGE_NAME = "zar-sweep.bin";
 constexpr unsigned POINT_SECONDS = 20;    // far beyond any point's run; only a hang gets there
-
-// ---- Kinds of access ---------------------------------------------------------
-
-enum Kind {
-    MODULE_CHECK,
-    FOLLOW_ENTRY,
-    IDENTIFICATION,
-    SUB_COMMAND,
-    OPCODE,
-    ADDRESS,
-    DATA_BYTE,
-    ERASE_POLL,
-    PROGRAM_POLL,
-    STATUS_WRITE,
-    FAST_READ_BYTE,
-    AAI_MODE,
-    BEFORE_CLOSING,
-    KIND_COUNT,
-};
-
-const char* const KIND_NAMES[KIND_COUNT] = {
-    "module check", "follow-mode entry", "identification", "EC sub-command", "opcode", "address", "data byte",
-    "erase poll",   "program poll",      "status write",   "fast read",      "AAI mode", "before closing",
-};
-
-bool TakesAddress(uint8_t opcode)
-{
-    switch (opcode) {
-    case SECTOR_ERASE:
-    case BLOCK_ERASE:
-    case PAGE_PROGRAM:
-    case FAST_READ:
-    case RES:
-    case AAI_BYTE_PROGRAM:
-    case AAI_WORD_PROGRAM:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Follows the command-port stream of a run and says which kinds each access
-// belongs to (a bit mask). Status reads and data reads belong to the byte they
-// wait for or answer.
-class Classifier {
-public:
-    uint32_t Access(bool write, uint8_t port, uint8_t value)
-    {
-        if (write)
-            context_ = Write(port, value);
-        else if (port == EC_DATA_PORT && follow_)
-            context_ = ReadKinds();
-        return context_ | (aai_ ? Bit(AAI_MODE) : 0);
-    }
-
-private:
-    static uint32_t Bit(Kind kind) { return 1u << kind; }
-
-    uint32_t Write(uint8_t port, uint8_t value)
-    {
-        if (!follow_) {
-            bool entry = port == EC_COMMAND_PORT && value == EC_CMD_FOLLOW_ENTER;
-            follow_ = entry;
-            return Bit(entry ? FOLLOW_ENTRY : MODULE_CHECK);
-        }
-        if (payload_ == FOLLOW_OPCODE) {
-            payload_ = 0;
-            opcode_ = value;
-            written_ = 0;
-            if (value == AAI_BYTE_PROGRAM || value == AAI_WORD_PROGRAM)
-                aai_ = true;
-            return Bit(OPCODE) | TransactionKinds();
-        }
-        if (payload_ == FOLLOW_WRITE) {
-            payload_ = 0;
-            bool address = TakesAddress(opcode_) && written_ < 3 && !(aai_ && aaiAddressSent_);
-            ++written_;
-            if (address && written_ == 3 && (opcode_ == AAI_BYTE_PROGRAM || opcode_ == AAI_WORD_PROGRAM))
-                aaiAddressSent_ = true;
-            bool data = !address && opcode_ != FAST_READ && opcode_ != RES;
-            return Bit(address ? ADDRESS : data ? DATA_BYTE : SUB_COMMAND) | TransactionKinds();
-        }
-        switch (value) {
-        case FOLLOW_START:
-            EndTransaction();
-            opcode_ = 0;
-            break;
-        case FOLLOW_END:
-            EndTransaction();
-            opcode_ = 0;
-            break;
-        case FOLLOW_OPCODE:
-        case FOLLOW_WRITE:
-            payload_ = value;
-            break;
-        case FOLLOW_READ:
-            return ReadKinds();
-        default:
-            break;
-        }
-        return Bit(SUB_COMMAND);
-    }
-
-    // What the chip does when the transaction ends decides what the next
-    // status poll waits for.
-    void EndTransaction()
-    {
-        switch (opcode_) {
-        case SECTOR_ERASE:
-        case BLOCK_ERASE:
-            busyWith_ = ERASE_POLL;
-            break;
-        case PAGE_PROGRAM:
-        case AAI_BYTE_PROGRAM:
-        case AAI_WORD_PROGRAM:
-            busyWith_ = PROGRAM_POLL;
-            break;
-        case WRSR:
-            busyWith_ = STATUS_WRITE;
-            break;
-        case RDSR:
-            busyWith_ = KIND_COUNT;  // the poll that followed it has seen the chip ready
-            break;
-        case WRDI:
-            aai_ = false;
-            aaiAddressSent_ = false;
-            break;
-        default:
-            break;
-        }
-    }
-
-    uint32_t TransactionKinds() const
-    {
-        switch (opcode_) {
-        case RDID:
-        case RES:
-            return Bit(IDENTIFICATION);
-        case WRSR:
-        case EWSR:
-            return Bit(STATUS_WRITE);
-        default:
-            return 0;
-        }
-    }
-
-    uint32_t ReadKinds() const
-    {
-        if (opcode_ == FAST_READ)
-            return Bit(FAST_READ_BYTE);
-        if (opcode_ == RDSR && busyWith_ != KIND_COUNT)
-            return Bit(busyWith_);
-        return TransactionKinds() | Bit(SUB_COMMAND);
-    }
-
-    bool follow_ = false;
-    bool aai_ = false;
-    bool aaiAddressSent_ = false;
-    uint8_t payload_ = 0;
-    uint8_t opcode_ = 0;
-    int written_ = 0;
-    Kind busyWith_ = KIND_COUNT;
-    uint32_t context_ = 0;
-};
 
 // ---- The simulated machine ---------------------------------------------------
 
@@ -224,6 +61,7 @@ struct Options {
     int Latency = 0;     // EC latency: random:N (seed 7) status reads, 0 for none
     std::vector<Part> Parts;
     bool Ibf = true, Obf = true;
+    int Jobs = 1;        // worker processes
     bool Verbose = false;
 };
 
@@ -238,10 +76,6 @@ const Variant VARIANTS[] = {
     {{IMAGE_NAME}, sim::EcMode::ClosedExit},
     {{IMAGE_NAME, "x", "y", "/j"}, sim::EcMode::ClosedExitAlt},
 };
-
-const char* const FOREIGN_NAMES[] = {"ignore", "subcommand", "serve", "leave"};
-const sim::ForeignByte FOREIGN[] = {sim::ForeignByte::Ignore, sim::ForeignByte::SubCommand, sim::ForeignByte::Serve,
-                                    sim::ForeignByte::Leave};
 
 class Machine {
 public:
@@ -317,90 +151,6 @@ private:
     sim::SpiNorChip chip_;
     std::vector<uint8_t> flash_;
     hosted::CaptureConsole console_;
-};
-
-// ---- Profile of a good run ---------------------------------------------------
-
-// A point: where the EC stops, as the EC's fault settings count it.
-struct Point {
-    uint64_t Access;  // in the good run
-    int Kind;         // KIND_COUNT: one of the evenly spread points
-    uint64_t Writes;  // writes before the access: IBF sticks at the next one
-    uint64_t Answers; // answers before it: OBF never sets for the next one
-};
-
-// Pass one counts the accesses of each kind. Pass two finds the chosen ones
-// (by access number, or by their number within their kind) and notes what
-// the EC had counted before each.
-class Profiler : public sim::TraceSink {
-public:
-    explicit Profiler(sim::SimEc& ec) : ec_(ec) {}
-
-    void Access(bool write, uint8_t port, uint8_t value) override
-    {
-        uint32_t kinds = classifier_.Access(write, port, value);
-        if (locating_ && index_ >= closingFrom_)
-            kinds |= 1u << BEFORE_CLOSING;
-        if (!locating_ && !write && port == EC_DATA_PORT && (kinds & (1u << FAST_READ_BYTE)))
-            lastFastRead_ = index_;
-        for (int k = 0; k < KIND_COUNT; ++k) {
-            if (!(kinds & (1u << k)))
-                continue;
-            uint64_t n = counts_[k]++;
-            std::vector<uint64_t>& wanted = wantedOfKind_[k];
-            if (locating_ && nextOfKind_[k] < wanted.size() && wanted[nextOfKind_[k]] == n) {
-                ++nextOfKind_[k];
-                Note(k);
-            }
-        }
-        if (locating_ && nextEven_ < wantedAccesses_.size() && wantedAccesses_[nextEven_] == index_) {
-            ++nextEven_;
-            Note(KIND_COUNT);
-        }
-        ++index_;
-    }
-
-    // After the counting pass: n evenly spread accesses and perKind of each kind.
-    void Choose(int n, int perKind)
-    {
-        uint64_t total = index_;
-        closingFrom_ = lastFastRead_ + 1;
-        counts_[BEFORE_CLOSING] = total - closingFrom_;
-        for (int i = 0; i < n; ++i)
-            wantedAccesses_.push_back((2 * static_cast<uint64_t>(i) + 1) * total / (2 * static_cast<uint64_t>(n)));
-        for (int k = 0; k < KIND_COUNT; ++k) {
-            uint64_t count = counts_[k];
-            uint64_t picks = std::min<uint64_t>(static_cast<uint64_t>(perKind), count);
-            for (uint64_t m = 0; m < picks; ++m)
-                wantedOfKind_[k].push_back((2 * m + 1) * count / (2 * picks));
-        }
-        locating_ = true;
-        classifier_ = Classifier{};
-        index_ = 0;
-        std::fill(std::begin(counts_), std::end(counts_), 0);
-    }
-
-    uint64_t Accesses() const { return index_; }
-    const std::vector<Point>& Points() const { return points_; }
-
-private:
-    void Note(int kind)
-    {
-        points_.push_back({index_, kind, ec_.Stats().Writes, ec_.Stats().Answers});
-    }
-
-    sim::SimEc& ec_;
-    Classifier classifier_;
-    bool locating_ = false;
-    uint64_t index_ = 0;
-    uint64_t lastFastRead_ = 0;
-    uint64_t closingFrom_ = 0;
-    uint64_t counts_[KIND_COUNT] = {};
-    std::vector<uint64_t> wantedOfKind_[KIND_COUNT];
-    size_t nextOfKind_[KIND_COUNT] = {};
-    std::vector<uint64_t> wantedAccesses_;
-    size_t nextEven_ = 0;
-    std::vector<Point> points_;
 };
 
 // ---- One fault point ---------------------------------------------------------
@@ -492,11 +242,29 @@ std::string ExpectedNoAnswer(const std::string& output, bool ibf)
 
 struct Tally {
     uint64_t Points = 0;
+    uint64_t KindPoints = 0;
     uint64_t Failures = 0;
+    uint64_t Hangs = 0;
     uint64_t ClosingAfterFault = 0;
     uint64_t FalseSuccesses = 0;
     uint64_t RerunsGood = 0;
+
+    void Add(const Tally& other)
+    {
+        Points += other.Points;
+        KindPoints += other.KindPoints;
+        Failures += other.Failures;
+        Hangs += other.Hangs;
+        ClosingAfterFault += other.ClosingAfterFault;
+        FalseSuccesses += other.FalseSuccesses;
+        RerunsGood += other.RerunsGood;
+    }
 };
+
+unsigned long long Count(uint64_t n)
+{
+    return static_cast<unsigned long long>(n);
+}
 
 struct PointSetup {
     const Part* ThePart;
@@ -504,13 +272,13 @@ struct PointSetup {
     uint64_t Setting;  // writes (IBF) or answers (OBF) before the EC stops
     int Kind;
     const Variant* TheVariant;
-    int Foreign;
+    sim::ForeignByte Foreign;
 };
 
 std::string ReproLine(const PointSetup& p, const Options& options)
 {
     std::string line = "zar-sim --chip " + std::string(p.ThePart->Chip->Name) + " --wait-limit " +
-                       std::to_string(options.WaitLimit) + " --ec-foreign " + FOREIGN_NAMES[p.Foreign];
+                       std::to_string(options.WaitLimit) + " --ec-foreign " + sim::ForeignByteName(p.Foreign);
     if (options.Latency > 0)
         line += " --ec-latency random:" + std::to_string(options.Latency) + ":" +
                 std::to_string(Machine::LATENCY_SEED);
@@ -525,7 +293,7 @@ char gHangMessage[512];
 
 void OnHang(int)
 {
-    ssize_t ignored = write(STDERR_FILENO, gHangMessage, strlen(gHangMessage));
+    ssize_t ignored = write(STDOUT_FILENO, gHangMessage, strlen(gHangMessage));
     (void)ignored;
     _exit(3);
 }
@@ -535,7 +303,7 @@ std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
 {
     sim::EcFaults faults;
     (p.Ibf ? faults.IbfStuckAfterWrites : faults.ObfStuckAfterAnswers) = p.Setting;
-    machine.PowerUp(*p.ThePart, FOREIGN[p.Foreign], faults);
+    machine.PowerUp(*p.ThePart, p.Foreign, faults);
 
     // 1. The run the EC stops answering in.
     AfterFault watch(machine.Ec());
@@ -613,7 +381,12 @@ std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
 
 // ---- The sweep ---------------------------------------------------------------
 
-std::vector<Point> Profile(Machine& machine, const Part& part, const Options& options)
+struct Profile {
+    std::vector<Point> Picked;  // by kind
+    uint64_t Writes, Answers;   // of the whole good run
+};
+
+Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& options)
 {
     machine.PowerUp(part, sim::ForeignByte::Ignore, {});
     Profiler profiler(machine.Ec());
@@ -621,30 +394,28 @@ std::vector<Point> Profile(Machine& machine, const Part& part, const Options& op
         fprintf(stderr, "zar-sweep: a good run on %s failed:\n%s\n", part.Chip->Name, machine.Output().c_str());
         exit(2);
     }
-    uint64_t accesses = profiler.Accesses();
-    uint64_t writes = machine.Ec().Stats().Writes, answers = machine.Ec().Stats().Answers;
-    profiler.Choose(options.Points, options.PerKind);
+    Profile profile{{}, machine.Ec().Stats().Writes, machine.Ec().Stats().Answers};
+    printf("%s (%s): %llu port accesses, %llu writes and %llu answers in a good run\n", part.Chip->Name, part.Method,
+           Count(profiler.Accesses()), Count(profile.Writes), Count(profile.Answers));
+    profiler.Locate(options.PerKind);
     machine.PowerUp(part, sim::ForeignByte::Ignore, {});
     machine.Run({IMAGE_NAME}, &profiler, options.WaitLimit);
-    printf("%s (%s): %llu port accesses, %llu writes and %llu answers in a good run\n", part.Chip->Name, part.Method,
-           static_cast<unsigned long long>(accesses), static_cast<unsigned long long>(writes),
-           static_cast<unsigned long long>(answers));
-    std::vector<Point> points = profiler.Points();
-    for (Point& point : points) {
-        // Past the last write or answer the fault changes nothing.
-        point.Writes = std::min(point.Writes, writes - 1);
-        point.Answers = std::min(point.Answers, answers - 1);
-    }
-    return points;
+    profile.Picked = profiler.Points();
+    return profile;
 }
 
-// One setting per point: accesses that fall on the same write (or answer)
-// are one point; a kind's name wins over "spread".
-std::vector<std::pair<uint64_t, int>> Settings(const std::vector<Point>& points, bool ibf)
+// The fault settings: `spread` of them evenly over the run's writes (IBF) or
+// answers (OBF), and those of the points picked by kind. Points on the same
+// write or answer are one; a kind's name wins over "spread". Past the last
+// write or answer a fault changes nothing.
+std::vector<std::pair<uint64_t, int>> Settings(const Profile& profile, bool ibf, int spread)
 {
+    uint64_t total = ibf ? profile.Writes : profile.Answers;
     std::vector<std::pair<uint64_t, int>> settings;
-    for (const Point& point : points)
-        settings.push_back({ibf ? point.Writes : point.Answers, point.Kind});
+    for (uint64_t i = 0; i < static_cast<uint64_t>(spread); ++i)
+        settings.push_back({(2 * i + 1) * total / (2 * static_cast<uint64_t>(spread)), KIND_COUNT});
+    for (const Point& point : profile.Picked)
+        settings.push_back({std::min(ibf ? point.Writes : point.Answers, total - 1), point.Kind});
     std::sort(settings.begin(), settings.end());
     settings.erase(std::unique(settings.begin(), settings.end(),
                                [](const auto& a, const auto& b) { return a.first == b.first; }),
@@ -671,6 +442,8 @@ bool ParseOptions(int argc, char* argv[], Options* options)
             options->Points = value;
         } else if (arg == "--per-kind" && number(&value)) {
             options->PerKind = value;
+        } else if (arg == "--jobs" && number(&value) && value > 0 && value <= 64) {
+            options->Jobs = value;
         } else if (arg == "--ec-latency" && number(&value)) {
             options->Latency = value;
         } else if (arg == "--wait-limit" && number(&value) && value > 0) {
@@ -704,14 +477,89 @@ bool ParseOptions(int argc, char* argv[], Options* options)
     return true;
 }
 
+// The points n with n % jobs == job, in a child process: its tally goes back
+// through `out`. A hang ends the child (and only it) with status 3.
+[[noreturn]] void RunShare(Machine& machine, const Part& part, bool ibf,
+                           const std::vector<std::pair<uint64_t, int>>& settings, int job, const Options& options,
+                           int out)
+{
+    signal(SIGALRM, OnHang);
+    Tally tally;
+    for (size_t n = static_cast<size_t>(job); n < settings.size(); n += static_cast<size_t>(options.Jobs)) {
+        PointSetup setup{&part, ibf, settings[n].first, settings[n].second, &VARIANTS[n % 2],
+                         static_cast<sim::ForeignByte>(n / 2 % 4)};
+        std::string repro = ReproLine(setup, options);
+        snprintf(gHangMessage, sizeof gHangMessage, "HANG (over %u s): %s\n", POINT_SECONDS, repro.c_str());
+        alarm(POINT_SECONDS);
+        std::string problems = RunPoint(machine, setup, options.WaitLimit, tally);
+        alarm(0);
+        ++tally.Points;
+        tally.KindPoints += setup.Kind != KIND_COUNT;
+        const char* kind = KindName(setup.Kind);
+        if (!problems.empty()) {
+            ++tally.Failures;
+            printf("FAIL %s %s (%s): %s\n  %s\n", part.Chip->Name, ibf ? "ibf" : "obf", kind, problems.c_str(),
+                   repro.c_str());
+        } else if (options.Verbose) {
+            printf("ok   %s %s (%s): %s\n", part.Chip->Name, ibf ? "ibf" : "obf", kind, repro.c_str());
+        }
+        fflush(stdout);
+    }
+    ssize_t written = write(out, &tally, sizeof tally);
+    _exit(written == static_cast<ssize_t>(sizeof tally) ? 0 : 2);
+}
+
+// All points of one part and one kind of fault, shared among the jobs.
+Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& profile, const Options& options)
+{
+    std::vector<std::pair<uint64_t, int>> settings = Settings(profile, ibf, options.Points);
+    Tally tally;
+    std::vector<std::pair<pid_t, int>> children;
+    fflush(stdout);
+    for (int job = 0; job < options.Jobs; ++job) {
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0) {
+            perror("zar-sweep: pipe");
+            exit(2);
+        }
+        pid_t child = fork();
+        if (child == 0) {
+            close(pipeEnds[0]);
+            RunShare(machine, part, ibf, settings, job, options, pipeEnds[1]);
+        }
+        close(pipeEnds[1]);
+        children.push_back({child, pipeEnds[0]});
+    }
+    for (auto [child, in] : children) {
+        Tally share;
+        bool got = read(in, &share, sizeof share) == static_cast<ssize_t>(sizeof share);
+        close(in);
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (got) {
+            tally.Add(share);
+        } else {
+            // The share ended early: a hang (its point is printed) or a crash.
+            ++tally.Hangs;
+            ++tally.Failures;
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 3)
+                printf("FAIL %s %s: a worker ended with status %d\n", part.Chip->Name, ibf ? "ibf" : "obf", status);
+        }
+    }
+    printf("  %s: %llu points (%llu of them picked by kind), %llu failures, %llu reruns good\n",
+           ibf ? "IBF never clears" : "OBF never sets", Count(tally.Points), Count(tally.KindPoints),
+           Count(tally.Failures), Count(tally.RerunsGood));
+    fflush(stdout);
+    return tally;
+}
+
 int Sweep(int argc, char* argv[])
 {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr,
-                "usage: zar-sweep [--points N] [--per-kind N] [--wait-limit N] [--ec-latency N] [--part NAME]..."
-                " [--fault ibf|obf]"
-                " [--verbose]\n");
+                "usage: zar-sweep [--points N] [--per-kind N] [--jobs N] [--wait-limit N] [--ec-latency N]"
+                " [--part NAME]... [--fault ibf|obf] [--verbose]\n");
         return 64;
     }
     std::ofstream(IMAGE_NAME, std::ios::binary)
@@ -719,60 +567,24 @@ int Sweep(int argc, char* argv[])
     char here[4096];
     printf("zar-sweep: image %s (%u bytes) in %s; run the zar-sim lines below there\n", IMAGE_NAME, IMAGE_SIZE,
            getcwd(here, sizeof here) ? here : ".");
-    signal(SIGALRM, OnHang);
 
     auto start = std::chrono::steady_clock::now();
     static Machine machine;
     machine.Latency = options.Latency;
     Tally total;
     for (const Part& part : options.Parts) {
-        std::vector<Point> points = Profile(machine, part, options);
-        for (bool ibf : {true, false}) {
-            if (!(ibf ? options.Ibf : options.Obf))
-                continue;
-            Tally tally;
-            uint64_t kindPoints = 0;
-            std::vector<std::pair<uint64_t, int>> settings = Settings(points, ibf);
-            for (size_t n = 0; n < settings.size(); ++n) {
-                PointSetup setup{&part, ibf, settings[n].first, settings[n].second, &VARIANTS[n % 2],
-                                 static_cast<int>(n / 2 % 4)};
-                std::string repro = ReproLine(setup, options);
-                snprintf(gHangMessage, sizeof gHangMessage, "zar-sweep: HANG (over %u s) at\n  %s\n",
-                         POINT_SECONDS, repro.c_str());
-                alarm(POINT_SECONDS);
-                std::string problems = RunPoint(machine, setup, options.WaitLimit, tally);
-                alarm(0);
-                ++tally.Points;
-                kindPoints += setup.Kind != KIND_COUNT;
-                const char* kind = setup.Kind == KIND_COUNT ? "spread" : KIND_NAMES[setup.Kind];
-                if (!problems.empty()) {
-                    ++tally.Failures;
-                    printf("FAIL %s %s (%s): %s\n  %s\n", part.Chip->Name, ibf ? "ibf" : "obf", kind,
-                           problems.c_str(), repro.c_str());
-                } else if (options.Verbose) {
-                    printf("ok   %s (%s)\n  %s\n", ibf ? "ibf" : "obf", kind, repro.c_str());
-                }
-            }
-            printf("  %s: %llu points (%llu of them picked by kind), %llu failures, %llu reruns good\n",
-                   ibf ? "IBF never clears" : "OBF never sets", static_cast<unsigned long long>(tally.Points),
-                   static_cast<unsigned long long>(kindPoints), static_cast<unsigned long long>(tally.Failures),
-                   static_cast<unsigned long long>(tally.RerunsGood));
-            fflush(stdout);
-            total.Points += tally.Points;
-            total.Failures += tally.Failures;
-            total.ClosingAfterFault += tally.ClosingAfterFault;
-            total.FalseSuccesses += tally.FalseSuccesses;
-            total.RerunsGood += tally.RerunsGood;
-        }
+        Profile profile = ProfileGoodRun(machine, part, options);
+        if (options.Ibf)
+            total.Add(RunPoints(machine, part, true, profile, options));
+        if (options.Obf)
+            total.Add(RunPoints(machine, part, false, profile, options));
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    printf("zar-sweep: %llu points on %zu parts in %.0f s: %llu failures, 0 hangs, %llu closing commands after a"
-           " fault, %llu false successes, %llu of %llu reruns ended with status 0, the image in the chip and the EC"
+    printf("zar-sweep: %llu points on %zu parts in %.0f s: %llu failures, %llu hangs, %llu closing commands after a"
+           " fault, %llu false successes; %llu of %llu reruns ended with status 0, the image in the chip and the EC"
            " closed\n",
-           static_cast<unsigned long long>(total.Points), options.Parts.size(), seconds,
-           static_cast<unsigned long long>(total.Failures), static_cast<unsigned long long>(total.ClosingAfterFault),
-           static_cast<unsigned long long>(total.FalseSuccesses), static_cast<unsigned long long>(total.RerunsGood),
-           static_cast<unsigned long long>(total.Points));
+           Count(total.Points), options.Parts.size(), seconds, Count(total.Failures), Count(total.Hangs),
+           Count(total.ClosingAfterFault), Count(total.FalseSuccesses), Count(total.RerunsGood), Count(total.Points));
     return total.Failures == 0 ? 0 : 1;
 }
 
