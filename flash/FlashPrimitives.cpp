@@ -21,18 +21,34 @@ void PrintPmc() { Print(u"SPI Vendor       : PMC \n"); }
 
 // Polls the status register inside one RDSR transaction (the chip repeats it
 // while selected) until (status & mask) == want. The bound counts READs.
-void PollStatus(uint8_t mask, uint8_t want, WaitFault fault)
+// With absentAfter, that many 0xFF reads in a row end the poll without giving
+// up: nothing drives the bus (see NO_CHIP_POLLS).
+void PollStatus(uint8_t mask, uint8_t want, WaitFault fault, uint32_t absentAfter = 0)
 {
     SpiStart(RDSR);
     uint32_t polls = CurrentWaitLimits().FlashPolls;
-    while ((EcFollowRead() & mask) != want) {
-        if (EcChannelDead())
+    uint32_t floating = 0;
+    for (;;) {
+        uint8_t status = EcFollowRead();
+        if ((status & mask) == want || EcChannelDead())
+            return;
+        floating = status == 0xFF ? floating + 1 : 0;
+        if (absentAfter != 0 && floating >= absentAfter)
             return;
         if (--polls == 0) {
             EcGiveUp(fault);
             return;
         }
     }
+}
+
+// Identification's wait for the chip to be idle, cut short when no chip
+// drives the bus: the ID bytes that follow then read FF and say so.
+void WaitReadyOrAbsent()
+{
+    uint32_t limit = CurrentWaitLimits().FlashPolls;
+    PollStatus(SR_WIP, 0, WaitFault::FlashBusy, limit < NO_CHIP_POLLS ? limit : NO_CHIP_POLLS);
+    EcSendCommand(FOLLOW_END);
 }
 
 }  // namespace
@@ -94,7 +110,7 @@ namespace {
 void ReadIdentity()
 {
     FlashState.IdByRes = false;
-    FlashWaitReady();
+    WaitReadyOrAbsent();
     SpiStart(RDID);
     for (uint8_t& byte : FlashState.FlashId)
         byte = EcFollowRead();
@@ -105,7 +121,7 @@ void ReadIdentity()
 
     // No JEDEC answer: older SST parts only know RES.
     FlashState.IdByRes = true;
-    FlashWaitReady();
+    WaitReadyOrAbsent();
     SpiStartAt(RES, 0x00, 0x00, 0x00);
     for (uint8_t& byte : FlashState.FlashId)
         byte = EcFollowRead();

@@ -21,6 +21,17 @@ struct FlashPart {
 int FlashPartCount();
 const FlashPart& FlashPartAt(int index);
 
+// The rows by name, for tables that add to them (the simulator's catalog).
+namespace parts {
+extern const FlashPart W25X40, W25Q80BV, SST25VF080B, SST25LF040A, SST25VF512, AT25DF041A, M25P40, S25FL204K,
+    S25FL004A, MX25L4005A, MX25L512, A25L010A, EN25F40A, F25L32PA, F25L008A, PM25LD040, PM25LV040, GD25Q40;
+}
+
+// Parts that answer alike (PM25LD040 and PM25LV040) share one ID; the table
+// gives the first of them. This is the next row after part with part's ID,
+// or nullptr, so a caller can name every part the chip may be.
+const FlashPart* NextPartWithSameId(const FlashPart& part);
+
 // What a chip's identification bytes tell.
 struct ChipIdentity {
     bool Answered;           // false: no chip answered (all 0xFF, or 00/FF on the RES road)

@@ -1,7 +1,10 @@
-// Real SPI NOR parts, with the values of their makers' datasheets.
+// Real SPI NOR parts as the simulator models them: the flasher's part table
+// row of each, with the behaviour and times of its maker's datasheet.
 #pragma once
 
 #include <stdint.h>
+
+#include "flash/PartTable.h"
 
 namespace zar::sim {
 
@@ -13,15 +16,8 @@ enum class ProgramMethod : uint8_t {
 };
 
 struct ChipInfo {
-    const char* Name;        // e.g. "W25X40"
+    const FlashPart* Part;   // name, identification, size, page and erase units
     const char* Datasheet;   // maker's document the values come from
-    uint8_t Rdid[3];         // JEDEC RDID answer: maker, type, capacity
-    bool AnswersRdid;        // false: RDID reads 0x00 (only RES identifies it)
-    uint8_t ResId[2];        // what RES (0xAB + 3 address bytes) answers, repeating
-    uint32_t Size;           // bytes
-    uint16_t PageSize;       // bytes; 0 when the part has no page program
-    uint32_t SectorEraseUnit;  // bytes erased by SECTOR_ERASE (0x20); 0: opcode not supported
-    uint32_t BlockEraseUnit;   // bytes erased by BLOCK_ERASE (0xD8); 0: opcode not supported
     ProgramMethod Method;
     bool PowerUpProtected;   // block-protect bits set at power-up
     bool WrsrNeedsEwsr;      // WRSR refused unless EWSR came first

@@ -18,7 +18,8 @@ namespace {
 // constructor, and Init() powers everything up afresh.
 SimEc gEc;
 SpiNorChip gChip;
-ChipInfo gResizedChip;  // --chip-size: the chosen part with another size
+FlashPart gResizedPart;  // --chip-size: the chosen part with another size
+ChipInfo gResizedChip;
 
 struct FaultName {
     const char* Name;
@@ -43,12 +44,13 @@ void PrintHelp()
     Print(u"\nusage: zar-sim [options] [--] IMAGE [ARGS...]\n");
     Print(u"  runs the flasher as 'zar IMAGE ARGS...'; with no IMAGE it shows the flasher's usage\n");
     Print(u"\noptions:\n");
-    Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Name);
+    Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Part->Name);
     Print(u"  --list-chips          list the simulated parts and exit\n");
     Print(u"  --flash-in FILE       the chip's contents before the run (default: a fixed pattern)\n");
     Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
     Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
     Print(u"  --chip-size BYTES     give the chip another size: a power of two, 64 KiB to 16 MiB\n");
+    Print(u"                        (its RDID capacity byte becomes N for 2^N bytes)\n");
     Print(u"  --trace FILE          write every port access to FILE ('in 66 02', 'out 62 08')\n");
     Print(u"  --spi-log FILE        write the run decoded: one line per EC command or SPI transaction\n");
     Print(u"  --decode TRACE        decode a trace written by --trace (to --spi-log FILE, or the console)\n");
@@ -84,8 +86,9 @@ void PrintChipList()
                                  : chip.Method == ProgramMethod::AaiWord ? u"aai-word"
                                  : chip.Method == ProgramMethod::AaiByte ? u"aai-byte"
                                                                          : u"byte";
-        Print(u"%-14a %02X %02X %02X  %5d KiB  page %3d  %-8s%a\n", chip.Name, chip.Rdid[0], chip.Rdid[1],
-              chip.Rdid[2], chip.Size / 1024, chip.PageSize, method,
+        const FlashPart& part = *chip.Part;
+        Print(u"%-14a %02X %02X %02X  %5d KiB  page %3d  %-8s%a\n", part.Name, part.Rdid[0], part.Rdid[1],
+              part.Rdid[2], part.Size / 1024, part.PageSize, method,
               chip.FitsAlgorithms ? "" : "  (not writable by the flasher)");
     }
 }
@@ -442,18 +445,28 @@ int SimMain(int argc, char* argv[])
 
     // The chip and its contents.
     const ChipInfo* info = options.Chip ? options.Chip : &DefaultChip();
-    if (options.ChipSize) {
+    if (options.ChipSize && options.ChipSize != info->Part->Size) {
+        gResizedPart = *info->Part;
+        gResizedPart.Size = options.ChipSize;
+        // A part of another size says so in its RDID capacity byte (2^N
+        // bytes), as the flasher sizes unknown parts by it.
+        if (gResizedPart.AnswersRdid) {
+            uint8_t capacity = 0;
+            while ((1u << capacity) < options.ChipSize)
+                ++capacity;
+            gResizedPart.Rdid[2] = capacity;
+        }
         gResizedChip = *info;
-        gResizedChip.Size = options.ChipSize;
+        gResizedChip.Part = &gResizedPart;
         info = &gResizedChip;
     }
-    auto* contents = static_cast<uint8_t*>(MemAlloc(info->Size));
+    auto* contents = static_cast<uint8_t*>(MemAlloc(info->Part->Size));
     if (contents == nullptr) {
-        Print(u"zar-sim: no memory for the chip's %d bytes\n", info->Size);
+        Print(u"zar-sim: no memory for the chip's %d bytes\n", info->Part->Size);
         return EXIT_USAGE;
     }
-    FillPattern(contents, info->Size);
-    if (options.FlashIn && !LoadFile(options.FlashIn, contents, info->Size)) {
+    FillPattern(contents, info->Part->Size);
+    if (options.FlashIn && !LoadFile(options.FlashIn, contents, info->Part->Size)) {
         Print(u"zar-sim: can't read %a\n", options.FlashIn);
         MemFree(contents);
         return EXIT_USAGE;
@@ -538,7 +551,7 @@ int SimMain(int argc, char* argv[])
     if (options.Report)
         PrintReport({&gEc, &gChip, options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr, options.RealTiming,
                      options.AccessNs, status});
-    if (options.FlashOut && !SaveFile(options.FlashOut, contents, info->Size))
+    if (options.FlashOut && !SaveFile(options.FlashOut, contents, info->Part->Size))
         Print(u"zar-sim: can't write %a\n", options.FlashOut);
     MemFree(contents);
     return status;

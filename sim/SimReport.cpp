@@ -56,11 +56,11 @@ const char* ExitStatusText(int status, bool followEntered)
     case EXIT_MODULE_MISMATCH:
         return "module mismatch: the image is for another module; nothing written";
     case EXIT_BAD_IMAGE:
-        return "image unusable: found before follow mode; nothing written";
+        return "image unusable (missing, empty, too large for the flasher or for the chip); nothing written";
     case EXIT_FLASH_FAILED:
         return "flashing failed: a blank check or verify failed, or the image could not be read to its end";
     case EXIT_NO_ANSWER:
-        return "no answer: the EC or the flash chip stopped answering";
+        return "no answer: the EC or the flash chip stopped answering, or no chip answered";
     }
     return "unknown";
 }
@@ -190,8 +190,9 @@ void PrintReport(const ReportFacts& f)
     const SpiNorChip::Counters& work = f.Chip->Stats();
 
     Print(u"\n---- zar-sim report ----\n");
-    Print(u"chip            %a (RDID %02x %02x %02x), %u KiB, %a\n", chip.Name, chip.Rdid[0], chip.Rdid[1],
-          chip.Rdid[2], f.Chip->Size() / 1024, MethodName(chip.Method));
+    const FlashPart& part = *chip.Part;
+    Print(u"chip            %a (RDID %02x %02x %02x), %u KiB, %a\n", part.Name, part.Rdid[0], part.Rdid[1],
+          part.Rdid[2], f.Chip->Size() / 1024, MethodName(chip.Method));
     Print(u"EC              %a\n", EcStateText(f.Ec->Mode()));
     Print(u"flash           ");
     PrintFlashComparison(CompareWithImage(f.Chip->Contents(), f.Chip->Size(), f.Image), f.Chip->Size());

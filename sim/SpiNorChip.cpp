@@ -36,9 +36,9 @@ void SpiNorChip::Init(const ChipInfo& info, const ChipConfig& config, uint8_t* c
 
     // Sizes are powers of two on every real part; anything else is cut down
     // so that no address can leave the caller's buffer.
-    uint32_t size = PowerOfTwoAtMost(info.Size);
+    uint32_t size = PowerOfTwoAtMost(info.Part->Size);
     mask_ = size ? size - 1 : 0;
-    uint32_t page = PowerOfTwoAtMost(info.PageSize < PAGE_BUFFER ? info.PageSize : PAGE_BUFFER);
+    uint32_t page = PowerOfTwoAtMost(info.Part->PageSize < PAGE_BUFFER ? info.Part->PageSize : PAGE_BUFFER);
     pageMask_ = page ? page - 1 : 0;
 
     // A locked part stands for SRWD/BPL set with WP# held low: protected,
@@ -172,13 +172,13 @@ uint8_t SpiNorChip::ReadSlow()
     case Phase::IdRead:
         // Past the three ID bytes SO is not driven (Atmel sends its extended
         // information length there, 0x00, which reads the same).
-        if (!info_->AnswersRdid || readIndex_ >= 3)
+        if (!info_->Part->AnswersRdid || readIndex_ >= 3)
             return UNDRIVEN;
-        return info_->Rdid[readIndex_++];
+        return info_->Part->Rdid[readIndex_++];
     case Phase::ResRead:
         // Maker and device alternate for as long as the clock runs; an odd
         // address starts with the device byte.
-        return info_->ResId[readIndex_++ & 1];
+        return info_->Part->ResId[readIndex_++ & 1];
     default:
         return UNDRIVEN;
     }
@@ -240,11 +240,11 @@ void SpiNorChip::Begin(uint8_t opcode)
             phase_ = Phase::StatusData;
             break;
         case SECTOR_ERASE:
-            known = info.SectorEraseUnit != 0;
+            known = info.Part->SectorEraseUnit != 0;
             withAddress(Phase::Done);
             break;
         case BLOCK_ERASE:
-            known = info.BlockEraseUnit != 0;
+            known = info.Part->BlockEraseUnit != 0;
             withAddress(Phase::Done);
             break;
         case PAGE_PROGRAM:
@@ -325,11 +325,11 @@ void SpiNorChip::Deselect()
     }
     case SECTOR_ERASE:
         if (phase == Phase::Done)
-            Erase(info_->SectorEraseUnit, info_->SectorEraseTypUs);
+            Erase(info_->Part->SectorEraseUnit, info_->SectorEraseTypUs);
         break;
     case BLOCK_ERASE:
         if (phase == Phase::Done)
-            Erase(info_->BlockEraseUnit, info_->BlockEraseTypUs);
+            Erase(info_->Part->BlockEraseUnit, info_->BlockEraseTypUs);
         break;
     case PAGE_PROGRAM:
         if (phase == Phase::PageData && pageTouched_ && MayWrite()) {

@@ -33,7 +33,7 @@ public:
     // global constructor; Init() powers it up.
     constexpr SpiNorChip() = default;
 
-    // contents: info.Size bytes owned by the caller, kept as they are (the
+    // contents: info.Part->Size bytes owned by the caller, kept as they are (the
     // chip's stored data). clock may be nullptr under fast timing.
     void Init(const ChipInfo& info, const ChipConfig& config, uint8_t* contents, SimClock* clock);
     // Between two runs of the flasher: the injected faults are gone (a chip
@@ -48,7 +48,7 @@ public:
 
     const ChipInfo& Info() const { return *info_; }
     uint8_t* Contents() { return contents_; }
-    uint32_t Size() const { return info_->Size; }
+    uint32_t Size() const { return info_->Part->Size; }
     uint8_t Status() const;
 
     struct Counters {

@@ -7,6 +7,7 @@
 
 #include "Harness.h"
 #include "flash/FlashPrimitives.h"
+#include "flash/PartTable.h"
 #include "flash/SpiOpcodes.h"
 
 namespace zar::test {
@@ -24,15 +25,15 @@ bool PowerOfTwo(uint32_t v)
 // when found through RES) or 256-byte page programs for everyone else.
 bool FlasherPathWorks(const ChipInfo& c)
 {
-    uint8_t maker = c.AnswersRdid ? c.Rdid[0] : c.ResId[0];
+    uint8_t maker = c.Part->AnswersRdid ? c.Part->Rdid[0] : c.Part->ResId[0];
     bool sst = maker == MAKER_SST;
     if (maker == 0 || (c.WrsrNeedsEwsr && !sst))
         return false;
-    if (maker == MAKER_ST ? c.BlockEraseUnit != 64 * 1024 : c.SectorEraseUnit != 4 * 1024)
+    if (maker == MAKER_ST ? c.Part->BlockEraseUnit != 64 * 1024 : c.Part->SectorEraseUnit != 4 * 1024)
         return false;
     if (sst)
-        return c.Method == (c.AnswersRdid ? ProgramMethod::AaiWord : ProgramMethod::AaiByte);
-    return c.Method == ProgramMethod::Page && c.PageSize == 256;
+        return c.Method == (c.Part->AnswersRdid ? ProgramMethod::AaiWord : ProgramMethod::AaiByte);
+    return c.Method == ProgramMethod::Page && c.Part->PageSize == 256;
 }
 
 TEST(Catalog, EntriesAreWellFormedAndFitWhereTheySayTheyDo)
@@ -40,22 +41,22 @@ TEST(Catalog, EntriesAreWellFormedAndFitWhereTheySayTheyDo)
     std::set<std::string> names;
     for (int i = 0; i < sim::ChipCount(); ++i) {
         const ChipInfo& c = sim::ChipAt(i);
-        SCOPED_TRACE(c.Name);
-        std::string lower = c.Name;
+        SCOPED_TRACE(c.Part->Name);
+        std::string lower = c.Part->Name;
         for (char& ch : lower)
             ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
-        EXPECT_NE(lower, c.Name) << "upper case";
+        EXPECT_NE(lower, c.Part->Name) << "upper case";
         EXPECT_TRUE(names.insert(lower).second) << "duplicate";
         EXPECT_EQ(sim::FindChip(lower.c_str()), &c);
 
-        EXPECT_TRUE(PowerOfTwo(c.Size) && c.Size >= 64 * 1024 && c.Size <= 16 * 1024 * 1024);
-        for (uint32_t unit : {c.SectorEraseUnit, c.BlockEraseUnit})
-            EXPECT_TRUE(unit == 0 || (PowerOfTwo(unit) && unit <= c.Size));
-        EXPECT_EQ(c.Method == ProgramMethod::Page, PowerOfTwo(c.PageSize) && c.PageSize <= 256);
+        EXPECT_TRUE(PowerOfTwo(c.Part->Size) && c.Part->Size >= 64 * 1024 && c.Part->Size <= 16 * 1024 * 1024);
+        for (uint32_t unit : {c.Part->SectorEraseUnit, c.Part->BlockEraseUnit})
+            EXPECT_TRUE(unit == 0 || (PowerOfTwo(unit) && unit <= c.Part->Size));
+        EXPECT_EQ(c.Method == ProgramMethod::Page, PowerOfTwo(c.Part->PageSize) && c.Part->PageSize <= 256);
         EXPECT_TRUE(c.SectorEraseTypUs <= c.SectorEraseMaxUs && c.BlockEraseTypUs <= c.BlockEraseMaxUs &&
                     c.ProgramTypUs <= c.ProgramMaxUs && c.StatusWriteTypUs <= c.StatusWriteMaxUs);
-        EXPECT_EQ(c.SectorEraseUnit != 0, c.SectorEraseTypUs != 0);
-        EXPECT_EQ(c.BlockEraseUnit != 0, c.BlockEraseTypUs != 0);
+        EXPECT_EQ(c.Part->SectorEraseUnit != 0, c.SectorEraseTypUs != 0);
+        EXPECT_EQ(c.Part->BlockEraseUnit != 0, c.BlockEraseTypUs != 0);
         EXPECT_TRUE(c.ProtectBits != 0 && (c.ProtectBits & (SR_WIP | SR_WEL)) == 0);
 
         EXPECT_EQ(c.FitsAlgorithms, FlasherPathWorks(c));
@@ -65,27 +66,58 @@ TEST(Catalog, EntriesAreWellFormedAndFitWhereTheySayTheyDo)
     EXPECT_EQ(sim::FindChip(""), nullptr);
 }
 
+// The catalog's rows are the flasher's: each part is in the part table, and
+// the flasher identifies it as itself or, where parts share an ID, as the
+// first of them, which has the same size and page.
+TEST(Catalog, EveryPartIsOneTheFlasherIdentifies)
+{
+    std::set<const FlashPart*> table;
+    for (int i = 0; i < FlashPartCount(); ++i)
+        table.insert(&FlashPartAt(i));
+    EXPECT_EQ(table.size(), static_cast<size_t>(sim::ChipCount())) << "a table row without a simulated part";
+    for (int i = 0; i < sim::ChipCount(); ++i) {
+        const FlashPart& part = *sim::ChipAt(i).Part;
+        SCOPED_TRACE(part.Name);
+        EXPECT_TRUE(table.count(&part));
+        uint8_t id[4] = {0};
+        for (int k = 0; k < 4; ++k)
+            id[k] = part.AnswersRdid ? (k < 3 ? part.Rdid[k] : 0) : part.ResId[k & 1];
+        ChipIdentity identity = IdentifyPart(id, !part.AnswersRdid);
+        ASSERT_NE(identity.Part, nullptr);
+        EXPECT_EQ(identity.Size, part.Size);
+        EXPECT_EQ(identity.Part->PageSize, part.PageSize);
+        bool listed = identity.Part == &part;
+        for (const FlashPart* same = identity.Part; (same = NextPartWithSameId(*same)) != nullptr;)
+            listed = listed || same == &part;
+        EXPECT_TRUE(listed) << "not among the parts the flasher names for its ID";
+    }
+}
+
 TEST(Catalog, HoldsEveryKindOfPartTheRunsNeed)
 {
     auto has = [](auto predicate) { return FindPart(predicate) != nullptr; };
     for (int maker : {0xBF, 0xEF, 0x20, 0x01, 0xC2, 0x37, 0x1C, 0x8C, 0x7F}) {
         EXPECT_TRUE(has([&](const ChipInfo& c) {
-            return c.FitsAlgorithms && (c.AnswersRdid ? c.Rdid[0] : c.ResId[0]) == maker;
+            return c.FitsAlgorithms && (c.Part->AnswersRdid ? c.Part->Rdid[0] : c.Part->ResId[0]) == maker;
         })) << "no writable part for maker " << maker;
     }
-    EXPECT_TRUE(has([](const ChipInfo& c) { return c.Rdid[0] == 0x1F && c.FitsAlgorithms; }));
-    EXPECT_TRUE(has([](const ChipInfo& c) { return c.Rdid[0] == MAKER_SST && c.Method == ProgramMethod::AaiWord; }));
-    EXPECT_TRUE(has([](const ChipInfo& c) { return !c.AnswersRdid && c.Method == ProgramMethod::AaiByte; }));
-    EXPECT_TRUE(has([](const ChipInfo& c) { return c.Rdid[0] == MAKER_MXIC && c.Rdid[2] == MXIC_CHUNKED_ID2; }));
-    EXPECT_TRUE(has([](const ChipInfo& c) { return c.Rdid[0] == MAKER_ST && c.SectorEraseUnit == 0; }));
+    EXPECT_TRUE(has([](const ChipInfo& c) { return c.Part->Rdid[0] == 0x1F && c.FitsAlgorithms; }));
+    EXPECT_TRUE(
+        has([](const ChipInfo& c) { return c.Part->Rdid[0] == MAKER_SST && c.Method == ProgramMethod::AaiWord; }));
+    EXPECT_TRUE(has([](const ChipInfo& c) { return !c.Part->AnswersRdid && c.Method == ProgramMethod::AaiByte; }));
+    EXPECT_TRUE(has([](const ChipInfo& c) {
+        return c.Part->Rdid[0] == MAKER_MXIC && c.Part->Rdid[2] == MXIC_CHUNKED_ID2;
+    }));
+    EXPECT_TRUE(has([](const ChipInfo& c) { return c.Part->Rdid[0] == MAKER_ST && c.Part->SectorEraseUnit == 0; }));
     EXPECT_TRUE(has([](const ChipInfo& c) {
         for (const VendorRow& row : VendorTable)
-            if (row.Id == c.Rdid[0])
+            if (row.Id == c.Part->Rdid[0])
                 return false;
         return c.FitsAlgorithms;
     }));
     const ChipInfo& d = sim::DefaultChip();
-    EXPECT_TRUE(d.FitsAlgorithms && d.Method == ProgramMethod::Page && d.Rdid[0] != MAKER_ST && d.Rdid[0] != MAKER_MXIC);
+    EXPECT_TRUE(d.FitsAlgorithms && d.Method == ProgramMethod::Page && d.Part->Rdid[0] != MAKER_ST &&
+                d.Part->Rdid[0] != MAKER_MXIC);
 }
 
 }  // namespace

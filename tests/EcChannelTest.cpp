@@ -141,7 +141,7 @@ TEST_F(EcChannel, FollowModeEntryAndRead)
     });
     EXPECT_EQ(rig.Output(), "");
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Follow);
-    EXPECT_EQ(id, rig.Chip().Info().Rdid[0]);
+    EXPECT_EQ(id, rig.Chip().Info().Part->Rdid[0]);
     EXPECT_EQ(rig.Trace().CommandStream(), "DC 01 02 9F R");
 }
 

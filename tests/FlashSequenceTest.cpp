@@ -44,7 +44,8 @@ std::string Writes(const std::vector<uint8_t>& bytes)
 const sim::ChipInfo* PagePart()
 {
     return FindPart([](const sim::ChipInfo& c) {
-        return c.FitsAlgorithms && c.Method == sim::ProgramMethod::Page && c.Rdid[0] != 0xC2 && c.Rdid[0] != 0x20;
+        return c.FitsAlgorithms && c.Method == sim::ProgramMethod::Page && c.Part->Rdid[0] != 0xC2 &&
+               c.Part->Rdid[0] != 0x20;
     });
 }
 
@@ -84,29 +85,31 @@ protected:
 
 TEST_F(FlashOps, IdentifyThroughRdid)
 {
-    const sim::ChipInfo* chip = FindPart([](const sim::ChipInfo& c) { return c.AnswersRdid && c.Rdid[0] == 0xBF; });
+    const sim::ChipInfo* chip =
+        FindPart([](const sim::ChipInfo& c) { return c.Part->AnswersRdid && c.Part->Rdid[0] == 0xBF; });
     Start(chip);
     EXPECT_EQ(FlashState.FlashId[0], 0xBF);
-    EXPECT_EQ(FlashState.FlashId[1], chip->Rdid[1]);
-    EXPECT_EQ(FlashState.FlashId[2], chip->Rdid[2]);
+    EXPECT_EQ(FlashState.FlashId[1], chip->Part->Rdid[1]);
+    EXPECT_EQ(FlashState.FlashId[2], chip->Part->Rdid[2]);
     EXPECT_EQ(FlashState.SstIdByRes, 0);
     rig_->With([] { FlashReportIdentity(); });
     char line[64];
-    snprintf(line, sizeof line, "\r\nDevice ID        : BF %X %X %X \r\n", chip->Rdid[1], chip->Rdid[2],
+    snprintf(line, sizeof line, "\r\nDevice ID        : BF %X %X %X \r\n", chip->Part->Rdid[1], chip->Part->Rdid[2],
              FlashState.FlashId[3]);
     EXPECT_EQ(rig_->Output(), std::string(line) + "SPI Vendor       : SST \r\n");
 }
 
 TEST_F(FlashOps, IdentifyFallsBackToResWithTwoEnds)
 {
-    const sim::ChipInfo* chip = FindPart([](const sim::ChipInfo& c) { return !c.AnswersRdid && c.ResId[0] == 0xBF; });
+    const sim::ChipInfo* chip =
+        FindPart([](const sim::ChipInfo& c) { return !c.Part->AnswersRdid && c.Part->ResId[0] == 0xBF; });
     ASSERT_NE(chip, nullptr);
     Start(chip);
     rig_->Trace().accesses.clear();
     rig_->With([] { FlashIdentify(); });
     EXPECT_EQ(Stream(), WAIT + " 01 02 9F R R R R " + WAIT + " 01 02 AB 03 00 03 00 03 00 R R R R 05 05");
     EXPECT_EQ(FlashState.FlashId[0], 0xBF);
-    EXPECT_EQ(FlashState.FlashId[1], chip->ResId[1]);
+    EXPECT_EQ(FlashState.FlashId[1], chip->Part->ResId[1]);
     EXPECT_EQ(FlashState.FlashId[2], 0xBF);
     EXPECT_EQ(FlashState.SstIdByRes, 1);
 }
@@ -135,7 +138,7 @@ TEST_F(FlashOps, UnprotectSendsEwsrOnlyForSst)
 {
     for (bool sst : {false, true}) {
         SCOPED_TRACE(sst);
-        Start(sst ? FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Rdid[0] == 0xBF; })
+        Start(sst ? FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Part->Rdid[0] == 0xBF; })
                   : PagePart());
         rig_->With([] { FlashUnprotect(); });
         EXPECT_EQ(Stream(), WAIT + " 01 02 06 01 02 05 R" + (sst ? " 01 02 50" : "") + " 01 02 01 03 00 " + WAIT);
@@ -179,7 +182,7 @@ TEST_F(FlashOps, EraseStepsAndTheirStop)
 
 TEST_F(FlashOps, StPartsEraseWithD8)
 {
-    Start(FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Rdid[0] == 0x20; }));
+    Start(FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Part->Rdid[0] == 0x20; }));
     FlashState.BlockCounter = 1;
     FlashState.ImageSizeKiB = 8;
     rig_->With([] {
@@ -248,7 +251,7 @@ TEST_F(FlashOps, PageProgramStopsAtTheImagesEnd)
 
 TEST_F(FlashOps, ChunkedProgramSendsEightChunksPerPage)
 {
-    Start(FindPart([](const sim::ChipInfo& c) { return c.Rdid[0] == 0xC2 && c.Rdid[2] == 0x10; }));
+    Start(FindPart([](const sim::ChipInfo& c) { return c.Part->Rdid[0] == 0xC2 && c.Part->Rdid[2] == 0x10; }));
     rig_->With([] { FlashProgramChunked(3); });
     std::string stream = Stream();
     for (int c = 0; c < 8; ++c) {

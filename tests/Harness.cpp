@@ -11,6 +11,7 @@
 #include "Applications/Main/Main.h"
 #include "ec/EcChannel.h"
 #include "platform/hosted/HostConsole.h"
+#include "sim/SpiLog.h"
 
 namespace zar::test {
 
@@ -150,16 +151,50 @@ size_t CountOf(const std::string& text, const std::string& piece)
     return count;
 }
 
+std::vector<std::string> FlashWrites(const std::vector<std::string>& spiLog)
+{
+    static const char* const WRITES[] = {"WRSR", "SECTOR_ERASE", "BLOCK_ERASE", "PAGE_PROGRAM", "AAI_BYTE_PROGRAM",
+                                         "AAI_WORD_PROGRAM"};
+    std::vector<std::string> found;
+    for (const std::string& line : spiLog) {
+        for (const char* opcode : WRITES) {
+            if (line.starts_with(std::string(opcode) + " "))
+                found.push_back(line);
+        }
+    }
+    return found;
+}
+
 struct Rig::Capture {
     hosted::CaptureConsole console;
 };
+
+struct Rig::Decoder : sim::SpiLogSink {
+    void Line(const char* text, size_t length) override { lines.emplace_back(text, length); }
+    std::vector<std::string> lines;
+    sim::SpiLogDecoder decoder{this};
+};
+
+void Rig::DecodeSpi()
+{
+    decoder_ = std::make_unique<Decoder>();
+    ec_->SetTrace(&decoder_->decoder);
+}
+
+std::vector<std::string> Rig::SpiLog()
+{
+    if (!decoder_)
+        return {};
+    decoder_->decoder.Finish();
+    return decoder_->lines;
+}
 
 Rig::Rig(const sim::ChipInfo* chip, const sim::EcConfig& ec, const sim::ChipConfig& chipConfig)
     : ec_(std::make_unique<sim::SimEc>()), chip_(std::make_unique<sim::SpiNorChip>()),
       capture_(std::make_unique<Capture>())
 {
     const sim::ChipInfo& info = chip ? *chip : sim::DefaultChip();
-    flash_.assign(info.Size, 0);
+    flash_.assign(info.Part->Size, 0);
     for (size_t i = 0; i < flash_.size(); ++i)
         flash_[i] = static_cast<uint8_t>(0xCC ^ (i >> 12));  // neither erased nor zero
     ec_->Init(ec);

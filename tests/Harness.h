@@ -68,6 +68,10 @@ public:
     void DetachChip() { ec_->AttachChip(nullptr); }
     // Whole-image runs make millions of accesses: leave them out of memory.
     void StopTracing() { ec_->SetTrace(nullptr); }
+    // Decodes the run live instead of keeping its accesses (sim/SpiLog.h).
+    void DecodeSpi();
+    // The decoded lines so far, what is still open included.
+    std::vector<std::string> SpiLog();
     void SetEcModule(const std::string& name);
 
     // Runs the flasher as "zar ARGS..." with this rig on the ports.
@@ -95,6 +99,8 @@ private:
     std::string output_;
     struct Capture;
     std::unique_ptr<Capture> capture_;
+    struct Decoder;
+    std::unique_ptr<Decoder> decoder_;
 };
 
 // The sum of bytes, as the run's checksum adds them.
@@ -107,6 +113,9 @@ struct BlockMarks {
 };
 // Splits a run's console text at its "Block Number" lines.
 std::vector<BlockMarks> MarksPerBlock(const std::string& output);
+
+// The decoded lines that change the chip: erases, programs, status writes.
+std::vector<std::string> FlashWrites(const std::vector<std::string>& spiLog);
 
 // Counts non-overlapping occurrences.
 size_t CountOf(const std::string& text, const std::string& piece);

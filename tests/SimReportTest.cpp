@@ -53,7 +53,7 @@ TEST(RealTiming, A128KiBImageTakesTheBusAccessesPlusTheCatalogsTimes)
     ASSERT_EQ(work.Erases, 32u);
     ASSERT_EQ(work.Programs, 512u);
     ASSERT_EQ(work.StatusWrites, 2u);
-    bool blockErase = part.Rdid[0] == 0x20;
+    bool blockErase = part.Part->Rdid[0] == 0x20;
     uint64_t eraseUs = blockErase ? part.BlockEraseTypUs : part.SectorEraseTypUs;
     uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
     EXPECT_EQ(work.BusyNs, busyNs);
@@ -107,7 +107,7 @@ TEST(SimReport, StatesTheTimeOfARealRunAndWhatTheRunDid)
     SimRun run = RunSim({"--timing", "real", "--report", name});
     ASSERT_EQ(run.status, EXIT_OK) << run.output;
 
-    uint64_t eraseUs = part.Rdid[0] == 0x20 ? part.BlockEraseTypUs : part.SectorEraseTypUs;
+    uint64_t eraseUs = part.Part->Rdid[0] == 0x20 ? part.BlockEraseTypUs : part.SectorEraseTypUs;
     uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
     EXPECT_NE(run.output.find("chip busy " + Seconds(busyNs) + ": 32 erases, 512 programs, 2 status writes"),
               std::string::npos)

@@ -21,7 +21,7 @@ protected:
     {
         const sim::ChipInfo* info = sim::FindChip(name);
         ASSERT_NE(info, nullptr) << name;
-        flash_.resize(info->Size);
+        flash_.resize(info->Part->Size);
         for (size_t i = 0; i < flash_.size(); ++i)
             flash_[i] = static_cast<uint8_t>(0xA5 ^ (i >> 8) ^ i);
         before_ = flash_;

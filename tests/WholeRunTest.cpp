@@ -68,7 +68,7 @@ TEST(WholeRun, RandomLatenciesGiveTheSameFlash)
     for (const sim::ChipInfo* chip : {&sim::DefaultChip(), FindPart([](const sim::ChipInfo& c) {
                                            return c.FitsAlgorithms && c.Method == sim::ProgramMethod::AaiWord;
                                        })}) {
-        SCOPED_TRACE(chip->Name);
+        SCOPED_TRACE(chip->Part->Name);
         sim::EcConfig ec;
         ec.IbfDelay = {sim::ReadDelay::Random, 5, 7};
         ec.ObfDelay = {sim::ReadDelay::Random, 4, 11};
@@ -171,8 +171,8 @@ class EveryPart : public ::testing::TestWithParam<int> {};
 TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
 {
     const sim::ChipInfo& chip = sim::ChipAt(GetParam());
-    SCOPED_TRACE(chip.Name);
-    const int size = chip.Size >= 0x30000 ? 0x2A345 : 0xA345;
+    SCOPED_TRACE(chip.Part->Name);
+    const int size = chip.Part->Size >= 0x30000 ? 0x2A345 : 0xA345;
     const int blocks = CeilDiv(size, 0x10000);
     std::vector<uint8_t> image = MakeImage(size, "EVERY part");
     std::string name = WriteTempFile("every.bin", image);
@@ -196,7 +196,8 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
 
     std::vector<BlockMarks> marks = MarksPerBlock(rig.Output());
     ASSERT_EQ(static_cast<int>(marks.size()), blocks);
-    bool wholeBlocks = chip.Method != sim::ProgramMethod::Page || (chip.Rdid[0] == 0xC2 && chip.Rdid[2] == 0x10);
+    bool wholeBlocks =
+        chip.Method != sim::ProgramMethod::Page || (chip.Part->Rdid[0] == 0xC2 && chip.Part->Rdid[2] == 0x10);
     for (int b = 0; b < blocks; ++b) {
         BlockMarks expected = ExpectedPageMarks(size, b);
         if (wholeBlocks)
@@ -212,7 +213,7 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
 
 INSTANTIATE_TEST_SUITE_P(Catalog, EveryPart, ::testing::Range(0, sim::ChipCount()),
                          [](const ::testing::TestParamInfo<int>& param) {
-                             std::string name = sim::ChipAt(param.param).Name;
+                             std::string name = sim::ChipAt(param.param).Part->Name;
                              for (char& c : name)
                                  if (!isalnum(static_cast<unsigned char>(c)))
                                      c = '_';

@@ -1,6 +1,7 @@
 #include "Applications/Main/BlockSequence.h"
 
 #include "Applications/Main/Banner.h"
+#include "Applications/Main/ChipGuards.h"
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
@@ -83,12 +84,17 @@ void PrintChecksum()
     Print(u"\n\rCurrent F/W Checksum : %04X\n", FlashState.Checksum);
 }
 
-void SayEcStaysInFollowMode()
-{
-    Print(u"\n\rNo closing command sent: the EC stays in follow mode and can be flashed again.\n");
-}
-
 }  // namespace
+
+uint8_t ClassicClosingCommand(const Arguments& args)
+{
+    const char* alt = args.At(ARG_ALT_EXIT);
+    if (alt && alt[0] == '/' && alt[1] == 'j')
+        return EC_CMD_FOLLOW_EXIT_ALT;
+    if (!args.Has(ARG_SKIP_CHECK) || !args.Has(ARG_THIRD))
+        return EC_CMD_FOLLOW_EXIT;
+    return 0;  // "p" and ARG3 without "/j": the EC stays in follow mode
+}
 
 void ReportWaitFault()
 {
@@ -116,11 +122,9 @@ void ReportWaitFault()
 
 int FlashImageBlocks(const Arguments& args)
 {
-    // 1. A fresh screen and the "/j" switch.
+    // 1. A fresh screen.
     ClearScreen();
     PrintBanner();
-    const char* alt = args.At(ARG_ALT_EXIT);
-    bool altExitRequested = alt && alt[0] == '/' && alt[1] == 'j';
 
     // 2. Buffers before follow mode: nothing that can be refused comes later.
     if (!AllocateBlockBuffers()) {
@@ -141,6 +145,12 @@ int FlashImageBlocks(const Arguments& args)
     }
     if (!EcChannelDead())
         FlashIdentify();
+    if (!EcChannelDead()) {
+        if (int refused = GuardChip(FlashState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
+            ReleaseBlockBuffers();
+            return refused;
+        }
+    }
 
     // 4. The blocks. A block that fails is skipped, the run goes on.
     bool allVerified = true;
@@ -175,12 +185,9 @@ int FlashImageBlocks(const Arguments& args)
         SayEcStaysInFollowMode();
         AdviseRerunWithoutModuleCheck(args);
         status = EXIT_FLASH_FAILED;
-    } else if (altExitRequested) {
-        HandBackEc(EC_CMD_FOLLOW_EXIT_ALT, status);
-    } else if (!args.Has(ARG_SKIP_CHECK) || !args.Has(ARG_THIRD)) {
-        HandBackEc(EC_CMD_FOLLOW_EXIT, status);
     } else {
-        HandBackEc(0, status);  // the record all the same; the EC stays in follow mode
+        // With no closing command, the record all the same; the EC stays in follow mode.
+        HandBackEc(ClassicClosingCommand(args), status);
     }
     if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
         ReportWaitFault();

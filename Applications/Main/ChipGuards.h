@@ -1,0 +1,22 @@
+// The two checks between identification and the first erase, on every road
+// that writes: a chip must have answered, and it must hold the image when its
+// size is known (otherwise the addresses wrap and later blocks overwrite
+// earlier ones, each still verifying).
+#pragma once
+
+#include <stdint.h>
+
+namespace zar {
+
+// After FlashIdentify, with the channel alive. EXIT_OK when the run may go
+// on. Otherwise it has shown the chip's ID and said why, handed the EC back
+// with `closing` (0: none) while its flash is untouched, and returns the
+// run's status: EXIT_NO_ANSWER when no chip answered, EXIT_BAD_IMAGE when
+// imageSize bytes don't fit. An imageSize of 0 asks only whether a chip
+// answered.
+[[nodiscard]] int GuardChip(int32_t imageSize, uint8_t closing);
+
+// The line a run prints when it ends without a closing command.
+void SayEcStaysInFollowMode();
+
+}  // namespace zar

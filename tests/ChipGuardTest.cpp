@@ -1,0 +1,137 @@
+// The checks between identification and the first erase, on the classic
+// road: no chip answering, and an image larger than the chip. Either way the
+// chip is not written, the EC is handed back by the run's closing rule and
+// the status says why.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Applications/Main/Main.h"
+#include "Harness.h"
+#include "ec/EcChannel.h"
+
+namespace zar::test {
+namespace {
+
+// A bus that something holds low: every byte reads 00, so RDID sends the
+// flasher on to RES, which reads 00 too.
+struct BusHeldLow : sim::SpiDevice {
+    void Select() override {}
+    void Deselect() override {}
+    void Write(uint8_t) override {}
+    uint8_t Read() override { return 0x00; }
+};
+
+TEST(NoChip, EndsQuicklyWithTheRunsClosingRuleAndWritesNothing)
+{
+    std::string name = WriteTempFile("nochip.bin", MakeImage(0x12345));
+    struct Case {
+        std::vector<std::string> args;
+        sim::EcMode mode;
+    } cases[] = {
+        {{name, "p"}, sim::EcMode::ClosedExit},
+        {{name, "p", "x"}, sim::EcMode::Follow},
+        {{name, "p", "x", "/j"}, sim::EcMode::ClosedExitAlt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.size());
+        Rig rig;
+        rig.DetachChip();
+        rig.DecodeSpi();
+        EXPECT_EQ(rig.Run(c.args), EXIT_NO_ANSWER);
+        EXPECT_NE(rig.Output().find("\r\nDevice ID        : FF FF FF FF \r\n\r\nNO FLASH CHIP!! Nothing answers on "
+                                    "the EC's SPI bus. Nothing was erased or written.\r\n"),
+                  std::string::npos)
+            << rig.Output();
+        EXPECT_EQ(rig.Output().find("NO ANSWER!!"), std::string::npos);
+        EXPECT_EQ(rig.Ec().Mode(), c.mode);
+        EXPECT_EQ(CountOf(rig.Output(), "No closing command sent"), c.mode == sim::EcMode::Follow ? 1u : 0u);
+        std::vector<std::string> log = rig.SpiLog();
+        EXPECT_TRUE(FlashWrites(log).empty());
+        ASSERT_GE(log.size(), 3u);
+        EXPECT_EQ(log[1], "RDSR x100000 -> FF");  // cut short, the flash-busy bound is far away
+        EXPECT_EQ(log[2], "RDID -> FF FF FF FF");
+    }
+
+    Rig low;
+    BusHeldLow bus;
+    low.Ec().AttachChip(&bus);
+    low.StopTracing();
+    EXPECT_EQ(low.Run({name, "p"}), EXIT_NO_ANSWER);
+    EXPECT_NE(low.Output().find("Device ID        : 0 0 0 0 \r\n\r\nNO FLASH CHIP!!"), std::string::npos);
+    EXPECT_EQ(low.Ec().Mode(), sim::EcMode::ClosedExit);
+}
+
+TEST(NoChip, IsRecognisedWithinFiveSecondsOfHardwareTime)
+{
+    // zar-sim's real timing: 1 us an access, the EC 2 us to take or answer a byte.
+    sim::EcConfig ec;
+    ec.AccessNs = 1000;
+    ec.IbfDelay = ec.ObfDelay = {sim::ReadDelay::Fixed, 2, 1};
+    Rig rig(nullptr, ec);
+    rig.DetachChip();
+    rig.StopTracing();
+    std::string name = WriteTempFile("nochip.bin", MakeImage(0x12345));
+    EXPECT_EQ(rig.Run({name, "p"}), EXIT_NO_ANSWER);
+    EXPECT_LT(rig.Ec().Clock().Now, 5'000'000'000ull);
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+}
+
+TEST(ImageTooLarge, RefusedBeforeTheFirstEraseWhenTheChipsSizeIsKnown)
+{
+    const sim::ChipInfo& part = sim::DefaultChip();  // W25X40, 512 KiB
+    std::vector<uint8_t> image = MakeImage(part.Part->Size + 1);
+    std::string name = WriteTempFile("large.bin", image);
+    Rig rig;
+    rig.DecodeSpi();
+    std::vector<uint8_t> before = rig.Flash();
+    EXPECT_EQ(rig.Run({name, "p"}), EXIT_BAD_IMAGE);
+    EXPECT_NE(rig.Output().find("Device ID        : EF 30 13 0 \r\nSPI Vendor       : Winbond \r\n\r\nIMAGE TOO "
+                                "LARGE!! The image has 524289 bytes, the W25X40 chip holds 524288. Nothing was "
+                                "erased or written.\r\n"),
+              std::string::npos)
+        << rig.Output();
+    EXPECT_EQ(rig.Flash(), before);
+    EXPECT_TRUE(FlashWrites(rig.SpiLog()).empty());
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+
+    // A part the table does not know, sized by its RDID capacity byte, 2^17.
+    FlashPart unknownPart = *part.Part;
+    unknownPart.Rdid[2] = 0x11;
+    unknownPart.Size = 0x20000;
+    sim::ChipInfo unknown = part;
+    unknown.Part = &unknownPart;
+    std::string three = WriteTempFile("three.bin", MakeImage(0x20001));
+    Rig small(&unknown);
+    small.StopTracing();
+    EXPECT_EQ(small.Run({three, "p", "x", "/j"}), EXIT_BAD_IMAGE);
+    EXPECT_NE(small.Output().find("The image has 131073 bytes, the flash chip holds 131072."), std::string::npos);
+    EXPECT_EQ(small.Chip().Stats().Erases, 0u);
+    EXPECT_EQ(small.Ec().Mode(), sim::EcMode::ClosedExitAlt);
+}
+
+TEST(ImageTooLarge, AnImageThatFillsTheChipOrAChipOfUnknownSizeIsFlashed)
+{
+    const sim::ChipInfo& part = sim::DefaultChip();
+    std::vector<uint8_t> image = MakeImage(part.Part->Size);
+    std::string name = WriteTempFile("whole.bin", image);
+    Rig rig;
+    rig.StopTracing();
+    ASSERT_EQ(rig.Run({name, "p"}), EXIT_OK) << rig.Output();
+    EXPECT_EQ(rig.Flash(), image);
+
+    // An ID the size rule can't read (capacity byte outside 0x10-0x18): the
+    // size is unknown and the run goes on as before.
+    FlashPart oddPart = *part.Part;
+    oddPart.Rdid[2] = 0x7E;
+    sim::ChipInfo odd = part;
+    odd.Part = &oddPart;
+    std::string small = WriteTempFile("small.bin", MakeImage(0x1000));
+    Rig other(&odd);
+    other.StopTracing();
+    EXPECT_EQ(other.Run({small, "p"}), EXIT_OK);
+}
+
+}  // namespace
+}  // namespace zar::test
