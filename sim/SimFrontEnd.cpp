@@ -543,8 +543,8 @@ int SimMain(int argc, char* argv[])
     if (options.Rerun) {
         SayHowTheRunEnded("rerun", status);
         Print(u"zar-sim: flash ");
-        PrintFlashComparison(CompareWithImage(contents, info->Size, options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr),
-                             info->Size);
+        PrintFlashComparison(CompareWithImage(contents, gChip.Size(), options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr),
+                             gChip.Size());
     }
     if (options.RealTiming)
         PrintTimeEstimate(gEc, gChip, options.AccessNs);

@@ -20,7 +20,7 @@ constexpr int IMAGE_SIZE = 0x1A345;  // two blocks, the last one short
 const sim::ChipInfo* Part(sim::ProgramMethod method)
 {
     return FindPart([method](const sim::ChipInfo& c) {
-        return c.FitsAlgorithms && c.Method == method && c.Size >= 2 * BLOCK_SIZE;
+        return c.FitsAlgorithms && c.Method == method && c.Part->Size >= 2 * BLOCK_SIZE;
     });
 }
 
@@ -106,7 +106,7 @@ TEST_F(Rerun, PartLeftInAaiModeIsIdentifiedAfterWrdi)
     for (sim::ProgramMethod method : {sim::ProgramMethod::AaiWord, sim::ProgramMethod::AaiByte}) {
         const sim::ChipInfo* chip = Part(method);
         ASSERT_NE(chip, nullptr);
-        SCOPED_TRACE(chip->Name);
+        SCOPED_TRACE(chip->Part->Name);
         Rig rig(chip, Stopping(sim::ForeignByte::Ignore, 200000));  // inside block 0's AAI programming
         rig.StopTracing();
         ASSERT_EQ(rig.Run({name_, "p"}), EXIT_NO_ANSWER);
@@ -116,13 +116,13 @@ TEST_F(Rerun, PartLeftInAaiModeIsIdentifiedAfterWrdi)
 
         EXPECT_EQ(rig.Run({name_, "p"}), EXIT_OK) << rig.Output();
         char id[64];
-        if (chip->AnswersRdid)
-            snprintf(id, sizeof id, "Device ID        : %X %X %X 0 ", chip->Rdid[0], chip->Rdid[1], chip->Rdid[2]);
+        if (chip->Part->AnswersRdid)
+            snprintf(id, sizeof id, "Device ID        : %X %X %X 0 ", chip->Part->Rdid[0], chip->Part->Rdid[1], chip->Part->Rdid[2]);
         else
-            snprintf(id, sizeof id, "Device ID        : %X %X %X %X ", chip->ResId[0], chip->ResId[1],
-                     chip->ResId[0], chip->ResId[1]);
+            snprintf(id, sizeof id, "Device ID        : %X %X %X %X ", chip->Part->ResId[0], chip->Part->ResId[1],
+                     chip->Part->ResId[0], chip->Part->ResId[1]);
         EXPECT_NE(rig.Output().find(id), std::string::npos) << rig.Output();
-        EXPECT_EQ(FlashState.SstIdByRes, chip->AnswersRdid ? 0 : 1);
+        EXPECT_EQ(FlashState.SstIdByRes, chip->Part->AnswersRdid ? 0 : 1);
         EXPECT_TRUE(Flashed(rig));
     }
 }

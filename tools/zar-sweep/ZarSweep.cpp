@@ -84,8 +84,8 @@ public:
 
     void PowerUp(const Part& part, sim::ForeignByte foreign, const sim::EcFaults& faults)
     {
-        flash_.resize(part.Chip->Size);
-        sim::FillPattern(flash_.data(), part.Chip->Size);
+        flash_.resize(part.Chip->Part->Size);
+        sim::FillPattern(flash_.data(), part.Chip->Part->Size);
         sim::EcConfig ec;
         ec.Foreign = foreign;
         ec.Faults = faults;
@@ -277,7 +277,7 @@ struct PointSetup {
 
 std::string ReproLine(const PointSetup& p, const Options& options)
 {
-    std::string line = "zar-sim --chip " + std::string(p.ThePart->Chip->Name) + " --wait-limit " +
+    std::string line = "zar-sim --chip " + std::string(p.ThePart->Chip->Part->Name) + " --wait-limit " +
                        std::to_string(options.WaitLimit) + " --ec-foreign " + sim::ForeignByteName(p.Foreign);
     if (options.Latency > 0)
         line += " --ec-latency random:" + std::to_string(options.Latency) + ":" +
@@ -391,11 +391,11 @@ Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& option
     machine.PowerUp(part, sim::ForeignByte::Ignore, {});
     Profiler profiler(machine.Ec());
     if (machine.Run({IMAGE_NAME}, &profiler, options.WaitLimit) != EXIT_OK) {
-        fprintf(stderr, "zar-sweep: a good run on %s failed:\n%s\n", part.Chip->Name, machine.Output().c_str());
+        fprintf(stderr, "zar-sweep: a good run on %s failed:\n%s\n", part.Chip->Part->Name, machine.Output().c_str());
         exit(2);
     }
     Profile profile{{}, machine.Ec().Stats().Writes, machine.Ec().Stats().Answers};
-    printf("%s (%s): %llu port accesses, %llu writes and %llu answers in a good run\n", part.Chip->Name, part.Method,
+    printf("%s (%s): %llu port accesses, %llu writes and %llu answers in a good run\n", part.Chip->Part->Name, part.Method,
            Count(profiler.Accesses()), Count(profile.Writes), Count(profile.Answers));
     profiler.Locate(options.PerKind);
     machine.PowerUp(part, sim::ForeignByte::Ignore, {});
@@ -450,7 +450,7 @@ bool ParseOptions(int argc, char* argv[], Options* options)
             options->WaitLimit = static_cast<uint32_t>(value);
         } else if (arg == "--part" && i + 1 < argc) {
             const sim::ChipInfo* chip = sim::FindChip(argv[++i]);
-            if (chip == nullptr || !chip->FitsAlgorithms || chip->Size < 2 * BLOCK_SIZE)
+            if (chip == nullptr || !chip->FitsAlgorithms || chip->Part->Size < 2 * BLOCK_SIZE)
                 return false;
             options->Parts.push_back({chip, chip->Method == sim::ProgramMethod::Page      ? "page program"
                                             : chip->Method == sim::ProgramMethod::AaiWord ? "AAI word"
@@ -498,10 +498,10 @@ bool ParseOptions(int argc, char* argv[], Options* options)
         const char* kind = KindName(setup.Kind);
         if (!problems.empty()) {
             ++tally.Failures;
-            printf("FAIL %s %s (%s): %s\n  %s\n", part.Chip->Name, ibf ? "ibf" : "obf", kind, problems.c_str(),
+            printf("FAIL %s %s (%s): %s\n  %s\n", part.Chip->Part->Name, ibf ? "ibf" : "obf", kind, problems.c_str(),
                    repro.c_str());
         } else if (options.Verbose) {
-            printf("ok   %s %s (%s): %s\n", part.Chip->Name, ibf ? "ibf" : "obf", kind, repro.c_str());
+            printf("ok   %s %s (%s): %s\n", part.Chip->Part->Name, ibf ? "ibf" : "obf", kind, repro.c_str());
         }
         fflush(stdout);
     }
@@ -543,7 +543,7 @@ Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& pro
             ++tally.Hangs;
             ++tally.Failures;
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 3)
-                printf("FAIL %s %s: a worker ended with status %d\n", part.Chip->Name, ibf ? "ibf" : "obf", status);
+                printf("FAIL %s %s: a worker ended with status %d\n", part.Chip->Part->Name, ibf ? "ibf" : "obf", status);
         }
     }
     printf("  %s: %llu points (%llu of them picked by kind), %llu failures, %llu reruns good\n",
