@@ -104,6 +104,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit alloc-fail "zar-sim.efi --fault alloc-fail img.bin p"
   emit read-fail "zar-sim.efi --fault read-fail=70000 img.bin p"
   emit dead-ec "zar.efi img.bin p"
+  emit rerun "zar-sim.efi --chip $(chip page) --wait-limit 1000 --fault ec-obf-never=20000 --rerun --flash-out fs0:\\out-rerun.bin img-page.bin"
   echo "echo ==DONE=="
   echo "reset -s"
 } | sed 's/$/\r/' > stage/startup.nsh
