@@ -106,12 +106,13 @@ uint8_t EcReadMemory(uint8_t high, uint8_t low)
     return EcReadData();
 }
 
-void EcEnterFollowMode()
+uint8_t EcEnterFollowMode()
 {
     EcSendCommand(EC_CMD_FOLLOW_ENTER);
     uint8_t answer = EcReadData();
     if (!EcChannelDead() && answer != EC_FOLLOW_ACK)
         Print(u"\nEC ACK Fail. \n\n");
+    return answer;
 }
 
 }  // namespace zar

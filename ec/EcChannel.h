@@ -65,7 +65,9 @@ void EcWriteData(uint8_t value);    // data port, with the IBF handshake
 uint8_t EcReadData();               // wait for OBF, read the data port
 uint8_t EcFollowRead();             // FOLLOW_READ, then EcReadData
 uint8_t EcReadMemory(uint8_t high, uint8_t low);
-void EcEnterFollowMode();
+// Returns the EC's answer (EC_FOLLOW_ACK when follow mode is on); another
+// answer is reported, and the run goes on all the same.
+uint8_t EcEnterFollowMode();
 
 // True once a wait has given up: from then on the channel sends nothing and
 // reads return 0xFF.

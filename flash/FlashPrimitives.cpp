@@ -114,6 +114,7 @@ void ReadIdentity()
     SpiStart(RDID);
     for (uint8_t& byte : FlashState.FlashId)
         byte = EcFollowRead();
+    MemCopy(FlashState.RdidAnswer, FlashState.FlashId, sizeof FlashState.RdidAnswer);
     if (ManufacturerId() != 0x00) {
         EcSendCommand(FOLLOW_END);
         return;

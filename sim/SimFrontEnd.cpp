@@ -2,9 +2,11 @@
 
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Faults.h"
 #include "platform/Platform.h"
+#include "sim/ChipList.h"
 #include "sim/SimDecode.h"
 #include "sim/SimReport.h"
 #include "platform/Text.h"
@@ -34,6 +36,7 @@ constexpr FaultName FAULTS[] = {
     {"chip-busy[=N]", "after N erase/program/status writes (default 0) the chip stays busy"},
     {"chip-locked", "the chip's protection can't be cleared"},
     {"stuck-bits=ADDR[:MASK]", "bits MASK (default 0xFF) at ADDR stay 1 whatever is programmed"},
+    {"read-flip=ADDR[:N]", "the Nth read (default 1) of ADDR returns bit 0 flipped, once"},
     {"read-fail=OFFSET", "reading the image fails at file offset OFFSET"},
     {"alloc-fail[=N]", "the allocation after N (default 0) good ones fails"},
 };
@@ -42,10 +45,20 @@ void PrintHelp()
 {
     Print(u"zar-sim: the ZAR flasher against a simulated EC and SPI flash chip\n");
     Print(u"\nusage: zar-sim [options] [--] IMAGE [ARGS...]\n");
-    Print(u"  runs the flasher as 'zar IMAGE ARGS...'; with no IMAGE it shows the flasher's usage\n");
+    Print(u"       zar-sim [options] [--] /probe [/j]\n");
+    Print(u"       zar-sim [options] [--] /read FILE [SIZE] [/j]\n");
+    Print(u"       zar-sim [options] [--] /verify IMAGE [p] [/j]\n");
+    Print(u"       zar-sim [options] [--] /update IMAGE [p] [ARG3] [/j]\n");
+    Print(u"  runs the flasher as 'zar IMAGE ARGS...' (or 'zar /probe ...'); with no IMAGE it shows the\n");
+    Print(u"  flasher's usage\n");
+    Print(u"  /probe   the EC's module name and the chip: ID, part, size, status register; writes nothing\n");
+    Print(u"  /read    the whole chip (or SIZE bytes) read twice into FILE, a new file; writes nothing\n");
+    Print(u"  /verify  the chip compared with IMAGE block by block; writes nothing\n");
+    Print(u"  /update  the classic run, leaving alone every block that already equals IMAGE\n");
     Print(u"\noptions:\n");
     Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Part->Name);
     Print(u"  --list-chips          list the simulated parts and exit\n");
+    Print(u"  --verbose             with --list-chips: each part's documents, and its values they don't confirm\n");
     Print(u"  --flash-in FILE       the chip's contents before the run (default: a fixed pattern)\n");
     Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
     Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
@@ -76,21 +89,6 @@ void PrintHelp()
     for (const FaultName& fault : FAULTS)
         Print(u"      %-24a %a\n", fault.Name, fault.Help);
     Print(u"  --help                this text\n");
-}
-
-void PrintChipList()
-{
-    for (int i = 0; i < ChipCount(); ++i) {
-        const ChipInfo& chip = ChipAt(i);
-        const char16_t* method = chip.Method == ProgramMethod::Page      ? u"page"
-                                 : chip.Method == ProgramMethod::AaiWord ? u"aai-word"
-                                 : chip.Method == ProgramMethod::AaiByte ? u"aai-byte"
-                                                                         : u"byte";
-        const FlashPart& part = *chip.Part;
-        Print(u"%-14a %02X %02X %02X  %5d KiB  page %3d  %-8s%a\n", part.Name, part.Rdid[0], part.Rdid[1],
-              part.Rdid[2], part.Size / 1024, part.PageSize, method,
-              chip.FitsAlgorithms ? "" : "  (not writable by the flasher)");
-    }
 }
 
 bool ParseDelay(const char* text, ReadDelay* delay)
@@ -124,6 +122,24 @@ bool ParseDelay(const char* text, ReadDelay* delay)
     return false;
 }
 
+// "ADDR" or "ADDR:REST": a 24-bit flash address, and what follows the colon
+// (nullptr without one).
+bool ParseAddress(const char* value, uint32_t* address, const char** rest)
+{
+    size_t length;
+    *rest = SplitAt(value, ':', &length);
+    char text[24];
+    uint64_t number = 0;
+    if (length == 0 || length >= sizeof text)
+        return false;
+    MemCopy(text, value, length);
+    text[length] = 0;
+    if (!ParseNumber(text, &number) || number > 0xFFFFFF)
+        return false;
+    *address = static_cast<uint32_t>(number);
+    return true;
+}
+
 bool ParseFault(const char* text, SimOptions* options)
 {
     size_t nameLength;
@@ -151,21 +167,27 @@ bool ParseFault(const char* text, SimOptions* options)
     } else if (is("chip-locked") && value == nullptr) {
         options->ChipSetup.Faults.ProtectionLocked = true;
     } else if (is("stuck-bits") && value) {
-        size_t addressLength;
-        const char* mask = SplitAt(value, ':', &addressLength);
-        char address[24];
+        uint32_t address = 0;
+        const char* mask = nullptr;
         uint64_t maskValue = 0xFF;
-        if (addressLength == 0 || addressLength >= sizeof address)
-            return false;
-        MemCopy(address, value, addressLength);
-        address[addressLength] = 0;
-        if (!ParseNumber(address, &number) || number > 0xFFFFFF)
+        if (!ParseAddress(value, &address, &mask))
             return false;
         if (mask && (!ParseNumber(mask, &maskValue) || maskValue > 0xFF || maskValue == 0))
             return false;
         options->ChipSetup.Faults.HasStuckBits = true;
-        options->ChipSetup.Faults.StuckAddress = static_cast<uint32_t>(number);
+        options->ChipSetup.Faults.StuckAddress = address;
         options->ChipSetup.Faults.StuckMask = static_cast<uint8_t>(maskValue);
+    } else if (is("read-flip") && value) {
+        uint32_t address = 0;
+        const char* nth = nullptr;
+        uint64_t nthValue = 1;
+        if (!ParseAddress(value, &address, &nth))
+            return false;
+        if (nth && (!ParseNumber(nth, &nthValue) || nthValue == 0))
+            return false;
+        options->ChipSetup.Faults.FlipsRead = true;
+        options->ChipSetup.Faults.FlipAddress = address;
+        options->ChipSetup.Faults.FlipOnRead = nthValue;
     } else if (is("read-fail") && value && numberOr(0, INT32_MAX)) {
         options->ReadFailOffset = static_cast<int32_t>(number);
     } else if (is("alloc-fail") && numberOr(0, INT32_MAX)) {
@@ -182,17 +204,45 @@ bool Refuse(const char* what, const char* option)
     return false;
 }
 
+// The flasher's line as main reads it: a leading "/log FILE" taken off, then
+// a verb or the classic line's image.
+struct FlasherLine {
+    const char* First = nullptr;  // the first word after "/log FILE"
+    const char* Verb = nullptr;
+    const char* Image = nullptr;  // what the run writes or compares, if anything
+};
+
+FlasherLine ReadFlasherLine(const SimOptions& options)
+{
+    FlasherLine line;
+    int first = 1;
+    if (options.FlasherArgc > 2 && TextEqual(options.FlasherArgv[1], "/log"))
+        first = 3;
+    if (first >= options.FlasherArgc)
+        return line;
+    line.First = options.FlasherArgv[first];
+    if (!IsVerb(line.First)) {
+        line.Image = line.First;
+        return line;
+    }
+    line.Verb = line.First;
+    bool takesImage = TextEqual(line.Verb, "/verify") || TextEqual(line.Verb, "/update");
+    if (takesImage && first + 1 < options.FlasherArgc)
+        line.Image = options.FlasherArgv[first + 1];
+    return line;
+}
+
 // The EC's module name: the given text padded with spaces, or the image's own
 // 32 bytes at 0x50 so that a plain run passes the module check.
-void SetEcModuleName(const SimOptions& options)
+void SetEcModuleName(const SimOptions& options, const char* imageName)
 {
     if (options.EcModule) {
         gEc.SetModuleName(options.EcModule);
         return;
     }
-    if (options.FlasherArgc < 2)
+    if (imageName == nullptr)
         return;
-    PlatformFile* image = FileOpen(options.FlasherArgv[1], "rb");
+    PlatformFile* image = FileOpen(imageName, "rb");
     if (image == nullptr)
         return;
     uint8_t* name = gEc.Memory() + SimEc::MODULE_NAME_ADDRESS;
@@ -257,9 +307,9 @@ bool ApplyTiming(SimOptions* options)
     return true;
 }
 
-void SayHowTheRunEnded(const char* run, int status)
+void SayHowTheRunEnded(const char* run, int status, const char* verb)
 {
-    Print(u"zar-sim: %a: status %d, %a\n", run, status, ExitStatusText(status, gEc.Mode() != EcMode::Normal));
+    Print(u"zar-sim: %a: status %d, %a\n", run, status, ExitStatusText(status, gEc.Mode() != EcMode::Normal, verb));
 }
 
 void PrintCommandLine(int argc, char* argv[])
@@ -290,15 +340,18 @@ const char* ForeignByteName(ForeignByte how)
 int RerunCommandLine(int argc, char* argv[], char* out[])
 {
     static char skip[] = "p";
-    int count = 0;
     for (int i = 0; i < argc; ++i)
-        out[count++] = argv[i];
-    if (FlashState.Rerun == RerunAdvice::SkipModuleCheck && argc >= 2) {
-        if (argc == 2)
-            ++count;
-        out[2] = skip;
-    }
-    return count;
+        out[i] = argv[i];
+    if (FlashState.Rerun != RerunAdvice::SkipModuleCheck)
+        return argc;
+    // p goes after the image, which follows "/log FILE" and "/update".
+    int image = argc > 2 && TextEqual(argv[1], "/log") ? 3 : 1;
+    if (image < argc && TextEqual(argv[image], "/update"))
+        ++image;
+    if (image >= argc)
+        return argc;
+    out[image + 1] = skip;
+    return image + 1 == argc ? argc + 1 : argc;
 }
 
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
@@ -326,6 +379,8 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
             options->Help = true;
         } else if (TextEqual(arg, "--list-chips")) {
             options->ListChips = true;
+        } else if (TextEqual(arg, "--verbose")) {
+            options->Verbose = true;
         } else if (TextEqual(arg, "--trace")) {
             if (!value(&options->TracePath))
                 return false;
@@ -433,13 +488,14 @@ int SimMain(int argc, char* argv[])
         return 0;
     }
     if (options.ListChips) {
-        PrintChipList();
+        PrintChipList(options.Verbose);
         return 0;
     }
     if (options.DecodePath)
         return DecodeTraceFile(options.DecodePath, options.SpiLogPath);
 
-    if (options.FlasherArgc > 1 && options.FlasherArgv[1][0] == '/')
+    FlasherLine line = ReadFlasherLine(options);
+    if (line.Image && line.Image[0] == '/')
         Print(u"zar-sim: the flasher takes a name beginning with '/' for a switch, not an image; "
               u"give the image's path relative to here\n");
 
@@ -476,7 +532,7 @@ int SimMain(int argc, char* argv[])
     gEc.Init(options.Ec);
     gChip.Init(*info, options.ChipSetup, contents, &gEc.Clock());
     gEc.AttachChip(options.ChipAbsent ? nullptr : &gChip);
-    SetEcModuleName(options);
+    SetEcModuleName(options, line.Image);
 
     // What watches the ports: the trace file, the decoder, or both.
     FileTrace trace;
@@ -517,7 +573,7 @@ int SimMain(int argc, char* argv[])
         static char* rerunArgv[65];
         int rerunArgc = RerunCommandLine(options.FlasherArgc, options.FlasherArgv, rerunArgv);
         Print(u"zar-sim: EC %a\n", EcStateText(gEc.Mode()));
-        SayHowTheRunEnded("first run", status);
+        SayHowTheRunEnded("first run", status, line.Verb);
         gEc.NextRun();
         gChip.NextRun();
         gEc.AttachChip(&gChip);  // an absent chip is a fault too
@@ -541,16 +597,14 @@ int SimMain(int argc, char* argv[])
     if (options.FlasherArgc > 1)
         Print(u"zar-sim: EC %a\n", EcStateText(gEc.Mode()));
     if (options.Rerun) {
-        SayHowTheRunEnded("rerun", status);
+        SayHowTheRunEnded("rerun", status, line.Verb);
         Print(u"zar-sim: flash ");
-        PrintFlashComparison(CompareWithImage(contents, gChip.Size(), options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr),
-                             gChip.Size());
+        PrintFlashComparison(CompareWithImage(contents, gChip.Size(), line.Image), gChip.Size());
     }
     if (options.RealTiming)
         PrintTimeEstimate(gEc, gChip, options.AccessNs);
     if (options.Report)
-        PrintReport({&gEc, &gChip, options.FlasherArgc > 1 ? options.FlasherArgv[1] : nullptr, options.RealTiming,
-                     options.AccessNs, status});
+        PrintReport({&gEc, &gChip, line.Image, line.Verb, options.RealTiming, options.AccessNs, status});
     if (options.FlashOut && !SaveFile(options.FlashOut, contents, info->Part->Size))
         Print(u"zar-sim: can't write %a\n", options.FlashOut);
     MemFree(contents);

@@ -34,6 +34,7 @@ struct SimOptions {
     const char* FlashOut = nullptr;
     bool Help = false;
     bool ListChips = false;
+    bool Verbose = false;  // --list-chips with each part's sources
 
     EcConfig Ec;
     ChipConfig ChipSetup;

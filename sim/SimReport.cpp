@@ -2,6 +2,7 @@
 
 #include "Applications/Main/Main.h"
 #include "platform/Platform.h"
+#include "platform/Text.h"
 
 namespace zar::sim {
 namespace {
@@ -45,10 +46,33 @@ const char* MethodName(ProgramMethod method)
     return "?";
 }
 
+// What a verb's status means where it differs from the classic line's.
+const char* VerbStatusText(int status, const char* verb)
+{
+    auto is = [verb](const char* name) { return TextEqual(verb, name); };
+    if (status == EXIT_OK) {
+        return is("/probe")    ? "a chip answered; nothing written"
+               : is("/read")   ? "both reads agreed and the file was written"
+               : is("/verify") ? "the chip holds the image; nothing written"
+                               : "every block equals the image: verified, or already equal and left alone";
+    }
+    if (status == EXIT_BAD_IMAGE)
+        return "the command line, the image or a file can't be used (or the size is unknown); nothing written";
+    if (status == EXIT_FLASH_FAILED && is("/read"))
+        return "the two reads differ; the file was not written";
+    if (status == EXIT_FLASH_FAILED && is("/verify"))
+        return "the chip differs from the image (or the image could not be read); nothing written";
+    return nullptr;
+}
+
 }  // namespace
 
-const char* ExitStatusText(int status, bool followEntered)
+const char* ExitStatusText(int status, bool followEntered, const char* verb)
 {
+    if (verb) {
+        if (const char* text = VerbStatusText(status, verb))
+            return text;
+    }
     switch (status) {
     case EXIT_OK:
         // The usage screen and a switch given for a name end with 0 too.
@@ -209,7 +233,7 @@ void PrintReport(const ReportFacts& f)
         PrintDuration(t.BusIdleNs);
         Print(u"\n");
     }
-    Print(u"exit status     %d: %a\n", f.Status, ExitStatusText(f.Status, f.Ec->Mode() != EcMode::Normal));
+    Print(u"exit status     %d: %a\n", f.Status, ExitStatusText(f.Status, f.Ec->Mode() != EcMode::Normal, f.Verb));
 }
 
 }  // namespace zar::sim

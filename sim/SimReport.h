@@ -12,8 +12,9 @@ namespace zar::sim {
 // "closed with 0xFE", "left in follow mode", ...
 const char* EcStateText(EcMode mode);
 // What the flasher's exit status means; followEntered tells a good run from
-// the usage screen.
-const char* ExitStatusText(int status, bool followEntered);
+// the usage screen, verb ("/probe", ...; nullptr: the classic line) the
+// meanings that differ.
+const char* ExitStatusText(int status, bool followEntered, const char* verb = nullptr);
 
 // The run as the hardware would take it, split into the time the chip was
 // busy (the host polls it meanwhile) and the rest of the bus time.
@@ -43,6 +44,7 @@ struct ReportFacts {
     SimEc* Ec;
     SpiNorChip* Chip;  // its contents as the run left them
     const char* Image;       // nullptr: the run had none
+    const char* Verb;        // "/probe", "/read", ...; nullptr: the classic line
     bool RealTiming;
     uint32_t AccessNs;
     int Status;

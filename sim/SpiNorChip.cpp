@@ -63,6 +63,7 @@ void SpiNorChip::Init(const ChipInfo& info, const ChipConfig& config, uint8_t* c
     busyReads_ = 0;
     busyUntil_ = 0;
     operations_ = 0;
+    flipReads_ = 0;
 }
 
 void SpiNorChip::NextRun()
@@ -155,7 +156,7 @@ void SpiNorChip::Write(uint8_t value)
 
 uint8_t SpiNorChip::Read()
 {
-    if (phase_ == Phase::ReadData)
+    if (phase_ == Phase::ReadData && !config_.Faults.FlipsRead)
         return contents_[address_++ & mask_];
     return ReadSlow();
 }
@@ -163,6 +164,14 @@ uint8_t SpiNorChip::Read()
 uint8_t SpiNorChip::ReadSlow()
 {
     switch (phase_) {
+    case Phase::ReadData: {
+        const ChipFaults& faults = config_.Faults;
+        uint32_t at = address_++ & mask_;
+        uint8_t value = contents_[at];
+        if (at == (faults.FlipAddress & mask_) && ++flipReads_ == faults.FlipOnRead)
+            value ^= 0x01;
+        return value;
+    }
     case Phase::StatusRead: {
         uint8_t status = Status();
         if (busyReads_ > 0)
@@ -175,10 +184,14 @@ uint8_t SpiNorChip::ReadSlow()
         if (!info_->Part->AnswersRdid || readIndex_ >= 3)
             return UNDRIVEN;
         return info_->Part->Rdid[readIndex_++];
-    case Phase::ResRead:
-        // Maker and device alternate for as long as the clock runs; an odd
-        // address starts with the device byte.
-        return info_->Part->ResId[readIndex_++ & 1];
+    case Phase::ResRead: {
+        // Maker and device alternate for as long as the clock runs (PMC's
+        // continuation code follows them); an odd address starts with the
+        // device byte.
+        uint8_t continuation = info_->ResContinuation;
+        uint32_t at = readIndex_++ % (continuation ? 3 : 2);
+        return at < 2 ? info_->Part->ResId[at] : continuation;
+    }
     default:
         return UNDRIVEN;
     }

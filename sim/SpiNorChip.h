@@ -19,6 +19,9 @@ struct ChipFaults {
     bool HasStuckBits = false;       // bits at StuckAddress that programming can't clear
     uint32_t StuckAddress = 0;
     uint8_t StuckMask = 0xFF;        // the bits that stay 1
+    bool FlipsRead = false;          // one array read of FlipAddress comes back with bit 0 flipped:
+    uint32_t FlipAddress = 0;        // a marginal cell or a glitch on the bus, not the stored data
+    uint64_t FlipOnRead = 1;         // which read of that address (1: the first)
 };
 
 struct ChipConfig {
@@ -120,6 +123,7 @@ private:
     uint32_t busyReads_ = 0;     // fast timing: status reads left with WIP set
     uint64_t busyUntil_ = 0;     // real timing: clock value when WIP clears
     uint64_t operations_ = 0;    // erase, program and status-write operations started
+    uint64_t flipReads_ = 0;     // array reads of FlipAddress so far
     uint8_t data_[2] = {};       // AAI / one-byte program data
     uint8_t page_[256] = {};     // page buffer: 0xFF where nothing was sent
 };

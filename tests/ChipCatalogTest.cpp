@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Harness.h"
+#include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/PartTable.h"
 #include "flash/SpiOpcodes.h"
@@ -55,12 +56,34 @@ TEST(Catalog, EntriesAreWellFormedAndFitWhereTheySayTheyDo)
         EXPECT_EQ(c.Method == ProgramMethod::Page, PowerOfTwo(c.Part->PageSize) && c.Part->PageSize <= 256);
         EXPECT_TRUE(c.SectorEraseTypUs <= c.SectorEraseMaxUs && c.BlockEraseTypUs <= c.BlockEraseMaxUs &&
                     c.ProgramTypUs <= c.ProgramMaxUs && c.StatusWriteTypUs <= c.StatusWriteMaxUs);
+        // The flash wait bound counts on a poll of 1.25 us at the fastest and
+        // a margin of three over the slowest operation.
+        for (uint32_t maxUs : {c.SectorEraseMaxUs, c.BlockEraseMaxUs, c.ProgramMaxUs, c.StatusWriteMaxUs})
+            EXPECT_LE(uint64_t{maxUs} * 1000 / 1250 * 3, DEFAULT_WAIT_LIMITS.FlashPolls);
         EXPECT_EQ(c.Part->SectorEraseUnit != 0, c.SectorEraseTypUs != 0);
         EXPECT_EQ(c.Part->BlockEraseUnit != 0, c.BlockEraseTypUs != 0);
         EXPECT_TRUE(c.ProtectBits != 0 && (c.ProtectBits & (SR_WIP | SR_WEL)) == 0);
 
         EXPECT_EQ(c.FitsAlgorithms, FlasherPathWorks(c));
         EXPECT_TRUE(c.FitsAlgorithms || std::string(c.Note).size() > 10) << "say why it does not fit";
+
+        // Where each value comes from: a value is the part's own, borrowed
+        // from a sister part's sheet or unverified, and only values the part
+        // has are marked. Without the maker's sheet, nothing but the chip
+        // database's structure is known.
+        EXPECT_GT(std::string(c.Sources).size(), 20u);
+        uint32_t missing = 0;  // times of erase units the part does not have
+        if (c.Part->SectorEraseUnit == 0)
+            missing |= sim::field::SECTOR_ERASE_TYP | sim::field::SECTOR_ERASE_MAX;
+        if (c.Part->BlockEraseUnit == 0)
+            missing |= sim::field::BLOCK_ERASE_TYP | sim::field::BLOCK_ERASE_MAX;
+        EXPECT_EQ(c.Unverified & c.Borrowed, 0u);
+        EXPECT_EQ((c.Unverified | c.Borrowed) & ~((1u << sim::field::COUNT) - 1), 0u);
+        EXPECT_EQ((c.Unverified | c.Borrowed) & missing, 0u);
+        if (std::string(c.Sources).find("sheet reached") != std::string::npos) {
+            uint32_t unknown = (sim::field::TIMES & ~missing) | sim::field::RES | sim::field::POWER_UP;
+            EXPECT_EQ(c.Unverified & unknown, unknown);
+        }
     }
     EXPECT_EQ(sim::FindChip("W25X"), nullptr);
     EXPECT_EQ(sim::FindChip(""), nullptr);
@@ -115,6 +138,9 @@ TEST(Catalog, HoldsEveryKindOfPartTheRunsNeed)
                 return false;
         return c.FitsAlgorithms;
     }));
+    // Writable parts of every density from 64 KiB to 16 MiB.
+    for (uint32_t size = 64 * 1024; size <= 16 * 1024 * 1024; size *= 2)
+        EXPECT_TRUE(has([&](const ChipInfo& c) { return c.FitsAlgorithms && c.Part->Size == size; })) << size;
     const ChipInfo& d = sim::DefaultChip();
     EXPECT_TRUE(d.FitsAlgorithms && d.Method == ProgramMethod::Page && d.Part->Rdid[0] != MAKER_ST &&
                 d.Part->Rdid[0] != MAKER_MXIC);

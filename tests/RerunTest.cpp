@@ -11,6 +11,7 @@
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
+#include "sim/SimFrontEnd.h"
 
 namespace zar::test {
 namespace {
@@ -179,6 +180,33 @@ TEST_F(Rerun, ClosingCommandNotTaken)
     EXPECT_NE(firstOutput_.find("Do not switch off. Run again with p"), std::string::npos);
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     EXPECT_TRUE(Flashed(rig));
+}
+
+// The command to type keeps what came before the image: "/log FILE" and the
+// verb; zar-sim's rerun is the same command.
+TEST_F(Rerun, AdviceKeepsTheLogAndTheVerb)
+{
+    struct Case {
+        std::vector<std::string> First, Advised;
+    } cases[] = {
+        {{"/update", name_}, {"/update", name_, "p"}},
+        {{"/log", "rerun.log", name_, "x", "y"}, {"/log", "rerun.log", name_, "p", "y"}},
+    };
+    for (Case& c : cases) {
+        Rig rig(nullptr, Stopping(sim::ForeignByte::Ignore, 5000));
+        EXPECT_EQ(CutShortThenRerun(rig, c.First), EXIT_OK) << rig.Output();
+        EXPECT_EQ(AdvisedCommand(firstOutput_), c.Advised) << firstOutput_;
+        EXPECT_TRUE(Flashed(rig));
+
+        std::vector<std::string> storage = {"zar"};
+        storage.insert(storage.end(), c.First.begin(), c.First.end());
+        std::vector<char*> argv, out(storage.size() + 1);
+        for (std::string& word : storage)
+            argv.push_back(word.data());
+        FlashState.Rerun = RerunAdvice::SkipModuleCheck;
+        int count = sim::RerunCommandLine(static_cast<int>(argv.size()), argv.data(), out.data());
+        EXPECT_EQ(std::vector<std::string>(out.begin() + 1, out.begin() + count), c.Advised);
+    }
 }
 
 // No answer to follow-mode entry is not the end: the identification that

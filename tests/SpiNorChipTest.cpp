@@ -104,6 +104,7 @@ TEST_F(Chip, WriteEnableIsNeededTakesEffectAtDeselectAndIsUsedUp)
 TEST_F(Chip, ProtectBitsAndTheStatusWriteEnableOfEachPart)
 {
     Start("SST25VF080B");  // powers up protected; WRSR after WREN or EWSR
+    EXPECT_EQ(chip_.Status(), 0x1C) << "BP2..BP0 set; BP3 is reserved";
     Enabled({SECTOR_ERASE, 0x00, 0x00, 0x00});
     EXPECT_TRUE(Untouched());
     Unprotect();
@@ -219,6 +220,9 @@ TEST_F(Chip, RdidAndResAnswerLikeThePart)
     EXPECT_EQ(Send({RDID}, 4), Bytes(4, 0x00));
     EXPECT_EQ(Send({RES, 0, 0, 0}, 4), (Bytes{0xBF, 0x48, 0xBF, 0x48}));
     EXPECT_EQ(Send({RES, 0, 0, 1}, 2), (Bytes{0x48, 0xBF}));
+    Start("PM25LD040");  // the bank-2 continuation code follows maker and device
+    EXPECT_EQ(Send({RES, 0, 0, 0}, 4), (Bytes{0x9D, 0x7E, 0x7F, 0x9D}));
+    EXPECT_EQ(Send({RES, 0, 0, 1}, 3), (Bytes{0x7E, 0x7F, 0x9D}));
 }
 
 TEST_F(Chip, AaiWordProgramsPairsAndTakesNothingElseUntilWrdi)

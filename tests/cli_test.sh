@@ -113,6 +113,32 @@ check "help lists --rerun" contains "$out" "--rerun"
 
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"
+parts=$(wc -l <<<"$out")
+plain=$out
+run --list-chips --verbose
+check "verbose list: the same part lines" test "$(tr -d '\r' <<<"$out" | grep -v '^ \|^$\|:')" = "$(tr -d '\r' <<<"$plain")"
+check "verbose list: sources of every part" test "$(grep -c '^    sources    ' <<<"$out")" -eq "$parts"
+check "verbose list: what is unverified" contains "$out" "    unverified RES answer, power-up protection"
+
+# The verbs. /read: the chip twice, five accesses a byte each pass, into a
+# new file equal to the chip, with no erase, program or status write.
+run --help
+check "help has the verbs" contains "$out" "zar-sim [options] [--] /read FILE [SIZE] [/j]"
+check "help has read-flip" contains "$out" "read-flip=ADDR[:N]"
+run --spi-log r.log --flash-out chip.bin --report -- /read backup.bin
+check "read passes" test "$status" -eq 0
+check "backup equals the chip" cmp backup.bin chip.bin
+check "read writes nothing" test "$(grep -cE '^(WRSR|SECTOR_ERASE|BLOCK_ERASE|PAGE_PROGRAM|AAI_)' r.log)" -eq 0
+accesses=$(sed -n 's/^port accesses *\([0-9]*\),.*/\1/p' <<<"$out")
+overhead=$((accesses - 2 * 5 * $(stat -c %s chip.bin)))
+check "read costs 2 x 5 accesses a byte plus a little" test "$overhead" -ge 0 -a "$overhead" -lt 300
+run --fault read-flip=0x100:2 /read flipped.bin
+check "reads that differ are status 3" test "$status" -eq 3 -a ! -e flipped.bin
+# /update on a chip that already holds the image.
+run --flash-in img.bin --report -- /update img.bin p
+check "update of an equal chip" test "$status" -eq 0
+check "update writes nothing" contains "$out" "chip work       0 erases, 0 programs, 0 status writes"
+check "update says so" contains "$out" "The EC is already up to date"
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

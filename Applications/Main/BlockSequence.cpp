@@ -5,12 +5,14 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
+#include "flash/FlashRead.h"
 #include "flash/FlashVerify.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
@@ -53,9 +55,30 @@ void AlignCountersToBlock()
     FlashState.VerifiedBytes = start;
 }
 
-enum class BlockResult { Verified, Failed, NoAnswer };
+enum class BlockResult { Verified, Unchanged, Failed, NoAnswer };
 
-BlockResult FlashOneBlock()
+// Update: what the chip holds over the block's share of the image, compared
+// before anything is written. True when equal: the block is left alone and
+// counts as read back.
+bool BlockAlreadyWritten(uint8_t block)
+{
+    int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
+    int32_t count = ImageBytesInBlock(block);
+    Print(u"Compare...       : ");
+    BlockComparison chip = FlashCompareBlock(block, count, true);
+    if (chip.NoAnswer)
+        return false;
+    if (chip.Differing != 0) {
+        Print(u" -- Differs at %x. \n", start + chip.FirstDifference);
+        return false;
+    }
+    Print(u" -- Unchanged. \n");
+    FlashState.Checksum += chip.Sum;
+    FlashState.VerifiedBytes = start + count;
+    return true;
+}
+
+BlockResult FlashOneBlock(BlockMode mode)
 {
     uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
     AlignCountersToBlock();
@@ -64,6 +87,13 @@ BlockResult FlashOneBlock()
     FlashReportIdentity();
     Print(u"\nBlock Number     : %d \n\n", FlashState.BlockCounter - 1);
 
+    if (mode == BlockMode::Update) {
+        bool same = BlockAlreadyWritten(block);
+        if (EcChannelDead())
+            return BlockResult::NoAnswer;
+        if (same)
+            return BlockResult::Unchanged;
+    }
     FlashUnprotect();
     FlashEraseSectors(block, SECTORS_PER_BLOCK);
     bool blank = FlashBlankCheck(block);
@@ -120,29 +150,46 @@ void ReportWaitFault()
               FlashState.FaultBlock - 1);
 }
 
-int FlashImageBlocks(const Arguments& args)
+int PrepareImage(const Arguments& args)
+{
+    if (CheckImageSize(MeasureImage(FlashState.ImageFile)) != ImageProblem::None)
+        return EXIT_BAD_IMAGE;
+    switch (CheckModuleIdentity(args)) {
+    case ModuleCheckResult::Mismatch:
+        return EXIT_MODULE_MISMATCH;
+    case ModuleCheckResult::NoAnswer:
+        ReportWaitFault();
+        AdviseRerunAfterModuleCheck(args);
+        return EXIT_NO_ANSWER;
+    case ModuleCheckResult::Passed:
+        break;
+    }
+    return SetUpImage(args.At(ARG_IMAGE)) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
+}
+
+int OpenAndPrepareImage(const Arguments& args)
+{
+    FlashState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
+    if (FlashState.ImageFile == nullptr) {
+        Print(u"\nFILE NAME ERROR!!\n");
+        return EXIT_BAD_IMAGE;
+    }
+    return PrepareImage(args);
+}
+
+int FlashImageBlocks(const Arguments& args, BlockMode mode)
 {
     // 1. A fresh screen.
     ClearScreen();
     PrintBanner();
 
-    // 2. Buffers before follow mode: nothing that can be refused comes later.
-    if (!AllocateBlockBuffers()) {
-        Print(u"\nOUT OF MEMORY!! No room for the 64 KiB block buffers.\n");
-        FlashState.OutOfMemory = true;
+    // 2. Buffers before follow mode: nothing later can run out of memory.
+    if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
-    }
 
-    // 3. Follow mode and the chip. An EC left in follow mode by a run that
-    //    was cut short may take the entry command without answering it; the
-    //    identification then shows whether it relays SPI transactions, and
-    //    if it doesn't, its first wait ends the run.
-    EcEnterFollowMode();
-    if (FlashState.Fault == WaitFault::EcOutputBuffer) {
-        EcTakeBackGiveUp();
-        Print(u"\nNo answer to follow-mode entry: the EC may still be in follow mode from a run that was cut"
-              u" short. Going on.\n");
-    }
+    // 3. Follow mode and the chip: one that is missing, or too small for
+    //    the image, ends the run before anything is erased.
+    EnterFollowMode();
     if (!EcChannelDead())
         FlashIdentify();
     if (!EcChannelDead()) {
@@ -160,16 +207,22 @@ int FlashImageBlocks(const Arguments& args)
         if (read == BlockRead::End)
             break;
         if (read == BlockRead::ReadError) {
-            Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
-                  FlashState.ImageBytesRead, FlashState.ImageSize);
+            ReportImageReadError();
             readFailed = true;
             break;
         }
-        if (FlashOneBlock() == BlockResult::Verified) {
+        switch (FlashOneBlock(mode)) {
+        case BlockResult::Verified:
             ++FlashState.BlocksWritten;
-        } else {
+            break;
+        case BlockResult::Unchanged:
+            ++FlashState.BlocksUnchanged;
+            break;
+        case BlockResult::Failed:
+        case BlockResult::NoAnswer:
             ++FlashState.BlocksFailed;
             allVerified = false;
+            break;
         }
     }
 
@@ -186,6 +239,8 @@ int FlashImageBlocks(const Arguments& args)
         AdviseRerunWithoutModuleCheck(args);
         status = EXIT_FLASH_FAILED;
     } else {
+        if (mode == BlockMode::Update && FlashState.BlocksWritten == 0)
+            Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
         // With no closing command, the record all the same; the EC stays in follow mode.
         HandBackEc(ClassicClosingCommand(args), status);
     }

@@ -20,6 +20,11 @@ int Refuse(int status, uint8_t closing)
 
 }  // namespace
 
+void SayNoFlashChip()
+{
+    Print(u"\n\rNO FLASH CHIP!! Nothing answers on the EC's SPI bus. Nothing was erased or written.\n");
+}
+
 void SayEcStaysInFollowMode()
 {
     Print(u"\n\rNo closing command sent: the EC stays in follow mode and can be flashed again.\n");
@@ -30,7 +35,7 @@ int GuardChip(int32_t imageSize, uint8_t closing)
     ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
     if (!chip.Answered) {
         FlashReportIdentity();
-        Print(u"\n\rNO FLASH CHIP!! Nothing answers on the EC's SPI bus. Nothing was erased or written.\n");
+        SayNoFlashChip();
         return Refuse(EXIT_NO_ANSWER, closing);
     }
     if (chip.Size != 0 && imageSize > 0 && static_cast<uint32_t>(imageSize) > chip.Size) {

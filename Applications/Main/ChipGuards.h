@@ -16,6 +16,9 @@ namespace zar {
 // answered.
 [[nodiscard]] int GuardChip(int32_t imageSize, uint8_t closing);
 
+// "NO FLASH CHIP!!" and what it means.
+void SayNoFlashChip();
+
 // The line a run prints when it ends without a closing command.
 void SayEcStaysInFollowMode();
 

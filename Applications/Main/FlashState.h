@@ -62,6 +62,7 @@ struct FlashStateRecord {
     uint8_t FlashId[4];  // as the chip sent them; FlashId[0] is the maker
     uint8_t SstIdByRes;  // 1 when RES (not RDID) reported an SST part
     bool IdByRes;        // RDID answered 00: FlashId holds the RES answer
+    uint8_t RdidAnswer[4];  // what RDID answered, kept when RES took over
 
     // Loop positions, set by each flash operation before use
     int32_t PageIndex;

@@ -65,6 +65,27 @@ bool AllocateBlockBuffers()
     return false;
 }
 
+bool AllocateRunBuffers()
+{
+    if (AllocateBlockBuffers())
+        return true;
+    Print(u"\nOUT OF MEMORY!! No room for the 64 KiB block buffers.\n");
+    FlashState.OutOfMemory = true;
+    return false;
+}
+
+int32_t ImageBytesInBlock(uint8_t block)
+{
+    int32_t rest = FlashState.ImageSize - block * static_cast<int32_t>(BLOCK_SIZE);
+    return rest < static_cast<int32_t>(BLOCK_SIZE) ? rest : static_cast<int32_t>(BLOCK_SIZE);
+}
+
+void ReportImageReadError()
+{
+    Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
+          FlashState.ImageBytesRead, FlashState.ImageSize);
+}
+
 void ReleaseBlockBuffers()
 {
     MemFree(FlashState.LowHalf);

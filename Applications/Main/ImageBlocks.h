@@ -24,6 +24,9 @@ ImageProblem SetUpImage(const char* name);
 
 // Both halves, or neither (and false) when memory runs out.
 [[nodiscard]] bool AllocateBlockBuffers();
+// The same for a run: when memory runs out it says so and marks the run
+// (LastRunOutOfMemory), which then ends with EXIT_BAD_IMAGE.
+[[nodiscard]] bool AllocateRunBuffers();
 void ReleaseBlockBuffers();
 
 enum class BlockRead { Ready, End, ReadError };
@@ -31,5 +34,10 @@ enum class BlockRead { Ready, End, ReadError };
 // Reads the next block, filling what the file does not cover with 0xFF.
 // ReadError: the file ended or failed before ImageSize bytes came in.
 BlockRead ReadNextBlock();
+// How many bytes of the image fall into the block: 64 KiB, fewer in the last.
+int32_t ImageBytesInBlock(uint8_t block);
+
+// "FILE READ ERROR!!" with how far the image could be read.
+void ReportImageReadError();
 
 }  // namespace zar

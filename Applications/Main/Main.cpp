@@ -7,7 +7,6 @@
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
-#include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/Verbs.h"
@@ -62,6 +61,15 @@ const Verb* FindVerb(const char* word)
     return nullptr;
 }
 
+}  // namespace
+
+bool IsVerb(const char* word)
+{
+    return FindVerb(word) != nullptr;
+}
+
+namespace {
+
 int Run(const Arguments& fullCommandLine)
 {
     // 1. Ports, then the console.
@@ -102,25 +110,11 @@ int Run(const Arguments& fullCommandLine)
     FlashState.ImageFile = FileOpen(name, "rb");
     if (FlashState.ImageFile == nullptr)
         return FileNameRoad(name);
-    if (CheckImageSize(MeasureImage(FlashState.ImageFile)) != ImageProblem::None)
-        return EXIT_BAD_IMAGE;
 
-    // 6. Is the image for this EC?
-    switch (CheckModuleIdentity(args)) {
-    case ModuleCheckResult::Mismatch:
-        return EXIT_MODULE_MISMATCH;
-    case ModuleCheckResult::NoAnswer:
-        ReportWaitFault();
-        AdviseRerunAfterModuleCheck(args);
-        return EXIT_NO_ANSWER;
-    case ModuleCheckResult::Passed:
-        break;
-    }
-
-    // 7. Flash it.
-    if (SetUpImage(name) != ImageProblem::None)
-        return EXIT_BAD_IMAGE;
-    return FlashImageBlocks(args);
+    // 6. Is the image for this EC? Then flash it.
+    if (int status = PrepareImage(args); status != EXIT_OK)
+        return status;
+    return FlashImageBlocks(args, BlockMode::Write);
 }
 
 }  // namespace
@@ -128,7 +122,10 @@ int Run(const Arguments& fullCommandLine)
 int main(int argc, char* argv[])
 {
     MemSet(&FlashState, 0, sizeof FlashState);
-    int status = Run(Arguments(argc, argv));
+    Arguments line(argc, argv);
+    RememberCommandLine(&line);  // for the command a failed run tells the user to type
+    int status = Run(line);
+    RememberCommandLine(nullptr);
 
     // Whatever the way out, nothing is left held.
     ReleaseBlockBuffers();

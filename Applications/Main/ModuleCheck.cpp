@@ -39,6 +39,16 @@ void CloseImage()
 
 }  // namespace
 
+bool ReadEcModuleName()
+{
+    for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
+        FlashState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
+        if (EcChannelDead())
+            return false;
+    }
+    return true;
+}
+
 ModuleCheckResult CheckModuleIdentity(const Arguments& args)
 {
     char skip = args.First(ARG_SKIP_CHECK);
@@ -54,11 +64,8 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args)
     FileRead(FlashState.FileModuleName, 1, MODULE_NAME_LENGTH, FlashState.ImageFile);
     CloseImage();
 
-    for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
-        FlashState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
-        if (EcChannelDead())
-            return ModuleCheckResult::NoAnswer;
-    }
+    if (!ReadEcModuleName())
+        return ModuleCheckResult::NoAnswer;
 
     // A position is compared before it is tested for the ending space, so the
     // space must stand at the same place in both names.

@@ -14,6 +14,10 @@ constexpr uint8_t EC_MODULE_NAME_LOW = 0x80;
 
 enum class ModuleCheckResult { Passed, Mismatch, NoAnswer };
 
+// The EC's ModuleName into EcModuleName: 32 EC memory reads. False when the
+// EC stopped answering.
+[[nodiscard]] bool ReadEcModuleName();
+
 // Compares the image's ModuleName with the EC's, unless argv[2] begins with
 // p or P. Closes the image file either way. Leaves its verdict in Checksum.
 ModuleCheckResult CheckModuleIdentity(const Arguments& args);

@@ -1,10 +1,13 @@
 #include "Applications/Main/Rerun.h"
 
 #include "Applications/Main/FlashState.h"
+#include "ec/EcChannel.h"
 #include "platform/Platform.h"
 
 namespace zar {
 namespace {
+
+const Arguments* gCommandLine = nullptr;
 
 void PrintWord(const char* word)
 {
@@ -14,10 +17,15 @@ void PrintWord(const char* word)
     Print(spaced ? u" \"%a\"" : u" %a", word);
 }
 
-// "  zar IMAGE [p] [ARG3...]" on a line of its own, as it is to be typed.
+// "  zar [/log FILE] [VERB] IMAGE [p] [ARG3...]" on a line of its own, as it
+// is to be typed. args is the end of the whole line, from the word before
+// the image on.
 void PrintCommand(const Arguments& args, bool skipCheck)
 {
     Print(u"\n\r  zar");
+    int before = gCommandLine ? gCommandLine->Count() - args.Count() : 0;
+    for (int i = 1; i <= before; ++i)
+        PrintWord(gCommandLine->At(i));
     PrintWord(args.At(ARG_IMAGE));
     if (skipCheck)
         PrintWord("p");
@@ -29,6 +37,21 @@ void PrintCommand(const Arguments& args, bool skipCheck)
 }
 
 }  // namespace
+
+void RememberCommandLine(const Arguments* line)
+{
+    gCommandLine = line;
+}
+
+void EnterFollowMode()
+{
+    EcEnterFollowMode();
+    if (FlashState.Fault == WaitFault::EcOutputBuffer) {
+        EcTakeBackGiveUp();
+        Print(u"\nNo answer to follow-mode entry: the EC may still be in follow mode from a run that was cut"
+              u" short. Going on.\n");
+    }
+}
 
 void AdviseRerunWithoutModuleCheck(const Arguments& args)
 {

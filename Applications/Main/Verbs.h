@@ -12,4 +12,7 @@ int RunRead(const Arguments& args);    // /read FILE [SIZE]
 int RunVerify(const Arguments& args);  // /verify IMAGE [p]
 int RunUpdate(const Arguments& args);  // /update IMAGE [p] [ARG3] [/j]
 
+// Whether word names one of the verbs above.
+bool IsVerb(const char* word);
+
 }  // namespace zar

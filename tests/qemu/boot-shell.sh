@@ -76,6 +76,10 @@ mv stage/img-aai-word.bin stage/imgs/img-aai-word.bin
 # An output file larger than the part: "wb" must leave exactly the part.
 head -c $(($(chip_size page) + 100000)) /dev/zero | tr '\0' '\125' > stage/out-page.bin
 cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
+# The verbs: a chip that holds the page image but for one byte of block 1.
+perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>;
+  substr($d, 0x10123, 1) = chr(ord(substr($d, 0x10123, 1)) ^ 0xFF);
+  open(my $o, ">:raw", $ARGV[1]) or die; print $o $d; close $o;' stage/img-page.bin stage/update-in.bin
 
 # ---- The same commands on Linux, for the text and trace comparisons ------
 (cd stage && "$host_sim" --chip "$(chip page)" img.bin p > ../host/same-text.txt) || true
@@ -104,6 +108,15 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit alloc-fail "zar-sim.efi --fault alloc-fail img.bin p"
   emit read-fail "zar-sim.efi --fault read-fail=70000 img.bin p"
   emit dead-ec "zar.efi img.bin p"
+  # The verbs
+  page=$(chip page)
+  emit probe "zar-sim.efi --chip $page /probe"
+  emit read "zar-sim.efi --chip $page --flash-in img-page.bin --flash-out out-readchip.bin /read fs0:\\out-read.bin"
+  emit read-exists "zar-sim.efi --chip $page /read img.bin"
+  emit verify "zar-sim.efi --chip $page --flash-in img-page.bin /verify img-page.bin p /j"
+  emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
+  emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
+  # A run cut short, then the one its console advised
   emit rerun "zar-sim.efi --chip $(chip page) --wait-limit 1000 --fault ec-obf-never=20000 --rerun --flash-out fs0:\\out-rerun.bin img-page.bin"
   echo "echo ==DONE=="
   echo "reset -s"

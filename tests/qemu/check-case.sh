@@ -47,6 +47,7 @@ help | dash-help)
   # The Shell shows zar.man: the synopsis, the switches and the statuses.
   expect_status 0x0
   expect_text "zar [IMAGE [p] [ARG3] [/j]]"
+  expect_text "zar /read FILE [SIZE] [/j]"
   expect_text "/j    - As the fourth word after zar"
   expect_text "EFI_TIMEOUT"
   expect_text "0x12  the EC or the chip stopped answering"
@@ -112,6 +113,53 @@ dead-ec)
   expect_text "Do not switch off. Run again with p"
   expect_text "  zar img.bin p"
   grep "^dead-ec" case-times.txt || true
+  ;;
+probe)
+  expect_status 0x0
+  expect_text "Part             : $(chip page)"
+  expect_text "Status register  : "
+  expect_text "EC closed with 0xFE"
+  ;;
+read)
+  # The file on the disk is the chip, which held the image from its start.
+  expect_status 0x0
+  expect_text "EC closed with 0xFE"
+  if [ ! -f disk/out-read.bin ] || [ ! -f disk/out-readchip.bin ]; then
+    bad "wrote no out-read.bin or no out-readchip.bin"
+  else
+    cmp -s disk/out-read.bin disk/out-readchip.bin || bad "out-read.bin differs from the chip"
+    cmp -s -n "$(stat -c %s stage/img-page.bin)" disk/out-read.bin stage/img-page.bin || bad "out-read.bin lacks the image"
+    crc=$(python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(open(sys.argv[1], "rb").read()))' disk/out-read.bin)
+    expect_text "CRC-32           : $crc"
+  fi
+  ;;
+read-exists)
+  expect_status 0x1  # EFI_LOAD_ERROR
+  expect_text "FILE EXISTS!! img.bin is kept"
+  expect_text "EC left in normal mode"
+  ;;
+verify)
+  expect_status 0x0
+  expect_text "The chip holds the image"
+  expect_text "EC closed with 0xFC"
+  ;;
+verify-differs)
+  expect_status 0x7  # EFI_DEVICE_ERROR
+  expect_text "1 byte(s) differ, the first at 10123."
+  expect_text "VERIFY FAILED!! 1 of 3 blocks differ from the image."
+  ;;
+update)
+  expect_status 0x0
+  expect_text "Differs at 10123."
+  expect_text "EC closed with 0xFE"
+  [ "$(grep -c -- '-- Unchanged.' <<<"$output")" -eq 2 ] || bad "not two blocks unchanged"
+  # Block 2 was left alone: only the image's length is compared.
+  if [ ! -f disk/out-update.bin ]; then
+    bad "wrote no out-update.bin"
+  else
+    cmp -s -n "$(stat -c %s stage/img-page.bin)" disk/out-update.bin stage/img-page.bin ||
+      bad "out-update.bin differs from img-page.bin"
+  fi
   ;;
 rerun)
   # A run cut short, then the command its console gave, against the EC and

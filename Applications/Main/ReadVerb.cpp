@@ -1,0 +1,158 @@
+// zar /read FILE [SIZE] [/j]: the whole chip into FILE, for a backup. The
+// chip is read twice and FILE is written only when both reads agree; an
+// existing FILE is never replaced.
+#include "Applications/Main/Banner.h"
+#include "Applications/Main/BlockSequence.h"
+#include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/FlashState.h"
+#include "Applications/Main/Main.h"
+#include "Applications/Main/VerbSteps.h"
+#include "Applications/Main/Verbs.h"
+#include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
+#include "flash/FlashRead.h"
+#include "flash/PartTable.h"
+#include "platform/Crc32.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace zar {
+namespace {
+
+constexpr uint32_t MAX_READ_SIZE = 0x1000000;  // 24-bit flash addresses
+constexpr uint32_t MARKS_PER_PASS = 16;
+
+// One pass over the chip in one FAST_READ: into `into`, or compared with
+// `against`. Returns how many bytes differ (0 for the first pass), or -1 when
+// the channel died.
+int32_t ReadPass(uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
+{
+    uint32_t chunk = (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS;
+    uint8_t piece[256];
+    int32_t differing = 0;
+    FlashReadStart(0);
+    for (uint32_t at = 0; at < size;) {
+        uint32_t end = at + chunk < size ? at + chunk : size;
+        while (at < end) {
+            uint32_t n = end - at < sizeof piece ? end - at : static_cast<uint32_t>(sizeof piece);
+            if (!FlashReadBytes(into ? into + at : piece, n))
+                return -1;
+            for (uint32_t i = 0; against && i < n; ++i) {
+                if (piece[i] != against[at + i] && differing++ == 0)
+                    *firstDifference = at + i;
+            }
+            at += n;
+        }
+        Print(u"=");
+    }
+    FlashReadEnd();
+    return EcChannelDead() ? -1 : differing;
+}
+
+int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
+{
+    // Looked at again: nothing may have put a file there meanwhile either.
+    if (FileExists(name)) {
+        Print(u"\n\rFILE EXISTS!! %a appeared during the read; it is kept and nothing was written.\n", name);
+        return EXIT_BAD_IMAGE;
+    }
+    PlatformFile* file = FileOpen(name, "wb");
+    if (file == nullptr) {
+        Print(u"\n\rFILE WRITE ERROR!! %a can't be created.\n", name);
+        return EXIT_BAD_IMAGE;
+    }
+    bool written = FileWrite(data, 1, size, file) == size;
+    if (FileClose(file) != 0 || !written) {
+        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it as a backup.\n", name);
+        return EXIT_BAD_IMAGE;
+    }
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < size; ++i)
+        sum += data[i];
+    Print(u"\n\rSaved            : %d bytes into %a\n", size, name);
+    Print(u"Checksum         : %04X\n", sum);
+    Print(u"CRC-32           : %08X\n", Crc32(0, data, size));
+    return EXIT_OK;
+}
+
+// Both passes and the file; the EC is still in follow mode afterwards.
+int ReadChipInto(const char* name, uint32_t size)
+{
+    auto* data = static_cast<uint8_t*>(MemAlloc(size));
+    if (data == nullptr) {
+        Print(u"\n\rOUT OF MEMORY!! No room for the chip's %d bytes.\n", size);
+        FlashState.OutOfMemory = true;
+        return EXIT_BAD_IMAGE;
+    }
+    uint32_t first = 0;
+    Print(u"\n\rReading...       : ");
+    int32_t differing = ReadPass(data, nullptr, size, &first);
+    if (differing >= 0) {
+        Print(u" -- %d bytes. \n", size);
+        Print(u"Reading again... : ");
+        differing = ReadPass(nullptr, data, size, &first);
+    }
+    int status = EXIT_OK;
+    if (differing < 0) {
+        ReportWaitFault();
+        status = EXIT_NO_ANSWER;
+    } else if (differing > 0) {
+        Print(u" -- Differ. \n");
+        Print(u"\n\rREAD MISMATCH!! The two reads disagree on %d byte(s), the first at %x (%02X the first time). "
+              u"%a was not written: run /read again.\n",
+              differing, first, data[first], name);
+        status = EXIT_FLASH_FAILED;
+    } else {
+        Print(u" -- Same. \n");
+        status = SaveBackup(name, data, size);
+    }
+    MemFree(data);
+    return status;
+}
+
+}  // namespace
+
+int RunRead(const Arguments& args)
+{
+    constexpr const char16_t* USAGE = u"zar /read FILE [SIZE] [/j]";
+    int words = WordsBeforeAltExit(args);
+    if (words < 2 || words > 3 || args.First(1) == '/')
+        return RefuseCommandLine(USAGE);
+    const char* name = args.At(1);
+    uint64_t given = 0;
+    if (words == 3 && (!ParseNumber(args.At(2), &given) || given == 0 || given > MAX_READ_SIZE)) {
+        Print(u"\nSIZE ERROR!! SIZE is a byte count from 1 to %d (0x%x), decimal or 0x hex.\n", MAX_READ_SIZE,
+              MAX_READ_SIZE);
+        return EXIT_BAD_IMAGE;
+    }
+    if (FileExists(name)) {
+        Print(u"\nFILE EXISTS!! %a is kept: /read never replaces a file. Give a new name.\n", name);
+        return EXIT_BAD_IMAGE;
+    }
+    uint8_t closing = ReadOnlyClosingCommand(args);
+
+    PrintBanner();
+    if (!EnterFollowModeAndIdentify())
+        return EXIT_NO_ANSWER;
+    if (int refused = GuardChip(0, closing); refused != EXIT_OK)
+        return refused;
+    FlashReportIdentity();
+
+    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    auto size = static_cast<uint32_t>(given ? given : chip.Size);
+    int status = EXIT_OK;
+    if (size == 0) {
+        Print(u"\n\rSIZE UNKNOWN!! The part table does not know this chip's size: give it, zar /read FILE SIZE.\n");
+        status = EXIT_BAD_IMAGE;
+    } else if (chip.Size != 0 && size > chip.Size) {
+        Print(u"\n\rSIZE ERROR!! The chip holds %d bytes, fewer than the %d asked for.\n", chip.Size, size);
+        status = EXIT_BAD_IMAGE;
+    } else {
+        status = ReadChipInto(name, size);
+        if (status == EXIT_NO_ANSWER)
+            return status;  // the channel is dead: nothing more goes out
+    }
+    return HandBackAndEnd(closing, status);
+}
+
+}  // namespace zar

@@ -1,0 +1,64 @@
+#include "Applications/Main/VerbSteps.h"
+
+#include "Applications/Main/BlockSequence.h"
+#include "Applications/Main/Main.h"
+#include "Applications/Main/RunRecord.h"
+#include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace zar {
+
+bool EndsWithAltExit(const Arguments& args)
+{
+    return args.Count() >= 2 && TextEqual(args.At(args.Count() - 1), "/j");
+}
+
+int WordsBeforeAltExit(const Arguments& args)
+{
+    return args.Count() - (EndsWithAltExit(args) ? 1 : 0);
+}
+
+uint8_t ReadOnlyClosingCommand(const Arguments& args)
+{
+    return EndsWithAltExit(args) ? EC_CMD_FOLLOW_EXIT_ALT : EC_CMD_FOLLOW_EXIT;
+}
+
+int RefuseCommandLine(const char16_t* usage)
+{
+    Print(u"\nCOMMAND LINE ERROR!! Usage: %s\n", usage);
+    return EXIT_BAD_IMAGE;
+}
+
+bool EnterFollowModeAndIdentify()
+{
+    EcEnterFollowMode();
+    if (!EcChannelDead())
+        FlashIdentify();
+    if (!EcChannelDead())
+        return true;
+    ReportWaitFault();
+    return false;
+}
+
+int HandBackAndEnd(uint8_t closing, int status)
+{
+    HandBackEc(closing, status);
+    if (status == EXIT_OK && EcChannelDead()) {
+        ReportWaitFault();
+        return EXIT_NO_ANSWER;
+    }
+    return status;
+}
+
+bool FileExists(const char* name)
+{
+    PlatformFile* file = FileOpen(name, "rb");
+    if (file == nullptr)
+        return false;
+    FileClose(file);
+    return true;
+}
+
+}  // namespace zar

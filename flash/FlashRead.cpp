@@ -1,0 +1,80 @@
+#include "flash/FlashRead.h"
+
+#include "Applications/Main/FlashState.h"
+#include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
+#include "flash/SpiOpcodes.h"
+#include "platform/Platform.h"
+
+namespace zar {
+
+void FlashReadStart(uint32_t address)
+{
+    FlashWaitReady();
+    SpiStartAt(FAST_READ, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+               static_cast<uint8_t>(address));
+    SpiWrite(0x00);  // dummy byte
+}
+
+bool FlashReadBytes(uint8_t* out, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t value = EcFollowRead();
+        if (EcChannelDead())
+            return false;
+        if (out)
+            out[i] = value;
+    }
+    return true;
+}
+
+void FlashReadEnd()
+{
+    FlashWaitReady();
+}
+
+BlockComparison FlashCompareBlock(uint8_t block, int32_t count, bool stopAtFirst)
+{
+    BlockComparison result = {0, 0, -1, 0, false};
+    FlashReadStart(static_cast<uint32_t>(block) << 16);
+    for (int32_t offset = 0; offset < count; ++offset) {
+        uint8_t value = EcFollowRead();
+        if (EcChannelDead()) {
+            result.NoAnswer = true;
+            return result;
+        }
+        ++result.Compared;
+        result.Sum += value;
+        const uint8_t* half = offset < static_cast<int32_t>(HALF_BLOCK_SIZE) ? FlashState.LowHalf : FlashState.HighHalf;
+        if (value != half[offset % HALF_BLOCK_SIZE]) {
+            if (result.Differing++ == 0)
+                result.FirstDifference = offset;
+            if (stopAtFirst)
+                break;
+        }
+        if ((offset & 0xFFF) == 0)
+            Print(u"=");
+    }
+    FlashReadEnd();
+    result.NoAnswer = EcChannelDead();
+    return result;
+}
+
+uint8_t FlashReadStatus()
+{
+    SpiStart(RDSR);
+    uint8_t status = EcFollowRead();
+    EcSendCommand(FOLLOW_END);
+    return status;
+}
+
+void FlashReadSignature(uint8_t out[4])
+{
+    FlashWaitReady();
+    SpiStartAt(RES, 0x00, 0x00, 0x00);
+    for (int i = 0; i < 4; ++i)
+        out[i] = EcFollowRead();
+    EcSendCommand(FOLLOW_END);
+}
+
+}  // namespace zar

@@ -1,0 +1,250 @@
+// The verbs as whole runs: what each prints, its status, how it leaves the EC,
+// and that only /update ever sends an erase, program or status write.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Applications/Main/FlashState.h"
+#include "Applications/Main/Main.h"
+#include "Harness.h"
+#include "platform/Crc32.h"
+
+namespace zar::test {
+namespace {
+
+std::string Hex(uint32_t value, const char* format = "%X")
+{
+    char text[16];
+    snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// Runs a verb that must leave the chip as it was and send no write opcode.
+int RunReadOnly(Rig& rig, const std::vector<std::string>& args)
+{
+    rig.DecodeSpi();
+    std::vector<uint8_t> before = rig.Flash();
+    int status = rig.Run(args);
+    EXPECT_EQ(rig.Flash(), before);
+    EXPECT_EQ(FlashWrites(rig.SpiLog()), std::vector<std::string>{});
+    EXPECT_EQ(rig.Ec().Stats().AfterClose, 0u);
+    return status;
+}
+
+TEST(Probe, ShowsTheModuleTheChipAndItsProtection)
+{
+    Rig rig;
+    rig.SetEcModule("KB930 A");
+    ASSERT_EQ(RunReadOnly(rig, {"/probe"}), EXIT_OK) << rig.Output();
+    EXPECT_NE(rig.Output().find("\r\nModule name      : KB930 A\r\n"
+                                "Follow mode      : entered, acknowledged with 33\r\n"
+                                "RDID             : EF 30 13 00\r\n"
+                                "RES              : 12 12 12 12\r\n"
+                                "Maker            : Winbond (EF)\r\n"
+                                "Part             : W25X40\r\n"
+                                "Size             : 512 KiB (524288 bytes)\r\n"
+                                "Page size        : 256 bytes\r\n"
+                                "Status register  : 00 (WIP 0, WEL 0, BP0-BP2 000, bit 5 0, bit 6 0, SRWD 0)\r\n"
+                                "Protection       : none: no block is write-protected\r\n"),
+              std::string::npos)
+        << rig.Output();
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+
+    // An SST part known only by RES, powered up protected; "/j" closes with 0xFC.
+    Rig sst(sim::FindChip("SST25LF040A"));
+    ASSERT_EQ(RunReadOnly(sst, {"/probe", "/j"}), EXIT_OK) << sst.Output();
+    EXPECT_NE(sst.Output().find("RDID             : 00 00 00 00\r\nRES              : BF 44 BF 44\r\n"
+                                "Maker            : SST (BF)\r\n"),
+              std::string::npos)
+        << sst.Output();
+    EXPECT_NE(sst.Output().find("Protection       : blocks are write-protected"), std::string::npos);
+    EXPECT_EQ(sst.Ec().Mode(), sim::EcMode::ClosedExitAlt);
+}
+
+TEST(Probe, NoChipIsStatusFourAndTheEcIsHandedBack)
+{
+    Rig rig;
+    rig.DetachChip();
+    EXPECT_EQ(RunReadOnly(rig, {"/probe"}), EXIT_NO_ANSWER);
+    EXPECT_NE(rig.Output().find("RDID             : FF FF FF FF\r\n"), std::string::npos);
+    EXPECT_NE(rig.Output().find("NO FLASH CHIP!!"), std::string::npos);
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+}
+
+TEST(Verbs, CommandLinesThatMakeNoSenseTouchNothing)
+{
+    WriteTempFile("there.bin", {1, 2, 3});
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"/probe", "x"}, {"/read"}, {"/read", "/j"}, {"/read", "a.bin", "0"}, {"/read", "a.bin", "0x1000001"},
+             {"/read", "a.bin", "12k"}, {"/read", "there.bin"}, {"/verify"}, {"/verify", "nothere.bin"},
+             {"/verify", "a", "p", "x"}, {"/update"}, {"/update", "/j"}}) {
+        SCOPED_TRACE(args.size() > 1 ? args[0] + " " + args[1] : args[0]);
+        Rig rig;
+        EXPECT_EQ(rig.Run(args), EXIT_BAD_IMAGE);
+        EXPECT_FALSE(rig.Trace().TouchedPorts()) << rig.Output();
+        EXPECT_NE(rig.Output().find("!!"), std::string::npos) << rig.Output();
+    }
+    EXPECT_EQ(ReadFileBytes("there.bin"), (std::vector<uint8_t>{1, 2, 3}));
+    Rig rig;
+    rig.Run({"/read", "there.bin"});
+    EXPECT_NE(rig.Output().find("FILE EXISTS!! there.bin is kept"), std::string::npos);
+}
+
+TEST(Read, TheFileEqualsTheChipAndEachPassCostsFiveAccessesAByte)
+{
+    Rig rig;
+    remove("backup.bin");
+    ASSERT_EQ(RunReadOnly(rig, {"/read", "backup.bin"}), EXIT_OK) << rig.Output();
+    std::vector<uint8_t> chip = rig.Flash();
+    EXPECT_EQ(ReadFileBytes("backup.bin"), chip);
+    EXPECT_NE(rig.Output().find("Saved            : 524288 bytes into backup.bin\r\n"
+                                "Checksum         : " + Hex(ByteSum(chip, chip.size()), "%04X") + "\r\n"
+                                "CRC-32           : " + Hex(Crc32(0, chip.data(), chip.size()), "%08X") + "\r\n"),
+              std::string::npos)
+        << rig.Output();
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+
+    // Twice the bytes, twice five accesses each: the rest does not grow.
+    uint64_t cost[2];
+    for (int i = 0; i < 2; ++i) {
+        Rig sized;
+        sized.StopTracing();
+        remove("part.bin");
+        ASSERT_EQ(sized.Run({"/read", "part.bin", i ? "0x20000" : "0x10000"}), EXIT_OK);
+        EXPECT_EQ(ReadFileBytes("part.bin"), std::vector<uint8_t>(chip.begin(), chip.begin() + (i + 1) * 0x10000));
+        cost[i] = sized.Ec().Stats().Accesses;
+    }
+    EXPECT_EQ(cost[1] - cost[0], 2u * 5 * 0x10000);
+    EXPECT_LT(cost[0] - 2 * 5 * 0x10000, 300u);
+}
+
+TEST(Read, KnowsNoSizeForAnUnknownPartUnlessGivenOne)
+{
+    FlashPart oddPart = *sim::DefaultChip().Part;
+    oddPart.Rdid[2] = 0x7E;  // outside the capacity rule
+    sim::ChipInfo odd = sim::DefaultChip();
+    odd.Part = &oddPart;
+    remove("odd.bin");
+    Rig rig(&odd);
+    EXPECT_EQ(RunReadOnly(rig, {"/read", "odd.bin"}), EXIT_BAD_IMAGE);
+    EXPECT_NE(rig.Output().find("SIZE UNKNOWN!!"), std::string::npos);
+    EXPECT_TRUE(ReadFileBytes("odd.bin").empty());
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+
+    Rig given(&odd);
+    given.StopTracing();
+    ASSERT_EQ(given.Run({"/read", "odd.bin", "65536", "/j"}), EXIT_OK);
+    EXPECT_EQ(ReadFileBytes("odd.bin"), std::vector<uint8_t>(given.Flash().begin(), given.Flash().begin() + 65536));
+    EXPECT_EQ(given.Ec().Mode(), sim::EcMode::ClosedExitAlt);
+
+    // More than a known size is refused after identification.
+    Rig large;
+    large.StopTracing();
+    remove("large.bin");
+    EXPECT_EQ(large.Run({"/read", "large.bin", "0x100000"}), EXIT_BAD_IMAGE);
+    EXPECT_NE(large.Output().find("SIZE ERROR!! The chip holds 524288 bytes"), std::string::npos);
+}
+
+TEST(Read, TwoReadsThatDisagreeWriteNoFile)
+{
+    for (uint64_t nth : {1u, 2u}) {  // the first pass or the second one sees the flipped bit
+        sim::ChipConfig flip;
+        flip.Faults.FlipsRead = true;
+        flip.Faults.FlipAddress = 0x4321;
+        flip.Faults.FlipOnRead = nth;
+        Rig rig(nullptr, {}, flip);
+        remove("flip.bin");
+        EXPECT_EQ(RunReadOnly(rig, {"/read", "flip.bin"}), EXIT_FLASH_FAILED);
+        uint8_t first = static_cast<uint8_t>(rig.Flash()[0x4321] ^ (nth == 1 ? 1 : 0));
+        EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at 4321 (" +
+                                    Hex(first, "%02X") + " the first time). flip.bin was not written"),
+                  std::string::npos)
+            << rig.Output();
+        EXPECT_TRUE(ReadFileBytes("flip.bin").empty());
+        EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+    }
+}
+
+TEST(Verify, EqualAndDifferingChips)
+{
+    std::vector<uint8_t> image = MakeImage(0x2A345);
+    std::string name = WriteTempFile("verify.bin", image);
+    Rig rig;
+    std::copy(image.begin(), image.end(), rig.Flash().begin());
+    ASSERT_EQ(RunReadOnly(rig, {"/verify", name}), EXIT_OK) << rig.Output();
+    EXPECT_EQ(CountOf(rig.Output(), " -- Equal. "), 3u);
+    EXPECT_NE(rig.Output().find("The chip holds the image: all 172869 bytes equal."), std::string::npos);
+    EXPECT_TRUE(rig.Output().find("Current F/W Checksum : " + Hex(ByteSum(image, image.size()) + 0x80, "%04X")) !=
+                std::string::npos);
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+
+    Rig other;
+    std::copy(image.begin(), image.end(), other.Flash().begin());
+    other.Flash()[0x1ABCD] ^= 0x40;
+    other.Flash()[0x1FFFF] ^= 0x01;
+    other.Flash()[0x2A345] ^= 0x01;  // past the image's end: not compared
+    ASSERT_EQ(RunReadOnly(other, {"/verify", name, "p", "/j"}), EXIT_FLASH_FAILED) << other.Output();
+    EXPECT_NE(other.Output().find("Block 0          : ================ -- Equal. \r\n"
+                                  "Block 1          : ================ -- 2 byte(s) differ, the first at 1ABCD. \r\n"
+                                  "Block 2          : =========== -- Equal. \r\n"),
+              std::string::npos)
+        << other.Output();
+    EXPECT_NE(other.Output().find("VERIFY FAILED!! 1 of 3 blocks differ from the image."), std::string::npos);
+    EXPECT_EQ(other.Ec().Mode(), sim::EcMode::ClosedExitAlt);
+    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
+    EXPECT_EQ(FlashState.BlocksFailed, 1);
+
+    Rig mismatch;
+    mismatch.SetEcModule("OTHER");
+    EXPECT_EQ(mismatch.Run({"/verify", name}), EXIT_MODULE_MISMATCH);
+    EXPECT_EQ(mismatch.Ec().Mode(), sim::EcMode::Normal);
+}
+
+TEST(Update, RewritesOnlyTheBlockThatDiffers)
+{
+    std::vector<uint8_t> image = MakeImage(0x2A345);
+    std::string name = WriteTempFile("update.bin", image);
+    Rig rig;
+    std::copy(image.begin(), image.end(), rig.Flash().begin());
+    rig.Flash()[0x18000] ^= 0xFF;
+    rig.DecodeSpi();
+    ASSERT_EQ(rig.Run({"/update", name, "p"}), EXIT_OK) << rig.Output();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+    EXPECT_EQ(CountOf(rig.Output(), " -- Unchanged. "), 2u);
+    EXPECT_NE(rig.Output().find("Compare...       : ======== -- Differs at 18000. \r\nEraseing"), std::string::npos);
+    EXPECT_EQ(FlashState.BlocksWritten, 1);
+    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
+    EXPECT_TRUE(rig.Output().ends_with("Current F/W Checksum : " + Hex(ByteSum(image, image.size()), "%04X") + "\r\n"));
+
+    // Every erase and program lands in block 1; one status write unprotects it.
+    std::vector<std::string> writes = FlashWrites(rig.SpiLog());
+    EXPECT_EQ(writes.size(), 1u + 16 + 256);
+    for (const std::string& line : writes) {
+        if (!line.starts_with("WRSR")) {
+            EXPECT_TRUE(line.find(" 01") != std::string::npos) << line;
+        }
+    }
+}
+
+TEST(Update, AnEqualChipIsLeftAloneForAThirdOfTheClassicRunsAccesses)
+{
+    std::vector<uint8_t> image = MakeImage(0x30000);
+    std::string name = WriteTempFile("same.bin", image);
+    Rig classic;
+    classic.StopTracing();
+    std::copy(image.begin(), image.end(), classic.Flash().begin());
+    ASSERT_EQ(classic.Run({name, "p"}), EXIT_OK);
+
+    Rig rig;
+    std::copy(image.begin(), image.end(), rig.Flash().begin());
+    ASSERT_EQ(RunReadOnly(rig, {"/update", name, "p", "x", "/j"}), EXIT_OK) << rig.Output();
+    EXPECT_NE(rig.Output().find("The EC is already up to date: every block equals the image. Nothing was written."),
+              std::string::npos);
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExitAlt);
+    EXPECT_LE(rig.Ec().Stats().Accesses * 3, classic.Ec().Stats().Accesses);
+}
+
+}  // namespace
+}  // namespace zar::test
