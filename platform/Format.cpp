@@ -263,6 +263,15 @@ size_t Utf16ToUtf8(const char16_t* text, size_t units, char* out, size_t capacit
     return length;
 }
 
+namespace {
+ConsoleTap gConsoleTap = nullptr;
+}  // namespace
+
+void SetConsoleTap(ConsoleTap tap)
+{
+    gConsoleTap = tap;
+}
+
 size_t Print(const char16_t* format, ...)
 {
     char16_t buffer[FORMAT_BUFFER_UNITS];
@@ -270,6 +279,8 @@ size_t Print(const char16_t* format, ...)
     va_start(args, format);
     size_t length = FormatText(buffer, format, args);
     va_end(args);
+    if (gConsoleTap)
+        gConsoleTap(buffer, length);
     return ConsoleOutput(buffer, length) ? length : 0;
 }
 

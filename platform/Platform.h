@@ -22,6 +22,12 @@ bool ConsoleOutput(const char16_t* text, size_t units);
 // Text attribute, as EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL.SetAttribute takes it.
 constexpr uintptr_t CONSOLE_LIGHTGRAY_ON_BLACK = 0x07;
 
+// A tap on the console: sees the text of every Print as formatted (never the
+// screen controls below), whether or not the console took it. One at a time;
+// nullptr removes it.
+using ConsoleTap = void (*)(const char16_t* text, size_t units);
+void SetConsoleTap(ConsoleTap tap);
+
 void SetAttribute(uintptr_t attribute);
 void ClearScreen();
 void SetCursorPosition(uintptr_t column, uintptr_t row);
@@ -33,7 +39,8 @@ struct PlatformFile;
 constexpr int FILE_SEEK_SET = 0;
 constexpr int FILE_SEEK_END = 2;
 
-// mode is "rb" (read) or "wb" (create or truncate, write). nullptr on failure.
+// mode is "rb" (read), "wb" (create or truncate, write) or "ab" (create when
+// missing, every write appended at the end). nullptr on failure.
 PlatformFile* FileOpen(const char* name, const char* mode);
 // Returns the number of elements delivered: fewer than count at the end of
 // the file or when a read fails.
@@ -41,7 +48,8 @@ size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file);
 size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file);
 int FileSeek(PlatformFile* file, int32_t offset, int whence);  // 0, or -1
 int32_t FileTell(PlatformFile* file);                           // offset, or -1
-int FileClose(PlatformFile* file);                              // 0, or -1
+int FileFlush(PlatformFile* file);                              // writes handed to the disk: 0, or -1
+int FileClose(PlatformFile* file);                              // flushes and closes: 0, or -1
 
 // ---- Memory ----------------------------------------------------------------
 

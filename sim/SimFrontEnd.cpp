@@ -49,12 +49,14 @@ void PrintHelp()
     Print(u"       zar-sim [options] [--] /read FILE [SIZE] [/j]\n");
     Print(u"       zar-sim [options] [--] /verify IMAGE [p] [/j]\n");
     Print(u"       zar-sim [options] [--] /update IMAGE [p] [ARG3] [/j]\n");
+    Print(u"       zar-sim [options] [--] /log FILE (any of the above)\n");
     Print(u"  runs the flasher as 'zar IMAGE ARGS...' (or 'zar /probe ...'); with no IMAGE it shows the\n");
     Print(u"  flasher's usage\n");
     Print(u"  /probe   the EC's module name and the chip: ID, part, size, status register; writes nothing\n");
     Print(u"  /read    the whole chip (or SIZE bytes) read twice into FILE, a new file; writes nothing\n");
     Print(u"  /verify  the chip compared with IMAGE block by block; writes nothing\n");
     Print(u"  /update  the classic run, leaving alone every block that already equals IMAGE\n");
+    Print(u"  /log     first: appends the run's record to FILE, closed before the EC is handed back\n");
     Print(u"\noptions:\n");
     Print(u"  --chip NAME           the flash chip (see --list-chips; default %a)\n", DefaultChip().Part->Name);
     Print(u"  --list-chips          list the simulated parts and exit\n");
@@ -62,6 +64,9 @@ void PrintHelp()
     Print(u"  --flash-in FILE       the chip's contents before the run (default: a fixed pattern)\n");
     Print(u"  --flash-out FILE      write the chip's contents after the run to FILE\n");
     Print(u"  --ec-module TEXT      the EC's module name (default: the image's own, at 0x50)\n");
+    Print(u"  --machine MAKER,PRODUCT,SERIAL\n");
+    Print(u"                        the machine's SMBIOS identity in the /log record (default: the\n");
+    Print(u"                        firmware's under UEFI, unknown on Linux; an empty part is unknown)\n");
     Print(u"  --chip-size BYTES     give the chip another size: a power of two, 64 KiB to 16 MiB\n");
     Print(u"                        (its RDID capacity byte becomes N for 2^N bytes)\n");
     Print(u"  --trace FILE          write every port access to FILE ('in 66 02', 'out 62 08')\n");
@@ -202,6 +207,22 @@ bool Refuse(const char* what, const char* option)
 {
     Print(u"zar-sim: %a: %a (see --help)\n", what, option);
     return false;
+}
+
+// "MAKER,PRODUCT,SERIAL": three parts, each at most IDENTITY_TEXT_MAX bytes.
+bool ParseMachine(const char* text, MachineIdentity* machine)
+{
+    char (*fields[3])[IDENTITY_TEXT_MAX + 1] = {&machine->Manufacturer, &machine->ProductName,
+                                                &machine->SerialNumber};
+    for (int i = 0; i < 3; ++i) {
+        size_t length;
+        const char* rest = SplitAt(text, ',', &length);
+        if (length > IDENTITY_TEXT_MAX || (i < 2) != (rest != nullptr))
+            return false;
+        CopyIdentityText(*fields[i], text, length);
+        text = rest;
+    }
+    return true;
 }
 
 // The flasher's line as main reads it: a leading "/log FILE" taken off, then
@@ -418,6 +439,12 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
         } else if (TextEqual(arg, "--ec-module")) {
             if (!value(&options->EcModule))
                 return false;
+        } else if (TextEqual(arg, "--machine")) {
+            if (!value(&text))
+                return false;
+            if (!ParseMachine(text, &options->Machine))
+                return Refuse("--machine is MANUFACTURER,PRODUCT,SERIAL, each at most 64 bytes", text);
+            options->MachineGiven = true;
         } else if (TextEqual(arg, "--flash-in")) {
             if (!value(&options->FlashIn))
                 return false;
@@ -562,6 +589,7 @@ int SimMain(int argc, char* argv[])
     SetReadFailOffset(options.ReadFailOffset);
     SetAllocationFailAfter(options.AllocationFailAfter);
     SetActiveEc(&gEc);
+    SetSimulatedMachine(options.MachineGiven ? &options.Machine : nullptr);
 
     int status = zar::main(options.FlasherArgc, options.FlasherArgv);
     SetAllocationFailAfter(-1);
@@ -582,6 +610,7 @@ int SimMain(int argc, char* argv[])
         status = zar::main(rerunArgc, rerunArgv);
     }
 
+    SetSimulatedMachine(nullptr);
     SetActiveEc(nullptr);
     SetWaitLimits(saved);
     gEc.SetTrace(nullptr);

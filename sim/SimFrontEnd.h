@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include "platform/Machine.h"
 #include "sim/ChipCatalog.h"
 #include "sim/SimEc.h"
 #include "sim/SpiNorChip.h"
@@ -35,6 +36,8 @@ struct SimOptions {
     bool Help = false;
     bool ListChips = false;
     bool Verbose = false;  // --list-chips with each part's sources
+    bool MachineGiven = false;  // --machine: the identity the run's record shows
+    MachineIdentity Machine = {};
 
     EcConfig Ec;
     ChipConfig ChipSetup;

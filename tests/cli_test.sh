@@ -140,5 +140,12 @@ check "update of an equal chip" test "$status" -eq 0
 check "update writes nothing" contains "$out" "chip work       0 erases, 0 programs, 0 status writes"
 check "update says so" contains "$out" "The EC is already up to date"
 
+# The run's record with a simulated machine; the module check finds the image behind /log FILE.
+run --machine "ACME,,SN 7" /log run.log img.bin
+check "logged run passes" test "$status" -eq 0
+check "record's identity" grep -q '^ZAR-RUN .* manufacturer="ACME" product=unknown serial="SN 7"' run.log
+run --machine ACME,X1 img.bin
+check "machine needs three parts" test "$status" -eq 64
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

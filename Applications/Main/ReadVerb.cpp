@@ -69,6 +69,9 @@ int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
     uint32_t sum = 0;
     for (uint32_t i = 0; i < size; ++i)
         sum += data[i];
+    // The run's record gives the file's size and checksum as a flash run's.
+    FlashState.ImageSize = static_cast<int32_t>(size);
+    FlashState.Checksum = sum;
     Print(u"\n\rSaved            : %d bytes into %a\n", size, name);
     Print(u"Checksum         : %04X\n", sum);
     Print(u"CRC-32           : %08X\n", Crc32(0, data, size));

@@ -1,26 +1,449 @@
+// The run's record: a header, the console text as the run printed it, and a
+// one-line summary, appended to the log named by "/log FILE".
+//
+//   ZAR-RUN date=2026-12-07 time=14:03:22 version=3.5.0 manufacturer="ACME" product="X1" serial="PF3ABC12"
+//   ZAR-CMD zar /log zar.log ec.bin
+//     (the console text, each line indented by two spaces)
+//   ZAR-END serial="PF3ABC12" image="ec.bin" size=163840 checksum=1A2B3C chip="W25X40" maker="Winbond"
+//           id=EF301300 written=3 unchanged=0 failed=0 status=0 (OK) close=FE (FOLLOW_EXIT)
+//
+// (the summary is one line), and, only when the EC did not take the closing
+// command, the text printed after it and "ZAR-AFTER serial=... status=4
+// (NO_ANSWER)". Quoted values are text the firmware or the user
+// gave, with '"', control and non-ASCII bytes written as \xHH; bare words are
+// the flasher's own. Lines end with CR LF. Only the record's own lines begin
+// with "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
+#include "Applications/Main/FlashState.h"
+#include "Applications/Main/Main.h"
+#include "Applications/Main/Version.h"
 #include "ec/EcChannel.h"
+#include "flash/PartTable.h"
+#include "platform/Format.h"
+#include "platform/Machine.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
 
 namespace zar {
+namespace {
+
+constexpr char LOG_MAGIC[] = "ZAR-RUN ";  // every log begins with a record
+constexpr size_t LOG_MAGIC_LENGTH = sizeof LOG_MAGIC - 1;
+constexpr size_t BUFFER_BYTES = 4096;
+
+// Constant-initialised; RunRecordBegin clears it.
+struct RecordState {
+    bool Active;  // "/log" was given and the log took the header
+    const char* Path;
+    const char* Image;
+    char Serial[IDENTITY_TEXT_MAX + 1];
+
+    // The log while the run goes on. Bytes gather in Buffer and go to the file
+    // when it is full. After the hand-back the file is closed and Buffer keeps
+    // the console text that follows, in case the status changes after all.
+    PlatformFile* File;
+    bool Failed;  // a write or flush failed
+    bool Cut;     // text dropped: no file and Buffer full
+    char Buffer[BUFFER_BYTES];
+    size_t Used;
+
+    // Console text into lines
+    bool LineOpen;
+    bool AfterCr;
+
+    bool HandedBack;
+    int RecordedStatus;
+};
+
+RecordState gRecord;
+
+void Drain()
+{
+    if (gRecord.File == nullptr || gRecord.Used == 0)
+        return;
+    if (FileWrite(gRecord.Buffer, 1, gRecord.Used, gRecord.File) != gRecord.Used)
+        gRecord.Failed = true;
+    gRecord.Used = 0;
+}
+
+void PutBytes(const char* bytes, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (gRecord.Used == BUFFER_BYTES)
+            Drain();
+        if (gRecord.Used == BUFFER_BYTES) {
+            gRecord.Cut = true;
+            return;
+        }
+        gRecord.Buffer[gRecord.Used++] = bytes[i];
+    }
+}
+
+void Put(const char* text)
+{
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    PutBytes(text, length);
+}
+
+void PutNumber(uint32_t value, uint32_t base, int minDigits)
+{
+    char digits[12];
+    int count = 0;
+    do {
+        uint32_t digit = value % base;
+        digits[count++] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
+        value /= base;
+    } while (value != 0 || count < minDigits);
+    while (count > 0)
+        PutBytes(&digits[--count], 1);
+}
+
+void PutEscaped(const char* text)
+{
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    for (; *text; ++text) {
+        auto byte = static_cast<uint8_t>(*text);
+        if (byte >= 0x20 && byte < 0x7F && byte != '"') {
+            PutBytes(text, 1);
+        } else {
+            char escape[4] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 0x0F]};
+            PutBytes(escape, 4);
+        }
+    }
+}
+
+// key="text", or key=fallback when there is no text.
+void PutField(const char* key, const char* text, const char* fallback)
+{
+    Put(" ");
+    Put(key);
+    Put("=");
+    if (text == nullptr || text[0] == 0) {
+        Put(fallback);
+        return;
+    }
+    Put("\"");
+    PutEscaped(text);
+    Put("\"");
+}
+
+void PutCount(const char* key, uint32_t value, uint32_t base = 10, int minDigits = 1)
+{
+    Put(" ");
+    Put(key);
+    Put("=");
+    PutNumber(value, base, minDigits);
+}
+
+void EndLine()
+{
+    Put("\r\n");
+    gRecord.LineOpen = false;
+}
+
+// The console's text as lines: CR LF, a lone CR or a lone LF each end one.
+void TapConsole(const char16_t* text, size_t units)
+{
+    for (size_t i = 0; i < units; ++i) {
+        char16_t unit = text[i];
+        if (unit == u'\n' && gRecord.AfterCr) {
+            gRecord.AfterCr = false;
+            continue;
+        }
+        gRecord.AfterCr = unit == u'\r';
+        if (unit == u'\r' || unit == u'\n') {
+            EndLine();
+            continue;
+        }
+        if (!gRecord.LineOpen) {
+            Put("  ");
+            gRecord.LineOpen = true;
+        }
+        if (unit < 0x20 || (unit >= 0x7F && unit < 0xA0)) {
+            Put("?");
+            continue;
+        }
+        bool pair = unit >= 0xD800 && unit < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000;
+        char bytes[8];
+        PutBytes(bytes, Utf16ToUtf8(text + i, pair ? 2 : 1, bytes, sizeof bytes));
+        i += pair ? 1 : 0;
+    }
+}
+
+void EndOpenLine()
+{
+    if (gRecord.LineOpen)
+        EndLine();
+    gRecord.AfterCr = false;
+}
+
+// The first word after "/log FILE" and a verb that takes one: the image, or
+// the file that /read writes. /probe has none.
+const char* ImageWord(const Arguments& line)
+{
+    int at = line.At(1) && TextEqual(line.At(1), "/log") ? 3 : 1;
+    const char* word = line.At(at);
+    if (word == nullptr || TextEqual(word, "/probe"))
+        return nullptr;
+    if (TextEqual(word, "/read") || TextEqual(word, "/verify") || TextEqual(word, "/update"))
+        return line.At(at + 1);
+    return word;
+}
+
+bool NeedsQuotes(const char* word)
+{
+    if (word[0] == 0)
+        return true;
+    for (; *word; ++word) {
+        if (*word == ' ' || *word == '"')
+            return true;
+    }
+    return false;
+}
+
+void WriteHeader(const Arguments& line)
+{
+    WallClock clock;
+    Put("ZAR-RUN");
+    if (ReadWallClock(&clock)) {
+        PutCount("date", clock.Year, 10, 4);
+        Put("-");
+        PutNumber(clock.Month, 10, 2);
+        Put("-");
+        PutNumber(clock.Day, 10, 2);
+        PutCount("time", clock.Hour, 10, 2);
+        Put(":");
+        PutNumber(clock.Minute, 10, 2);
+        Put(":");
+        PutNumber(clock.Second, 10, 2);
+    } else {
+        Put(" date=unknown time=unknown");
+    }
+    Put(" version=");
+    Put(ZAR_VERSION);
+
+    MachineIdentity machine;
+    ReadMachineIdentity(&machine);
+    PutField("manufacturer", machine.Manufacturer, "unknown");
+    PutField("product", machine.ProductName, "unknown");
+    PutField("serial", machine.SerialNumber, "unknown");
+    MemCopy(gRecord.Serial, machine.SerialNumber, sizeof gRecord.Serial);
+    EndLine();
+
+    // The command line as the Shell would take it again.
+    Put("ZAR-CMD");
+    for (int i = 0; i < line.Count(); ++i) {
+        const char* word = line.At(i) ? line.At(i) : "";
+        Put(" ");
+        if (NeedsQuotes(word)) {
+            Put("\"");
+            PutEscaped(word);
+            Put("\"");
+        } else {
+            PutEscaped(word);
+        }
+    }
+    EndLine();
+}
+
+const char* StatusName(int status)
+{
+    switch (status) {
+    case EXIT_OK:
+        return "OK";
+    case EXIT_MODULE_MISMATCH:
+        return "MODULE_MISMATCH";
+    case EXIT_BAD_IMAGE:
+        return FlashState.OutOfMemory ? "OUT_OF_MEMORY" : "BAD_IMAGE";
+    case EXIT_FLASH_FAILED:
+        return "FLASH_FAILED";
+    case EXIT_NO_ANSWER:
+        return "NO_ANSWER";
+    }
+    return "UNKNOWN";
+}
+
+void PutStatus(int status)
+{
+    PutCount("status", static_cast<uint32_t>(status));
+    Put(" (");
+    Put(StatusName(status));
+    Put(")");
+}
+
+// The chip as identification left it: none before FlashIdentify ran.
+void PutChip()
+{
+    const uint8_t* id = FlashState.FlashId;
+    bool identified = FlashState.IdByRes || id[0] || id[1] || id[2] || id[3];
+    if (!identified) {
+        Put(" chip=none");
+        return;
+    }
+    ChipIdentity chip = IdentifyPart(id, FlashState.IdByRes);
+    if (!chip.Answered)
+        Put(" chip=absent");
+    else
+        PutField("chip", chip.Part ? chip.Part->Name : nullptr, "unknown");
+    if (chip.Answered)
+        PutField("maker", chip.Maker, "unknown");
+    Put(FlashState.IdByRes ? " id=res:" : " id=");
+    for (int i = 0; i < 4; ++i)
+        PutNumber(id[i], 16, 2);
+}
+
+void WriteSummary(int status, uint8_t command)
+{
+    EndOpenLine();
+    Put("ZAR-END");
+    PutField("serial", gRecord.Serial, "unknown");
+    PutField("image", gRecord.Image, "none");
+    PutCount("size", static_cast<uint32_t>(FlashState.ImageSize));
+    PutCount("checksum", FlashState.Checksum, 16, 4);
+    PutChip();
+    PutCount("written", static_cast<uint32_t>(FlashState.BlocksWritten));
+    PutCount("unchanged", static_cast<uint32_t>(FlashState.BlocksUnchanged));
+    PutCount("failed", static_cast<uint32_t>(FlashState.BlocksFailed));
+    PutStatus(status);
+    if (command == 0) {
+        Put(" close=none");
+    } else {
+        PutCount("close", command, 16, 2);
+        Put(command == EC_CMD_FOLLOW_EXIT ? " (FOLLOW_EXIT)" : command == EC_CMD_FOLLOW_EXIT_ALT ? " (FOLLOW_EXIT_ALT)" : "");
+    }
+    EndLine();
+}
+
+// Hands what is gathered to the file, flushes and closes it. False when any
+// of it failed since the log was opened.
+bool CloseLog()
+{
+    Drain();
+    bool good = !gRecord.Failed && !gRecord.Cut && FileFlush(gRecord.File) == 0;
+    good = FileClose(gRecord.File) == 0 && good;
+    gRecord.File = nullptr;
+    gRecord.Used = 0;
+    gRecord.Cut = false;
+    return good;
+}
+
+void SayRecordLost()
+{
+    Print(u"\n\rLOG FILE ERROR!! The record of this run could not be written to %a.\n", gRecord.Path);
+}
+
+// Written at the hand-back, or at the end of a run that had none.
+void CloseRecord(int status, uint8_t command)
+{
+    WriteSummary(status, command);
+    gRecord.HandedBack = true;
+    gRecord.RecordedStatus = status;
+    gRecord.LineOpen = false;
+    if (!CloseLog())
+        SayRecordLost();
+}
+
+// The record said one status, the run ended with another: the closing
+// command was not taken. The log gets the text printed since, and the
+// status the run ends with.
+void AmendRecord(int status)
+{
+    EndOpenLine();
+    gRecord.File = FileOpen(gRecord.Path, "ab");
+    if (gRecord.File == nullptr) {
+        SetConsoleTap(nullptr);
+        SayRecordLost();
+        return;
+    }
+    bool cut = gRecord.Cut;
+    gRecord.Cut = false;
+    if (cut)
+        Put("  (console text cut)\r\n");
+    Put("ZAR-AFTER");
+    PutField("serial", gRecord.Serial, "unknown");
+    PutStatus(status);
+    EndLine();
+    if (!CloseLog()) {
+        SetConsoleTap(nullptr);
+        SayRecordLost();
+    }
+}
+
+// A file that is already there must be a log: one word wrong on the command
+// line must not append text to an image.
+bool AppendableLog(const char* path)
+{
+    PlatformFile* file = FileOpen(path, "rb");
+    if (file == nullptr)
+        return true;  // created by the append, or refused by it
+    char head[LOG_MAGIC_LENGTH];
+    size_t got = 0;
+    bool empty = FileSeek(file, 0, FILE_SEEK_END) == 0 && FileTell(file) == 0;
+    if (!empty && FileSeek(file, 0, FILE_SEEK_SET) == 0)
+        got = FileRead(head, 1, sizeof head, file);
+    FileClose(file);
+    if (empty)
+        return true;
+    if (got != sizeof head)
+        return false;
+    for (size_t i = 0; i < sizeof head; ++i) {
+        if (head[i] != LOG_MAGIC[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool RunRecordBegin(const char* path, const Arguments& fullCommandLine)
 {
-    (void)path;
-    (void)fullCommandLine;
+    MemSet(&gRecord, 0, sizeof gRecord);
+    gRecord.Path = path;
+    gRecord.Image = ImageWord(fullCommandLine);
+    if (!AppendableLog(path)) {
+        Print(u"\nLOG FILE ERROR!! %a is not a ZAR log: nothing was appended to it, nothing was sent to the EC.\n",
+              path);
+        return false;
+    }
+    gRecord.File = FileOpen(path, "ab");
+    if (gRecord.File == nullptr) {
+        Print(u"\nLOG FILE ERROR!! %a can't be opened for appending: nothing was sent to the EC.\n", path);
+        return false;
+    }
+    WriteHeader(fullCommandLine);
+    Drain();
+    if (gRecord.Failed || gRecord.Cut || FileFlush(gRecord.File) != 0) {
+        FileClose(gRecord.File);
+        gRecord.File = nullptr;
+        Print(u"\nLOG FILE ERROR!! %a can't be written: nothing was sent to the EC.\n", path);
+        return false;
+    }
+    gRecord.Active = true;
+    SetConsoleTap(TapConsole);
     return true;
 }
 
 void HandBackEc(uint8_t command, int status)
 {
-    (void)status;
+    if (gRecord.Active && !gRecord.HandedBack)
+        CloseRecord(status, command);
     if (command != 0)
         EcSendCommand(command);
 }
 
 void RunRecordEnd(int status)
 {
-    (void)status;
+    if (!gRecord.Active)
+        return;
+    if (!gRecord.HandedBack)
+        CloseRecord(status, 0);
+    else if (status != gRecord.RecordedStatus)
+        AmendRecord(status);
+    SetConsoleTap(nullptr);
+    gRecord.Active = false;
 }
 
 }  // namespace zar

@@ -21,7 +21,9 @@ namespace zar {
 void HandBackEc(uint8_t command, int status);
 
 // At the very end of main: writes the record of a run that sent no closing
-// command, and closes the log. Does nothing without "/log".
+// command, and closes the log. After a hand-back whose status changed since
+// (the closing command was not taken), appends the status the run ends
+// with. Does nothing without "/log".
 void RunRecordEnd(int status);
 
 }  // namespace zar

@@ -53,6 +53,11 @@ int32_t FileTell(PlatformFile* file)
     return position < 0 || position > INT32_MAX ? -1 : static_cast<int32_t>(position);
 }
 
+int FileFlush(PlatformFile* file)
+{
+    return file && fflush(file->stream) == 0 ? 0 : -1;
+}
+
 int FileClose(PlatformFile* file)
 {
     if (file == nullptr)

@@ -40,6 +40,7 @@ zar_uefi_objects(zar_uefi_core
   ${ZAR_UEFI_DIR}/UefiRuntime.cpp
   ${ZAR_UEFI_DIR}/UefiConsole.cpp
   ${ZAR_UEFI_DIR}/UefiFiles.cpp
+  ${ZAR_UEFI_DIR}/UefiMachine.cpp
   ${ZAR_UEFI_DIR}/UefiMemory.cpp
   ${ZAR_UEFI_DIR}/CompilerSupport.cpp
 )

@@ -11,6 +11,7 @@ namespace zar {
 struct PlatformFile {
     bool InUse;
     bool Writable;
+    bool Append;                // "ab": every write goes to the end
     SHELL_FILE_HANDLE Shell;    // opened through the Shell
     EFI_FILE_PROTOCOL* Volume;  // or through the image's volume
 };
@@ -160,13 +161,10 @@ PlatformFile* FileOpen(const char* name, const char* mode)
 {
     if (name == nullptr || mode == nullptr || gFirmware.Boot == nullptr)
         return nullptr;
-    bool write;
-    if (mode[0] == 'r' && mode[1] == 'b' && mode[2] == 0)
-        write = false;
-    else if (mode[0] == 'w' && mode[1] == 'b' && mode[2] == 0)
-        write = true;
-    else
+    if ((mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a') || mode[1] != 'b' || mode[2] != 0)
         return nullptr;
+    bool write = mode[0] != 'r';
+    bool append = mode[0] == 'a';
 
     PlatformFile* file = nullptr;
     for (PlatformFile& slot : gFiles) {
@@ -177,15 +175,15 @@ PlatformFile* FileOpen(const char* name, const char* mode)
     }
     if (file == nullptr)
         return nullptr;
-    *file = PlatformFile{false, write, nullptr, nullptr};
+    *file = PlatformFile{false, write, append, nullptr, nullptr};
     if (!OpenByName(file, name, write))
         return nullptr;
 
     // A directory is never an image or an output file; an existing file
-    // opened for writing starts empty, as "wb" promises.
+    // opened with "wb" starts empty, as it promises.
     EFI_FILE_INFO* info = GetInfo(file);
     bool usable = info != nullptr && (info->Attribute & EFI_FILE_DIRECTORY) == 0;
-    if (usable && write && info->FileSize != 0) {
+    if (usable && write && !append && info->FileSize != 0) {
         info->FileSize = 0;
         usable = !EFI_ERROR(SetInfo(file, info));
     }
@@ -226,6 +224,9 @@ size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* fi
 {
     if (!Valid(file) || !file->Writable || buffer == nullptr || size == 0 || count > SIZE_MAX / size)
         return 0;
+    UINT64 end = 0;
+    if (file->Append && (!GetSize(file, &end) || EFI_ERROR(SetPosition(file, end))))
+        return 0;
     auto* bytes = static_cast<const uint8_t*>(buffer);
     size_t total = size * count;
     size_t done = 0;
@@ -265,12 +266,19 @@ int32_t FileTell(PlatformFile* file)
     return static_cast<int32_t>(position);
 }
 
+int FileFlush(PlatformFile* file)
+{
+    if (!Valid(file))
+        return -1;
+    return !file->Writable || !EFI_ERROR(Flush(file)) ? 0 : -1;
+}
+
 int FileClose(PlatformFile* file)
 {
     if (!Valid(file))
         return -1;
     // A write the volume could not complete shows up here, not in Close.
-    bool flushed = !file->Writable || !EFI_ERROR(Flush(file));
+    bool flushed = FileFlush(file) == 0;
     bool closed = !EFI_ERROR(Close(file));
     *file = PlatformFile{};
     return flushed && closed ? 0 : -1;

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "platform/Machine.h"
 #include "platform/uefi/Efi.h"
 
 namespace zar::uefi {
@@ -46,6 +47,11 @@ EFI_STATUS ExitStatusToEfi(int status, bool outOfMemory);
 // Converts a UTF-8 file name to UTF-16 in pool memory, '/' turned into '\'.
 // Malformed UTF-8 becomes U+FFFD. nullptr when out of memory.
 char16_t* WidenFileName(const char* name);
+
+// The machine's identity from SMBIOS type 1, found through the system
+// table's configuration table (the 3.x entry point first, then 2.x). What
+// can't be found, or sits in a malformed table, stays empty.
+void ReadSmbiosIdentity(const EFI_SYSTEM_TABLE* system, MachineIdentity* identity);
 
 // Closes every file the program left open; returns how many there were.
 int CloseAllFiles();

@@ -80,6 +80,13 @@ cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
 perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>;
   substr($d, 0x10123, 1) = chr(ord(substr($d, 0x10123, 1)) ^ 0xFF);
   open(my $o, ">:raw", $ARGV[1]) or die; print $o $d; close $o;' stage/img-page.bin stage/update-in.bin
+# The factory script as shipped, with zar-sim.efi standing in for zar.efi.
+factory() {  # factory ZAR-COMMAND > SCRIPT
+  sed -e "s|^set -v ZAR .*|set -v ZAR \"$1\"|" -e 's|^set -v IMAGE .*|set -v IMAGE img.bin|' \
+      -e 's|^set -v LOG .*|set -v LOG factory.log|' "$(dirname "$0")/../../tools/factory/startup.nsh"
+}
+factory "zar-sim.efi --chip $(chip page)" > stage/factory.nsh
+factory "zar-sim.efi --chip $(chip page) --fault read-fail=70000" > stage/factory-fail.nsh
 
 # ---- The same commands on Linux, for the text and trace comparisons ------
 (cd stage && "$host_sim" --chip "$(chip page)" img.bin p > ../host/same-text.txt) || true
@@ -118,6 +125,16 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
   # A run cut short, then the one its console advised
   emit rerun "zar-sim.efi --chip $(chip page) --wait-limit 1000 --fault ec-obf-never=20000 --rerun --flash-out fs0:\\out-rerun.bin img-page.bin"
+  # The run's record, with the machine's identity from QEMU's SMBIOS tables.
+  emit log-sim "zar-sim.efi /log fs0:\\zar.log img.bin p"
+  emit log-again "zar-sim.efi --ec-module OTHER /log fs0:\\zar.log img.bin"
+  emit log-zar "zar.efi /log fs0:\\zar.log"
+  emit log-refused "zar-sim.efi /log fs0:\\imgs img.bin p"
+  # The factory script: a failed run leaves no mark, a good one flashes and
+  # marks the machine, and the next boot does nothing.
+  emit factory-fail "factory-fail.nsh"
+  emit factory-first "factory.nsh"
+  emit factory-again "factory.nsh"
   echo "echo ==DONE=="
   echo "reset -s"
 } | sed 's/$/\r/' > stage/startup.nsh
@@ -140,6 +157,7 @@ exec 3<>keys
 start=$EPOCHREALTIME
 timeout "$QEMU_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
   -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
+  -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042" \
   <&3 > raw-serial.txt 2> qemu-stderr.txt &
 qemu=$!
 
@@ -173,7 +191,7 @@ rm -f keys
 echo "qemu ran $(elapsed) s, exit status $rc"
 
 perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
-for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '(out-.*|trace)\.(bin|txt)$' || true); do
+for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '((out-.*|trace)\.(bin|txt)|(zar|factory)\.log)$' || true); do
   mcopy -n -i fat.img "$f" disk/ 2>/dev/null || true
 done
 

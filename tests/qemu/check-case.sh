@@ -161,6 +161,58 @@ update)
       bad "out-update.bin differs from img-page.bin"
   fi
   ;;
+log-sim | log-again | log-zar | log-refused)
+  # One log for the four cases, as the disk holds it after the boot: a record
+  # for each run that got past the log, each with QEMU's SMBIOS identity.
+  log=$(tr -d '\r' < disk/zar.log 2>/dev/null)
+  end() { grep '^ZAR-END ' <<<"$log" | sed -n "$1p"; }
+  [ "$(grep -c '^ZAR-RUN ' <<<"$log")" -eq 3 ] || bad "zar.log holds $(grep -c '^ZAR-RUN ' <<<"$log") records, not 3"
+  [ "$(grep -cE '^ZAR-RUN date=[0-9]{4}-[0-9]{2}-[0-9]{2} time=[0-9:]{8} version=[^ ]+ manufacturer="ZAR Test Works" product="Factory Line 7" serial="ZAR-SN-0042"$' <<<"$log")" -eq 3 ] ||
+    bad "records without the date or the SMBIOS identity: $(grep '^ZAR-RUN ' <<<"$log")"
+  case $name in
+  log-sim)
+    expect_status 0x0
+    sum=$(sed -n 's/^Current F\/W Checksum : \([0-9A-F]*\)$/\1/p' <<<"$output")
+    grep -qE "^ZAR-END serial=\"ZAR-SN-0042\" image=\"img.bin\" size=$(stat -c %s stage/img.bin) checksum=$sum chip=.* status=0 \(OK\) close=FE \(FOLLOW_EXIT\)$" <<<"$(end 1)" ||
+      bad "the first summary is not this run's: $(end 1)"
+    grep -qF '  Verify...        : ' <<<"$log" || bad "no console text in the log"
+    ;;
+  log-again)
+    expect_status 0x15
+    grep -q 'status=1 (MODULE_MISMATCH) close=none$' <<<"$(end 2)" || bad "the second summary: $(end 2)"
+    ;;
+  log-zar)
+    expect_status 0x0
+    expect_text "ZARMOK [filename]"
+    grep -q 'image=none .* status=0 (OK) close=none$' <<<"$(end 3)" || bad "zar.efi's summary: $(end 3)"
+    ;;
+  log-refused)
+    expect_status 0x1  # EFI_LOAD_ERROR
+    expect_text "LOG FILE ERROR!! fs0:\imgs"
+    expect_text "EC left in normal mode"
+    ;;
+  esac
+  ;;
+factory-fail | factory-first | factory-again)
+  # The factory script's runs share factory.log: two records, the third run
+  # ends before zar.
+  log=$(tr -d '\r' < disk/factory.log 2>/dev/null)
+  [ "$(grep -c '^ZAR-RUN ' <<<"$log")" -eq 2 ] || bad "factory.log holds $(grep -c '^ZAR-RUN ' <<<"$log") records, not 2"
+  case $name in
+  factory-fail)
+    expect_text "ZAR: FLASHING FAILED, status 0x7"
+    grep '^ZAR-END ' <<<"$log" | sed -n 1p | grep -q ' status=3 (FLASH_FAILED) close=none$' || bad "the first record"
+    ;;
+  factory-first)
+    expect_text "ZAR: img.bin flashed and verified"
+    grep '^ZAR-END ' <<<"$log" | sed -n 2p | grep -q ' status=0 (OK) close=FE (FOLLOW_EXIT)$' || bad "the second record"
+    ;;
+  factory-again)
+    expect_text "ZAR: this machine's EC was already flashed with img.bin: nothing to do."
+    refuse_text "zar-sim:"
+    ;;
+  esac
+  ;;
 rerun)
   # A run cut short, then the command its console gave, against the EC and
   # chip as that run left them.

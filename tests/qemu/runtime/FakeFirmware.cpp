@@ -57,6 +57,8 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     conOut_.SetCursorPosition = [](SIMPLE_TEXT_OUTPUT_INTERFACE*, UINTN, UINTN) -> EFI_STATUS { return EFI_SUCCESS; };
     system_.ConOut = &conOut_;
     system_.BootServices = &boot_;
+    runtime_.GetTime = GetTime;
+    system_.RuntimeServices = &runtime_;
 
     shell_.OpenFileByName = OpenFileByName;
     shell_.CloseFile = CloseFile;
@@ -90,6 +92,21 @@ void FakeFirmware::SetArguments(std::vector<std::u16string> arguments)
     parameters_.Argc = argumentText_.size();
     interface_.Argv = argv_.data();
     interface_.Argc = argumentText_.size();
+}
+
+void FakeFirmware::SetConfigurationTables(std::vector<EFI_CONFIGURATION_TABLE> tables)
+{
+    configuration_ = std::move(tables);
+    system_.NumberOfTableEntries = configuration_.size();
+    system_.ConfigurationTable = configuration_.data();
+}
+
+EFI_STATUS FakeFirmware::GetTime(EFI_TIME* time, EFI_TIME_CAPABILITIES*)
+{
+    if (EFI_ERROR(current_->timeStatus))
+        return current_->timeStatus;
+    *time = current_->time;
+    return EFI_SUCCESS;
 }
 
 EFI_STATUS FakeFirmware::AllocatePool(EFI_MEMORY_TYPE, UINTN size, VOID** buffer)

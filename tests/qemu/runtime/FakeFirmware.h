@@ -34,6 +34,12 @@ public:
     // The command line the Shell hands over (UTF-16, as typed).
     void SetArguments(std::vector<std::u16string> arguments);
 
+    // The system table's configuration table (SMBIOS entry points and such).
+    void SetConfigurationTables(std::vector<EFI_CONFIGURATION_TABLE> tables);
+    // What GetTime answers.
+    EFI_TIME time{};
+    EFI_STATUS timeStatus = EFI_SUCCESS;
+
     // The disk: files by the name the firmware is asked for.
     std::map<std::u16string, std::vector<uint8_t>> files;
     std::set<std::u16string> directories;
@@ -61,6 +67,8 @@ private:
     static EFI_STATUS EFIAPI OpenProtocol(EFI_HANDLE handle, EFI_GUID* guid, VOID** interface, EFI_HANDLE, EFI_HANDLE,
                                           UINT32);
     static EFI_STATUS EFIAPI LocateProtocol(EFI_GUID* guid, VOID*, VOID** interface);
+    // Runtime services
+    static EFI_STATUS EFIAPI GetTime(EFI_TIME* time, EFI_TIME_CAPABILITIES*);
     // Console
     static EFI_STATUS EFIAPI OutputString(SIMPLE_TEXT_OUTPUT_INTERFACE*, CHAR16* text);
     // Shell file services
@@ -95,6 +103,8 @@ private:
     int deviceHandle_ = 0;
     EFI_SYSTEM_TABLE system_{};
     EFI_BOOT_SERVICES boot_{};
+    EFI_RUNTIME_SERVICES runtime_{};
+    std::vector<EFI_CONFIGURATION_TABLE> configuration_;
     SIMPLE_TEXT_OUTPUT_INTERFACE conOut_{};
     EFI_SHELL_PROTOCOL shell_{};
     EFI_SHELL_PARAMETERS_PROTOCOL parameters_{};

@@ -186,7 +186,7 @@ TEST_F(RuntimeTest, DirectoriesAndUnknownModesAreRefused)
     EXPECT_EQ(FileOpen("fs0:\\", "rb"), nullptr);
     EXPECT_EQ(FileOpen("fs0:\\", "wb"), nullptr);
     EXPECT_EQ(FileOpen("ec.bin", "r+b"), nullptr);
-    EXPECT_EQ(FileOpen("ec.bin", "ab"), nullptr);
+    EXPECT_EQ(FileOpen("ec.bin", "a+b"), nullptr);
     EXPECT_EQ(firmware.openHandles, 0);
     EXPECT_EQ(firmware.liveAllocations, 0);
 }
@@ -238,6 +238,24 @@ TEST_F(RuntimeTest, CloseReportsAFailedFlushAndRefusesUnknownHandles)
     EXPECT_EQ(FileClose(file), -1) << "closed twice";
     EXPECT_EQ(FileRead(&firmware, 1, 1, file), 0u);
     EXPECT_EQ(FileClose(nullptr), -1);
+}
+
+TEST_F(RuntimeTest, AppendWritesAtTheEndAndCreatesAMissingFile)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    firmware.files[u"zar.log"] = {'a', 'b'};
+    PlatformFile* log = FileOpen("zar.log", "ab");
+    PlatformFile* fresh = FileOpen("new.log", "ab");
+    EXPECT_EQ(FileWrite("cd", 1, 2, log), 2u);
+    EXPECT_EQ(FileSeek(log, 0, FILE_SEEK_SET), 0);
+    EXPECT_EQ(FileWrite("e", 1, 1, log), 1u) << "a write after a seek still goes to the end";
+    EXPECT_EQ(FileWrite("x", 1, 1, fresh), 1u);
+    EXPECT_EQ(FileClose(log), 0);
+    firmware.flushFails = true;
+    EXPECT_EQ(FileFlush(fresh), -1);
+    EXPECT_EQ(firmware.files[u"zar.log"], (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e'}));
+    EXPECT_EQ(firmware.files[u"new.log"], (std::vector<uint8_t>{'x'}));
 }
 
 TEST_F(RuntimeTest, OpenFilesAreBoundedByTheTable)
