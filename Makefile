@@ -1,15 +1,16 @@
 # The two commands of the README:
 #   make demo   builds, then flashes a sample image into a simulated chip
 #   make check  installs what is missing, builds everything, runs every test
-# and the benchmark and the fuzzers:
+# and the benchmark, the full fault-point sweep and the fuzzers:
 #   make bench
+#   make sweep
 #   make fuzz   (FUZZ_SECONDS per target, default 120)
 
 SHELL := /bin/bash
 HOST := build/host
 ZAR_SIM := $(HOST)/tools/zar-sim
 
-.PHONY: all deps host uefi asan clang check demo bench fuzz clean
+.PHONY: all deps host uefi asan clang check demo bench sweep fuzz clean
 
 all: host
 
@@ -50,6 +51,12 @@ bench: deps
 FUZZ_SECONDS ?= 120
 fuzz: clang
 	@tools/fuzz.sh $(FUZZ_SECONDS) build/clang
+
+# Every kind of point where the EC can stop answering, on three parts, each
+# followed by the rerun the console advises (zar-sim --rerun shows one point).
+SWEEP_JOBS ?= 2
+sweep: host
+	cd $(HOST)/tools && nice ./zar-sweep --jobs $(SWEEP_JOBS)
 
 clean:
 	rm -rf build

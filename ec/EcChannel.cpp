@@ -69,6 +69,12 @@ void EcGiveUp(WaitFault fault)
     }
 }
 
+void EcTakeBackGiveUp()
+{
+    FlashState.Fault = WaitFault::None;
+    FlashState.FaultBlock = 0;
+}
+
 void EcSendCommand(uint8_t value)
 {
     WriteWithHandshake(FlashState.CommandPort, value);

@@ -79,4 +79,7 @@ namespace zar {
 enum class WaitFault : uint8_t;
 // Records that a wait gave up (the first one wins) and kills the channel.
 void EcGiveUp(WaitFault fault);
+// Takes the give-up back: the channel works again. For the one wait the run
+// may go on after, the answer to follow-mode entry.
+void EcTakeBackGiveUp();
 }  // namespace zar

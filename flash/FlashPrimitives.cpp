@@ -105,8 +105,11 @@ void FlashWriteDisable()
     EcSendCommand(FOLLOW_END);
 }
 
-void FlashIdentify()
+namespace {
+
+void ReadIdentity()
 {
+    FlashState.IdByRes = false;
     WaitReadyOrAbsent();
     SpiStart(RDID);
     for (uint8_t& byte : FlashState.FlashId)
@@ -126,6 +129,21 @@ void FlashIdentify()
     FlashState.SstIdByRes = ManufacturerId() == MAKER_SST ? 1 : 0;
     EcSendCommand(FOLLOW_END);
     EcSendCommand(FOLLOW_END);
+}
+
+}  // namespace
+
+void FlashIdentify()
+{
+    ReadIdentity();
+    if (ManufacturerId() == 0x00 && !EcChannelDead()) {
+        // Neither RDID nor RES answered. An SST part that a run cut short
+        // left in AAI mode takes nothing but AAI, RDSR and WRDI until WRDI
+        // ends that mode (SST25VF080B, DS25045A, "Auto Address Increment
+        // (AAI) Word-Program"): end it and ask once more.
+        FlashWriteDisable();
+        ReadIdentity();
+    }
 }
 
 void FlashReportIdentity()

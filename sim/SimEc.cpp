@@ -34,6 +34,27 @@ void SimEc::Init(const EcConfig& config)
     SetModuleName("");
 }
 
+void SimEc::NextRun()
+{
+    config_.Faults = EcFaults{};
+    ibfStuck_ = false;
+    obfStuck_ = false;
+    // Time passes between the runs: the EC finishes what it had.
+    if (ibf_) {
+        ibf_ = false;
+        ibfReads_ = 0;
+        Take(pendingPort_, pendingValue_);
+    }
+    if (answerPending_) {
+        obf_ = true;
+        obfReads_ = 0;
+    }
+    if (mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt) {
+        mode_ = EcMode::Normal;
+        expect_ = Expect::Command;
+    }
+}
+
 void SimEc::SetModuleName(const char* name)
 {
     size_t i = 0;
@@ -111,8 +132,11 @@ void SimEc::PortWrite(uint16_t port, uint8_t value)
     if (ibf_)
         ++stats_.DroppedWrites;  // the host did not wait; the new byte replaces it
 
-    if (++stats_.Writes > config_.Faults.IbfStuckAfterWrites)
+    if (++stats_.Writes > config_.Faults.IbfStuckAfterWrites && !ibfStuck_) {
         ibfStuck_ = true;
+        if (stats_.StuckAt == 0)
+            stats_.StuckAt = stats_.Accesses;
+    }
     pendingPort_ = port;
     pendingValue_ = value;
     ibfReads_ = Draw(config_.IbfDelay);
@@ -128,8 +152,11 @@ void SimEc::Answer(uint8_t value)
 {
     if (answerPending_)
         ++stats_.Unexpected;  // a second answer overwrites one the host never read
-    if (++stats_.Answers > config_.Faults.ObfStuckAfterAnswers)
+    if (++stats_.Answers > config_.Faults.ObfStuckAfterAnswers && !obfStuck_) {
         obfStuck_ = true;
+        if (stats_.StuckAt == 0)
+            stats_.StuckAt = stats_.Accesses;
+    }
     data_ = value;
     answerPending_ = true;
     obf_ = false;
@@ -184,7 +211,7 @@ void SimEc::TakeNormal(uint16_t port, uint8_t value)
 void SimEc::TakeFollow(uint16_t port, uint8_t value)
 {
     if (port == EC_DATA_PORT) {
-        ++stats_.Unexpected;  // the data port is never written in follow mode
+        TakeForeign(port, value);  // the flasher never writes the data port in follow mode
         return;
     }
     if (expect_ == Expect::SpiByte) {
@@ -195,6 +222,7 @@ void SimEc::TakeFollow(uint16_t port, uint8_t value)
             ++stats_.Unexpected;
         return;
     }
+    expect_ = Expect::Command;
     switch (value) {
     case FOLLOW_START:
         if (selected_ && chip_)
@@ -226,7 +254,33 @@ void SimEc::TakeFollow(uint16_t port, uint8_t value)
         mode_ = value == EC_CMD_FOLLOW_EXIT ? EcMode::ClosedExit : EcMode::ClosedExitAlt;
         break;
     default:
-        ++stats_.Unexpected;
+        TakeForeign(port, value);
+        break;
+    }
+}
+
+void SimEc::TakeForeign(uint16_t port, uint8_t value)
+{
+    ++stats_.Unexpected;
+    switch (config_.Foreign) {
+    case ForeignByte::Ignore:
+        break;
+    case ForeignByte::SubCommand: {
+        auto code = static_cast<uint8_t>(value & 0x07);
+        if (port == EC_COMMAND_PORT && code >= FOLLOW_START && code <= FOLLOW_END)
+            TakeFollow(port, code);
+        break;
+    }
+    case ForeignByte::Serve:
+        TakeNormal(port, value);
+        break;
+    case ForeignByte::Leave:
+        if (selected_ && chip_)
+            chip_->Deselect();
+        selected_ = false;
+        mode_ = EcMode::Normal;
+        expect_ = Expect::Command;
+        TakeNormal(port, value);
         break;
     }
 }

@@ -27,6 +27,19 @@ enum class EcMode : uint8_t {
     ClosedExitAlt,  // EC_CMD_FOLLOW_EXIT_ALT (0xFC) received
 };
 
+// What an EC in follow mode does with a byte that is no follow-mode
+// sub-command: a normal-mode command such as EC_CMD_READ_MEMORY or
+// EC_CMD_FOLLOW_ENTER, or a write to the data port. That is what the next run
+// sends first when a run was cut short in follow mode, and how a real EC's
+// firmware takes it is not known; these are the plausible ways.
+enum class ForeignByte : uint8_t {
+    Ignore,      // taken and dropped; nothing is answered
+    SubCommand,  // decoded by its low three bits, as a firmware that masks the
+                 // code would: 0x92 becomes FOLLOW_OPCODE, 0xDC FOLLOW_READ
+    Serve,       // served as in normal mode; follow mode stays on
+    Leave,       // follow mode ends (the chip is deselected), then it is served
+};
+
 struct EcFaults {
     uint64_t IbfStuckAfterWrites = ~0ull;  // after this many writes IBF never clears again
     uint64_t ObfStuckAfterAnswers = ~0ull; // after this many answers OBF never sets again
@@ -37,6 +50,7 @@ struct EcConfig {
     ReadDelay ObfDelay;  // status reads before OBF sets once an answer is ready
     uint8_t FollowAck = 0x33;
     uint32_t AccessNs = 0;  // virtual time per port access (0: fast timing)
+    ForeignByte Foreign = ForeignByte::Ignore;
     EcFaults Faults;
 };
 
@@ -49,6 +63,13 @@ public:
     // global constructor; Init() (re)starts it as a freshly powered EC.
     constexpr SimEc() = default;
     void Init(const EcConfig& config = {});
+    // Between two runs of the flasher: the injected faults are gone, and the
+    // EC carries on from where the last run left it. It takes a byte still in
+    // its input buffer and shows an answer still held back; follow mode and an
+    // open SPI transaction stay. Only an EC that took its closing command
+    // (perhaps just now) has restarted its firmware, in normal mode. The
+    // counters run on.
+    void NextRun();
 
     uint8_t PortRead(uint16_t port);
     void PortWrite(uint16_t port, uint8_t value);
@@ -70,6 +91,7 @@ public:
         uint64_t Unexpected = 0;       // data-port writes in follow mode, unknown commands, ...
         uint64_t DroppedWrites = 0;    // writes while IBF was still set
         uint64_t Answers = 0;          // bytes the EC put into its output buffer
+        uint64_t StuckAt = 0;          // the access at which an injected fault stopped the EC (0: none)
     };
     const Counters& Stats() const { return stats_; }
 
@@ -79,6 +101,7 @@ private:
     void Take(uint16_t port, uint8_t value);
     void TakeNormal(uint16_t port, uint8_t value);
     void TakeFollow(uint16_t port, uint8_t value);
+    void TakeForeign(uint16_t port, uint8_t value);
     void Answer(uint8_t value);
     uint32_t Draw(const ReadDelay& delay);
     void Trace(bool write, uint8_t port, uint8_t value)

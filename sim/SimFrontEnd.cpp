@@ -1,5 +1,6 @@
 #include "sim/SimFrontEnd.h"
 
+#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -84,6 +85,13 @@ void PrintHelp()
     Print(u"  --chip-busy SPEC      status reads the chip stays busy after erase/program/status write:\n");
     Print(u"                        zero, fixed:N or random:N[:SEED] (default fixed:2)\n");
     Print(u"  --wait-limit N        give up a wait after N status reads or polls (default: the flasher's)\n");
+    Print(u"  --ec-foreign HOW      what an EC in follow mode does with a normal-mode command (what a run\n");
+    Print(u"                        after an interrupted one sends first): ignore (default), subcommand\n");
+    Print(u"                        (decoded by its low three bits), serve (answered, follow mode stays) or\n");
+    Print(u"                        leave (follow mode ends, then it is answered)\n");
+    Print(u"  --rerun               after the run, clear the faults and run again as the console told the\n");
+    Print(u"                        user, against the EC and chip as the run left them; the exit status is\n");
+    Print(u"                        the second run's\n");
     Print(u"  --fault NAME[=VALUE]  inject a fault (repeatable):\n");
     for (const FaultName& fault : FAULTS)
         Print(u"      %-24a %a\n", fault.Name, fault.Help);
@@ -269,14 +277,17 @@ void SetEcModuleName(const SimOptions& options, const char* imageName)
     FileClose(image);
 }
 
-// Erased chips hide a missing erase: start from a pattern that is neither
-// 0x00 nor 0xFF and differs from address to address.
-void FillPattern(uint8_t* contents, uint32_t size)
+constexpr const char* FOREIGN_NAMES[] = {"ignore", "subcommand", "serve", "leave"};  // in ForeignByte's order
+
+bool ParseForeign(const char* text, ForeignByte* how)
 {
-    for (uint32_t i = 0; i < size; ++i) {
-        auto value = static_cast<uint8_t>((i >> 8) * 31 + i * 7 + 0x11);
-        contents[i] = value == 0xFF ? 0xCC : value;
+    for (size_t i = 0; i < sizeof FOREIGN_NAMES / sizeof FOREIGN_NAMES[0]; ++i) {
+        if (TextEqual(text, FOREIGN_NAMES[i])) {
+            *how = static_cast<ForeignByte>(i);
+            return true;
+        }
     }
+    return false;
 }
 
 // A file shorter than the chip fills its start; the rest keeps the pattern.
@@ -365,7 +376,52 @@ bool OutputsAreApart(const SimOptions& options, const char* image)
     return true;
 }
 
+void SayHowTheRunEnded(const char* run, int status, const char* verb)
+{
+    Print(u"zar-sim: %a: status %d, %a\n", run, status, ExitStatusText(status, gEc.Mode() != EcMode::Normal, verb));
+}
+
+void PrintCommandLine(int argc, char* argv[])
+{
+    Print(u"zar-sim:  ");
+    for (int i = 0; i < argc; ++i)
+        Print(u" %a", argv[i]);
+    Print(u"\n");
+}
+
 }  // namespace
+
+// Erased chips hide a missing erase: start from a pattern that is neither
+// 0x00 nor 0xFF and differs from address to address.
+void FillPattern(uint8_t* contents, uint32_t size)
+{
+    for (uint32_t i = 0; i < size; ++i) {
+        auto value = static_cast<uint8_t>((i >> 8) * 31 + i * 7 + 0x11);
+        contents[i] = value == 0xFF ? 0xCC : value;
+    }
+}
+
+const char* ForeignByteName(ForeignByte how)
+{
+    return FOREIGN_NAMES[static_cast<size_t>(how) % 4];
+}
+
+int RerunCommandLine(int argc, char* argv[], char* out[])
+{
+    static char skip[] = "p";
+    for (int i = 0; i < argc; ++i)
+        out[i] = argv[i];
+    if (FlashState.Rerun != RerunAdvice::SkipModuleCheck)
+        return argc;
+    // p goes after the image, which follows "/log FILE" and "/update".
+    int image = argc > 2 && TextEqual(argv[1], "/log") ? 3 : 1;
+    if (image < argc && TextEqual(argv[image], "/update"))
+        ++image;
+    if (image >= argc)
+        return argc;
+    out[image + 1] = skip;
+    return image + 1 == argc ? argc + 1 : argc;
+}
 
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
 {
@@ -470,6 +526,13 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
             if (!ParseNumber(text, &number) || number == 0 || number > UINT32_MAX)
                 return Refuse("bad wait limit", text);
             options->WaitLimit = static_cast<uint32_t>(number);
+        } else if (TextEqual(arg, "--ec-foreign")) {
+            if (!value(&text))
+                return false;
+            if (!ParseForeign(text, &options->Ec.Foreign))
+                return Refuse("--ec-foreign is ignore, subcommand, serve or leave, not", text);
+        } else if (TextEqual(arg, "--rerun")) {
+            options->Rerun = true;
         } else if (TextEqual(arg, "--fault")) {
             if (!value(&text))
                 return false;
@@ -581,11 +644,26 @@ int SimMain(int argc, char* argv[])
     SetSimulatedMachine(options.MachineGiven ? &options.Machine : nullptr);
 
     int status = zar::main(options.FlasherArgc, options.FlasherArgv);
+    SetAllocationFailAfter(-1);
+    SetReadFailOffset(-1);
+
+    // The same EC and chip, as the run left them, with the faults gone: the
+    // run the console told the user to make.
+    if (options.Rerun) {
+        static char* rerunArgv[65];
+        int rerunArgc = RerunCommandLine(options.FlasherArgc, options.FlasherArgv, rerunArgv);
+        Print(u"zar-sim: EC %a\n", EcStateText(gEc.Mode()));
+        SayHowTheRunEnded("first run", status, line.Verb);
+        gEc.NextRun();
+        gChip.NextRun();
+        gEc.AttachChip(&gChip);  // an absent chip is a fault too
+        Print(u"zar-sim: faults cleared; again, against the EC and chip as the first run left them:\n");
+        PrintCommandLine(rerunArgc, rerunArgv);
+        status = zar::main(rerunArgc, rerunArgv);
+    }
 
     SetSimulatedMachine(nullptr);
     SetActiveEc(nullptr);
-    SetAllocationFailAfter(-1);
-    SetReadFailOffset(-1);
     SetWaitLimits(saved);
     gEc.SetTrace(nullptr);
     decoder.Finish();
@@ -599,6 +677,11 @@ int SimMain(int argc, char* argv[])
     // What became of the hardware.
     if (options.FlasherArgc > 1)
         Print(u"zar-sim: EC %a\n", EcStateText(gEc.Mode()));
+    if (options.Rerun) {
+        SayHowTheRunEnded("rerun", status, line.Verb);
+        Print(u"zar-sim: flash ");
+        PrintFlashComparison(CompareWithImage(contents, gChip.Size(), line.Image), gChip.Size());
+    }
     if (options.RealTiming)
         PrintTimeEstimate(gEc, gChip, options.AccessNs);
     if (options.Report)

@@ -63,6 +63,7 @@ struct SimOptions {
     int32_t ReadFailOffset = -1;
     int32_t AllocationFailAfter = -1;
     uint32_t WaitLimit = 0;  // 0: the flasher's defaults
+    bool Rerun = false;      // then run again as the console said, faults cleared
 
     // What the flasher gets: argv[0] = "zar", then the image and its switches.
     int FlasherArgc = 1;
@@ -76,5 +77,17 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options);
 
 // The whole front end: parse, set up, run, report. Returns the exit status.
 int SimMain(int argc, char* argv[]);
+
+// The chip's contents when no --flash-in is given: neither 0x00 nor 0xFF, and
+// different from address to address, so that a missing erase shows.
+void FillPattern(uint8_t* contents, uint32_t size);
+
+// --ec-foreign's word for it: "ignore", "subcommand", "serve", "leave".
+const char* ForeignByteName(ForeignByte how);
+
+// The command line of the run the flasher's last run told the user to make:
+// argv with p as its second word when it advised skipping the module check,
+// else argv itself. out has room for argc + 1 words; returns the count.
+int RerunCommandLine(int argc, char* argv[], char* out[]);
 
 }  // namespace zar::sim

@@ -65,7 +65,9 @@ const char* VerbStatusText(int status, const char* verb)
     return nullptr;
 }
 
-const char* StatusText(int status, bool followEntered, const char* verb)
+}  // namespace
+
+const char* ExitStatusText(int status, bool followEntered, const char* verb)
 {
     if (verb) {
         if (const char* text = VerbStatusText(status, verb))
@@ -87,7 +89,7 @@ const char* StatusText(int status, bool followEntered, const char* verb)
     return "unknown";
 }
 
-void PrintComparison(const FlashComparison& c, uint32_t chipSize)
+void PrintFlashComparison(const FlashComparison& c, uint32_t chipSize)
 {
     switch (c.Result) {
     case FlashComparison::NoImage:
@@ -111,8 +113,6 @@ void PrintComparison(const FlashComparison& c, uint32_t chipSize)
               u"overwrote earlier ones\n",
               chipSize);
 }
-
-}  // namespace
 
 const char* EcStateText(EcMode mode)
 {
@@ -219,7 +219,7 @@ void PrintReport(const ReportFacts& f)
           part.Rdid[2], f.Chip->Size() / 1024, MethodName(chip.Method));
     Print(u"EC              %a\n", EcStateText(f.Ec->Mode()));
     Print(u"flash           ");
-    PrintComparison(CompareWithImage(f.Chip->Contents(), f.Chip->Size(), f.Image), f.Chip->Size());
+    PrintFlashComparison(CompareWithImage(f.Chip->Contents(), f.Chip->Size(), f.Image), f.Chip->Size());
     Print(u"port accesses   %lu, of them %lu status reads\n", ec.Accesses, ec.StatusReads);
     Print(u"chip work       %lu erases, %lu programs, %lu status writes, %lu commands refused\n", work.Erases,
           work.Programs, work.StatusWrites, work.Refused);
@@ -233,7 +233,7 @@ void PrintReport(const ReportFacts& f)
         PrintDuration(t.BusIdleNs);
         Print(u"\n");
     }
-    Print(u"exit status     %d: %a\n", f.Status, StatusText(f.Status, f.Ec->Mode() != EcMode::Normal, f.Verb));
+    Print(u"exit status     %d: %a\n", f.Status, ExitStatusText(f.Status, f.Ec->Mode() != EcMode::Normal, f.Verb));
 }
 
 }  // namespace zar::sim

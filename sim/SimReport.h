@@ -11,6 +11,10 @@ namespace zar::sim {
 
 // "closed with 0xFE", "left in follow mode", ...
 const char* EcStateText(EcMode mode);
+// What the flasher's exit status means; followEntered tells a good run from
+// the usage screen, verb ("/probe", ...; nullptr: the classic line) the
+// meanings that differ.
+const char* ExitStatusText(int status, bool followEntered, const char* verb = nullptr);
 
 // The run as the hardware would take it, split into the time the chip was
 // busy (the host polls it meanwhile) and the rest of the bus time.
@@ -33,6 +37,8 @@ struct FlashComparison {
 // image may be nullptr. An image larger than the chip wrapped around it on
 // the way in: each address is compared with the image byte written there last.
 FlashComparison CompareWithImage(const uint8_t* contents, uint32_t size, const char* image);
+// The comparison as one line: "equals the image over its N bytes", ...
+void PrintFlashComparison(const FlashComparison& comparison, uint32_t chipSize);
 
 struct ReportFacts {
     SimEc* Ec;

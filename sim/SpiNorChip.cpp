@@ -66,6 +66,12 @@ void SpiNorChip::Init(const ChipInfo& info, const ChipConfig& config, uint8_t* c
     flipReads_ = 0;
 }
 
+void SpiNorChip::NextRun()
+{
+    config_.Faults = ChipFaults{};
+    stuckBusy_ = false;
+}
+
 bool SpiNorChip::Busy() const
 {
     if (stuckBusy_)

@@ -39,6 +39,10 @@ public:
     // contents: info.Part->Size bytes owned by the caller, kept as they are (the
     // chip's stored data). clock may be nullptr under fast timing.
     void Init(const ChipInfo& info, const ChipConfig& config, uint8_t* contents, SimClock* clock);
+    // Between two runs of the flasher: the injected faults are gone (a chip
+    // stuck busy finishes its operation); contents, status register, AAI mode
+    // and an open transaction stay as they are. The counters run on.
+    void NextRun();
 
     void Select() override;
     void Deselect() override;

@@ -72,6 +72,29 @@ TEST(Probe, NoChipIsStatusFourAndTheEcIsHandedBack)
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
 }
 
+// An EC that answers entry with something else may have been in follow mode
+// already, from a run cut short: closing it would start it from a flash that
+// may be half written, so the verbs that only look leave it there.
+TEST(Verbs, AnUnacknowledgedEntryIsLeftInFollowMode)
+{
+    sim::EcConfig ec;
+    ec.FollowAck = 0x00;
+    std::vector<uint8_t> image = MakeImage(0x18000);
+    std::string name = WriteTempFile("unacked.bin", image);
+    for (std::vector<std::string> args : {std::vector<std::string>{"/probe"}, {"/verify", name, "p", "/j"},
+                                          {"/read", "unacked-backup.bin", "/j"}}) {
+        Rig rig(nullptr, ec);
+        rig.StopTracing();
+        std::vector<uint8_t> before = rig.Flash();
+        int status = rig.Run(args);
+        EXPECT_NE(status, EXIT_NO_ANSWER) << args[0];
+        EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Follow) << args[0];
+        EXPECT_EQ(rig.Flash(), before);
+        EXPECT_NE(rig.Output().find("did not acknowledge follow-mode entry"), std::string::npos) << rig.Output();
+        EXPECT_NE(rig.Output().find("No closing command sent"), std::string::npos) << rig.Output();
+    }
+}
+
 TEST(Verbs, CommandLinesThatMakeNoSenseTouchNothing)
 {
     WriteTempFile("there.bin", {1, 2, 3});

@@ -97,6 +97,20 @@ check "report status" contains "$out" "exit status     0: flashed and verified"
 run --access-ns 500 img.bin
 check "access-ns needs real timing" test "$status" -eq 64
 
+# A run cut short, then the one its console advised, against the EC and chip
+# as it left them, the fault gone: wherever the EC stops answering.
+for n in 0 1 32 33 500 20000 150000; do
+  run --wait-limit 500 --fault ec-obf-never=$n --rerun img.bin
+  check "rerun after ec-obf-never=$n ends well" test "$status" -eq 0
+  check "first run after ec-obf-never=$n failed" contains "$out" "zar-sim: first run: status 4"
+  check "flash after ec-obf-never=$n" contains "$out" "zar-sim: flash equals the image over its $(stat -c %s img.bin) bytes"
+done
+check "rerun as advised" contains "$out" "zar-sim:   zar img.bin p"
+run --ec-foreign sideways img.bin
+check "bad --ec-foreign is 64" test "$status" -eq 64
+run --help
+check "help lists --rerun" contains "$out" "--rerun"
+
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"
 parts=$(wc -l <<<"$out")

@@ -6,6 +6,7 @@
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
+#include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
@@ -161,6 +162,7 @@ int PrepareImage(const Arguments& args)
         return EXIT_FLASH_FAILED;
     case ModuleCheckResult::NoAnswer:
         ReportWaitFault();
+        AdviseRerunAfterModuleCheck(args);
         return EXIT_NO_ANSWER;
     case ModuleCheckResult::Passed:
         break;
@@ -190,7 +192,7 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
 
     // 3. Follow mode and the chip: one that is missing, or too small for
     //    the image, ends the run before anything is erased.
-    EcEnterFollowMode();
+    EnterFollowMode();
     if (!EcChannelDead())
         FlashIdentify();
     if (!EcChannelDead()) {
@@ -233,9 +235,11 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
     if (EcChannelDead()) {
         ReportWaitFault();
         SayEcStaysInFollowMode();
+        AdviseRerunWithoutModuleCheck(args);
         status = EXIT_NO_ANSWER;
     } else if (!allVerified || readFailed) {
         SayEcStaysInFollowMode();
+        AdviseRerunWithoutModuleCheck(args);
         status = EXIT_FLASH_FAILED;
     } else {
         if (mode == BlockMode::Update && FlashState.BlocksWritten == 0)
@@ -245,6 +249,8 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
     }
     if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
         ReportWaitFault();
+        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
+        AdviseRerunWithoutModuleCheck(args);
         status = EXIT_NO_ANSWER;
     }
 

@@ -19,6 +19,13 @@ enum class WaitFault : uint8_t {
     WriteEnable,     // SR_WEL never reached the wanted state
 };
 
+// What the run told the user to type next.
+enum class RerunAdvice : uint8_t {
+    None,             // nothing: the run ended well, or stopped before the EC
+    SameCommand,      // the same command again
+    SkipModuleCheck,  // the same command with p: the EC may be left in follow mode
+};
+
 constexpr size_t MODULE_NAME_LENGTH = 32;
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;
@@ -71,6 +78,7 @@ struct FlashStateRecord {
     WaitFault Fault;
     uint8_t FaultBlock;   // BlockCounter when the wait gave up
     bool OutOfMemory;     // the run ended because an allocation failed
+    RerunAdvice Rerun;
 };
 
 extern FlashStateRecord FlashState;

@@ -7,6 +7,7 @@
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
+#include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -121,7 +122,10 @@ int Run(const Arguments& fullCommandLine)
 int main(int argc, char* argv[])
 {
     MemSet(&FlashState, 0, sizeof FlashState);
-    int status = Run(Arguments(argc, argv));
+    Arguments line(argc, argv);
+    RememberCommandLine(&line);  // for the command a failed run tells the user to type
+    int status = Run(line);
+    RememberCommandLine(nullptr);
 
     // Whatever the way out, nothing is left held.
     ReleaseBlockBuffers();

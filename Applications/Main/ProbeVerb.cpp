@@ -98,6 +98,7 @@ int RunProbe(const Arguments& args)
     PrintModuleName();
 
     uint8_t ack = EcEnterFollowMode();
+    closing = ClosingAfterEntry(ack, closing);
     if (!EcChannelDead())
         FlashIdentify();
     if (EcChannelDead()) {

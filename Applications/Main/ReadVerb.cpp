@@ -135,7 +135,7 @@ int RunRead(const Arguments& args)
     uint8_t closing = ReadOnlyClosingCommand(args);
 
     PrintBanner();
-    if (!EnterFollowModeAndIdentify())
+    if (!EnterFollowModeAndIdentify(&closing))
         return EXIT_NO_ANSWER;
     if (int refused = GuardChip(0, closing); refused != EXIT_OK)
         return refused;

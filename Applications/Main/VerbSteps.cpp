@@ -1,6 +1,7 @@
 #include "Applications/Main/VerbSteps.h"
 
 #include "Applications/Main/BlockSequence.h"
+#include "Applications/Main/ChipGuards.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecord.h"
 #include "ec/EcChannel.h"
@@ -31,9 +32,18 @@ int RefuseCommandLine(const char16_t* usage)
     return EXIT_BAD_IMAGE;
 }
 
-bool EnterFollowModeAndIdentify()
+uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing)
 {
-    EcEnterFollowMode();
+    if (ack == EC_FOLLOW_ACK || EcChannelDead())
+        return closing;
+    Print(u"\n\rThe EC did not acknowledge follow-mode entry: it may still be in follow mode from a run that was"
+          u" cut short. It is left as it was found; flash the image again before switching off.\n");
+    return 0;
+}
+
+bool EnterFollowModeAndIdentify(uint8_t* closing)
+{
+    *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
         FlashIdentify();
     if (!EcChannelDead())
@@ -45,6 +55,8 @@ bool EnterFollowModeAndIdentify()
 int HandBackAndEnd(uint8_t closing, int status)
 {
     HandBackEc(closing, status);
+    if (closing == 0)
+        SayEcStaysInFollowMode();
     if (status == EXIT_OK && EcChannelDead()) {
         ReportWaitFault();
         return EXIT_NO_ANSWER;

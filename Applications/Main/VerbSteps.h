@@ -21,12 +21,21 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args);
 // Returns EXIT_BAD_IMAGE.
 int RefuseCommandLine(const char16_t* usage);
 
-// Follow mode, then identification. False, once it has said which wait ran
-// out, when the EC or the chip stopped answering: nothing more can be sent.
-[[nodiscard]] bool EnterFollowModeAndIdentify();
+// An EC that answers follow-mode entry with anything but its acknowledgement
+// may have been in follow mode already, left there by a run that was cut
+// short: closing it would start it from a flash that may be half written. A
+// verb that writes nothing then leaves it as it found it: says so and
+// returns 0 (no closing command); otherwise returns closing.
+uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
+
+// Follow mode, then identification; *closing becomes 0 when the entry was
+// not acknowledged (ClosingAfterEntry). False, once it has said which wait
+// ran out, when the EC or the chip stopped answering: nothing more can be sent.
+[[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
 
 // Hands the EC back with `closing` and returns status, or EXIT_NO_ANSWER
-// when the EC did not take the closing command of a good run.
+// when the EC did not take the closing command of a good run. Without a
+// closing command it says the EC stays in follow mode.
 int HandBackAndEnd(uint8_t closing, int status);
 
 // Whether a file of that name opens for reading.

@@ -127,6 +127,8 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit verify "zar-sim.efi --chip $page --flash-in img-page.bin /verify img-page.bin p /j"
   emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
   emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
+  # A run cut short, then the one its console advised
+  emit rerun "zar-sim.efi --chip $(chip page) --wait-limit 1000 --fault ec-obf-never=20000 --rerun --flash-out fs0:\\out-rerun.bin img-page.bin"
   # The run's record, with the machine's identity from QEMU's SMBIOS tables.
   emit log-sim "zar-sim.efi /log fs0:\\zar.log img.bin p"
   emit log-again "zar-sim.efi --ec-module OTHER /log fs0:\\zar.log img.bin"

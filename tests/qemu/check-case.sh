@@ -124,6 +124,8 @@ dead-ec)
   # Nothing answers at 0x62/0x66 in QEMU: the bounded wait gives up.
   expect_status 0x12  # EFI_TIMEOUT
   expect_text "NO ANSWER!!"
+  expect_text "Do not switch off. Run again with p"
+  expect_text "  zar img.bin p"
   grep "^dead-ec" case-times.txt || true
   ;;
 probe)
@@ -224,6 +226,16 @@ factory-fail | factory-first | factory-again)
     refuse_text "zar-sim:"
     ;;
   esac
+  ;;
+rerun)
+  # A run cut short, then the command its console gave, against the EC and
+  # chip as that run left them.
+  expect_status 0x0
+  expect_text "zar-sim: first run: status 4"
+  expect_text "zar-sim:   zar img-page.bin p"
+  expect_text "zar-sim: rerun: status 0, flashed and verified"
+  expect_text "zar-sim: flash equals the image over its"
+  expect_flashed out-rerun.bin img-page.bin "$(chip_size page)"
   ;;
 *)
   bad "unknown case"

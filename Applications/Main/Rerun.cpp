@@ -1,0 +1,73 @@
+#include "Applications/Main/Rerun.h"
+
+#include "Applications/Main/FlashState.h"
+#include "ec/EcChannel.h"
+#include "platform/Platform.h"
+
+namespace zar {
+namespace {
+
+const Arguments* gCommandLine = nullptr;
+
+void PrintWord(const char* word)
+{
+    bool spaced = false;
+    for (const char* c = word; *c; ++c)
+        spaced = spaced || *c == ' ';
+    Print(spaced ? u" \"%a\"" : u" %a", word);
+}
+
+// "  zar [/log FILE] [VERB] IMAGE [p] [ARG3...]" on a line of its own, as it
+// is to be typed. args is the end of the whole line, from the word before
+// the image on.
+void PrintCommand(const Arguments& args, bool skipCheck)
+{
+    Print(u"\n\r  zar");
+    int before = gCommandLine ? gCommandLine->Count() - args.Count() : 0;
+    for (int i = 1; i <= before; ++i)
+        PrintWord(gCommandLine->At(i));
+    PrintWord(args.At(ARG_IMAGE));
+    if (skipCheck)
+        PrintWord("p");
+    else if (args.Has(ARG_SKIP_CHECK))
+        PrintWord(args.At(ARG_SKIP_CHECK));
+    for (int i = ARG_SKIP_CHECK + 1; i < args.Count(); ++i)
+        PrintWord(args.At(i));
+    Print(u"\n");
+}
+
+}  // namespace
+
+void RememberCommandLine(const Arguments* line)
+{
+    gCommandLine = line;
+}
+
+void EnterFollowMode()
+{
+    EcEnterFollowMode();
+    if (FlashState.Fault == WaitFault::EcOutputBuffer) {
+        EcTakeBackGiveUp();
+        Print(u"\nNo answer to follow-mode entry: the EC may still be in follow mode from a run that was cut"
+              u" short. Going on.\n");
+    }
+}
+
+void AdviseRerunWithoutModuleCheck(const Arguments& args)
+{
+    Print(u"\n\rDo not switch off. Run again with p, as an EC in follow mode can't answer the module check:");
+    PrintCommand(args, true);
+    FlashState.Rerun = RerunAdvice::SkipModuleCheck;
+}
+
+void AdviseRerunAfterModuleCheck(const Arguments& args)
+{
+    Print(u"\n\rThe EC did not answer the module check. Run again:");
+    PrintCommand(args, false);
+    Print(u"\n\rIf a run before this one was cut short, the EC is still in follow mode and can't answer the check;"
+          u" skip it with p:");
+    PrintCommand(args, true);
+    FlashState.Rerun = RerunAdvice::SameCommand;
+}
+
+}  // namespace zar

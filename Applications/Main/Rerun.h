@@ -1,0 +1,30 @@
+// What the user types after a run that went wrong. A run cut short in follow
+// mode leaves the EC there, and an EC in follow mode can't answer the module
+// check: the next run must skip it. The advice is printed as the exact
+// command and kept in FlashState.Rerun for the simulator.
+#pragma once
+
+#include "Applications/Main/Arguments.h"
+
+namespace zar {
+
+// main's whole command line, so that the command to type keeps the words
+// before the image ("/log FILE", "/update"); nullptr when main returns.
+void RememberCommandLine(const Arguments* line);
+
+// EcEnterFollowMode, going on when it gets no answer: an EC left in follow
+// mode by a run that was cut short may take the entry command without
+// answering it. What follows (identification) shows whether it relays SPI
+// transactions; if it doesn't, its first wait ends the run.
+void EnterFollowMode();
+
+// The EC may be left in follow mode: the same command with p as its second
+// word (the closing rule reads only whether words 2 and 3 are there, so the
+// EC is closed as the first command would have closed it).
+void AdviseRerunWithoutModuleCheck(const Arguments& args);
+
+// The module check got no answer: the same command, or with p when an earlier
+// run was cut short in follow mode (which only the user knows).
+void AdviseRerunAfterModuleCheck(const Arguments& args);
+
+}  // namespace zar

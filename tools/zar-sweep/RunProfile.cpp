@@ -1,0 +1,193 @@
+#include "RunProfile.h"
+
+#include <algorithm>
+
+#include "ec/EcChannel.h"
+#include "flash/SpiOpcodes.h"
+
+namespace zar::sweep {
+namespace {
+
+constexpr uint32_t Bit(Kind kind)
+{
+    return 1u << kind;
+}
+
+bool TakesAddress(uint8_t opcode)
+{
+    switch (opcode) {
+    case SECTOR_ERASE:
+    case BLOCK_ERASE:
+    case PAGE_PROGRAM:
+    case FAST_READ:
+    case RES:
+    case AAI_BYTE_PROGRAM:
+    case AAI_WORD_PROGRAM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsAai(uint8_t opcode)
+{
+    return opcode == AAI_BYTE_PROGRAM || opcode == AAI_WORD_PROGRAM;
+}
+
+}  // namespace
+
+const char* KindName(int kind)
+{
+    static const char* const NAMES[KIND_COUNT + 1] = {
+        "module check", "follow-mode entry", "identification", "EC sub-command", "opcode",
+        "address",      "data byte",         "erase poll",     "program poll",   "status write",
+        "fast read",    "AAI mode",          "before closing", "spread",
+    };
+    return kind >= 0 && kind <= KIND_COUNT ? NAMES[kind] : "?";
+}
+
+uint32_t Classifier::Access(bool write, uint8_t port, uint8_t value)
+{
+    if (write) {
+        context_ = Write(port, value);
+    } else if (port == EC_DATA_PORT && follow_) {
+        context_ = acknowledged_ ? ReadKinds() : Bit(FOLLOW_ENTRY);
+        acknowledged_ = true;
+    }
+    return context_ | (aai_ ? Bit(AAI_MODE) : 0);
+}
+
+uint32_t Classifier::Write(uint8_t port, uint8_t value)
+{
+    if (!follow_) {
+        follow_ = port == EC_COMMAND_PORT && value == EC_CMD_FOLLOW_ENTER;
+        return Bit(follow_ ? FOLLOW_ENTRY : MODULE_CHECK);
+    }
+    if (payload_ != 0)
+        return Payload(value);
+    switch (value) {
+    case FOLLOW_START:
+    case FOLLOW_END:
+        EndTransaction();
+        opcode_ = 0;
+        break;
+    case FOLLOW_OPCODE:
+    case FOLLOW_WRITE:
+        payload_ = value;
+        break;
+    case FOLLOW_READ:
+        return ReadKinds();
+    default:
+        break;
+    }
+    return Bit(SUB_COMMAND);
+}
+
+// The byte after FOLLOW_OPCODE or FOLLOW_WRITE.
+uint32_t Classifier::Payload(uint8_t value)
+{
+    uint8_t sub = payload_;
+    payload_ = 0;
+    if (sub == FOLLOW_OPCODE) {
+        opcode_ = value;
+        written_ = 0;
+        aai_ = aai_ || IsAai(value);
+        return Bit(OPCODE) | TransactionKinds();
+    }
+    // AAI commands after the first carry data only.
+    bool address = TakesAddress(opcode_) && written_ < 3 && !(IsAai(opcode_) && aaiAddressSent_);
+    ++written_;
+    aaiAddressSent_ = aaiAddressSent_ || (address && written_ == 3 && IsAai(opcode_));
+    bool data = !address && opcode_ != FAST_READ && opcode_ != RES;  // else a dummy byte
+    return Bit(address ? ADDRESS : data ? DATA_BYTE : SUB_COMMAND) | TransactionKinds();
+}
+
+// What the chip does when the transaction ends decides what the next status
+// poll waits for.
+void Classifier::EndTransaction()
+{
+    switch (opcode_) {
+    case SECTOR_ERASE:
+    case BLOCK_ERASE:
+        busyWith_ = ERASE_POLL;
+        break;
+    case PAGE_PROGRAM:
+    case AAI_BYTE_PROGRAM:
+    case AAI_WORD_PROGRAM:
+        busyWith_ = PROGRAM_POLL;
+        break;
+    case WRSR:
+        busyWith_ = STATUS_WRITE;
+        break;
+    case RDSR:
+        busyWith_ = KIND_COUNT;  // that poll saw the chip ready
+        break;
+    case WRDI:
+        aai_ = false;
+        aaiAddressSent_ = false;
+        break;
+    default:
+        break;
+    }
+}
+
+uint32_t Classifier::TransactionKinds() const
+{
+    switch (opcode_) {
+    case RDID:
+    case RES:
+        return Bit(IDENTIFICATION);
+    case WRSR:
+    case EWSR:
+        return Bit(STATUS_WRITE);
+    default:
+        return 0;
+    }
+}
+
+uint32_t Classifier::ReadKinds() const
+{
+    if (opcode_ == FAST_READ)
+        return Bit(FAST_READ_BYTE);
+    if (opcode_ == RDSR && busyWith_ != KIND_COUNT)
+        return Bit(busyWith_);
+    return TransactionKinds() | Bit(SUB_COMMAND);
+}
+
+void Profiler::Access(bool write, uint8_t port, uint8_t value)
+{
+    uint32_t kinds = classifier_.Access(write, port, value);
+    if (locating_ && index_ >= closingFrom_)
+        kinds |= Bit(BEFORE_CLOSING);
+    if (!locating_ && !write && port == EC_DATA_PORT && (kinds & Bit(FAST_READ_BYTE)))
+        lastFastRead_ = index_;
+    for (int k = 0; k < KIND_COUNT; ++k) {
+        if (!(kinds & (1u << k)))
+            continue;
+        uint64_t n = counts_[k]++;
+        if (locating_ && next_[k] < wanted_[k].size() && wanted_[k][next_[k]] == n) {
+            ++next_[k];
+            // A write is traced before the EC takes it: these are the counts before it.
+            points_.push_back({ec_.Stats().Writes, ec_.Stats().Answers, k});
+        }
+    }
+    ++index_;
+}
+
+void Profiler::Locate(int perKind)
+{
+    closingFrom_ = lastFastRead_ + 1;
+    counts_[BEFORE_CLOSING] = index_ - closingFrom_;
+    for (int k = 0; k < KIND_COUNT; ++k) {
+        uint64_t count = counts_[k];
+        uint64_t picks = std::min<uint64_t>(static_cast<uint64_t>(perKind), count);
+        for (uint64_t m = 0; m < picks; ++m)
+            wanted_[k].push_back((2 * m + 1) * count / (2 * picks));
+    }
+    locating_ = true;
+    classifier_ = Classifier{};
+    index_ = 0;
+    std::fill(std::begin(counts_), std::end(counts_), 0);
+}
+
+}  // namespace zar::sweep
