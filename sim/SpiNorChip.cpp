@@ -88,6 +88,7 @@ void SpiNorChip::StartOperation(uint32_t typicalUs)
 {
     if (++operations_ > config_.Faults.BusyForeverAfterOps)
         stuckBusy_ = true;
+    stats_.TypicalBusyNs += uint64_t{typicalUs} * 1000;
     if (realTiming_) {
         uint64_t ns = uint64_t{typicalUs} * 1000;
         busyUntil_ = clock_->Now + ns;

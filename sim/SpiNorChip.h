@@ -60,6 +60,7 @@ public:
         uint64_t StatusWrites = 0;
         uint64_t Refused = 0;         // commands ignored: no WEL, busy, protected, unsupported
         uint64_t BusyNs = 0;          // virtual time the chip was busy (real timing)
+        uint64_t TypicalBusyNs = 0;   // the part's typical times of the operations started, any timing
     };
     const Counters& Stats() const { return stats_; }
 

@@ -128,6 +128,20 @@ TEST(SimReport, StatesTheTimeOfARealRunAndWhatTheRunDid)
     EXPECT_NE(run.output.find("exit status     0: flashed and verified"), std::string::npos);
 }
 
+TEST(SimReport, EstimatesTheHardwaresTimeOfAFastRun)
+{
+    const sim::ChipInfo& part = sim::DefaultChip();
+    std::string name = WriteTempFile("fast-report.bin", MakeImage(0x20000, "REPMOD "));
+    SimRun run = RunSim({"--report", name});
+    ASSERT_EQ(run.status, EXIT_OK) << run.output;
+    uint64_t eraseUs = part.Part->Rdid[0] == 0x20 ? part.BlockEraseTypUs : part.SectorEraseTypUs;
+    uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
+    size_t at = run.output.find("time, estimate  ");
+    ASSERT_NE(at, std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("an EC without latency): chip busy " + Seconds(busyNs) + ", bus ", at), std::string::npos)
+        << run.output;
+}
+
 TEST(SimReport, SaysWhatAFailedOrEmptyRunMeans)
 {
     std::vector<uint8_t> image = MakeImage(0x8000, "REPMOD ");

@@ -267,6 +267,13 @@ TEST(Update, AnEqualChipIsLeftAloneForAThirdOfTheClassicRunsAccesses)
               std::string::npos);
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExitAlt);
     EXPECT_LE(rig.Ec().Stats().Accesses * 3, classic.Ec().Stats().Accesses);
+
+    // The report's estimate of the time on the hardware (1 us an access, the
+    // part's typical busy times): under a tenth, since nothing is erased.
+    auto estimate = [](Rig& run) { return run.Ec().Stats().Accesses * 1000 + run.Chip().Stats().TypicalBusyNs; };
+    EXPECT_EQ(rig.Chip().Stats().TypicalBusyNs, 0u);
+    EXPECT_GT(classic.Chip().Stats().TypicalBusyNs, 0u);
+    EXPECT_LT(estimate(rig) * 10, estimate(classic));
 }
 
 }  // namespace
