@@ -56,8 +56,9 @@ void WaitReadyOrAbsent()
 // 0x9F for Atmel is what the table has always said, though Atmel's JEDEC
 // code is 0x1F; parts answering 0x1F get no maker's line.
 const VendorRow VendorTable[VENDOR_COUNT] = {
-    {0xBF, PrintSst},  {0xEF, PrintWinbond}, {0x9F, PrintAtmel}, {0x20, PrintSt},   {0x01, PrintSpansion},
-    {0xC2, PrintMxic}, {0x37, PrintAmic},    {0x1C, PrintEon},   {0x8C, PrintEsmt}, {0x7F, PrintPmc},
+    {0xBF, PrintSst, "SST"},   {0xEF, PrintWinbond, "Winbond"},   {0x9F, PrintAtmel, "Atmel"}, {0x20, PrintSt, "ST"},
+    {0x01, PrintSpansion, "Spansion"}, {0xC2, PrintMxic, "MXIC"}, {0x37, PrintAmic, "AMIC"},   {0x1C, PrintEon, "EON"},
+    {0x8C, PrintEsmt, "ESMT"}, {0x7F, PrintPmc, "PMC"},
 };
 
 void SpiStart(uint8_t opcode)

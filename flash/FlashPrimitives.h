@@ -11,6 +11,7 @@ namespace zar {
 struct VendorRow {
     uint8_t Id;
     void (*PrintLine)();
+    const char* Name;  // the maker as its line names it
 };
 
 constexpr int VENDOR_COUNT = 10;

@@ -1,5 +1,7 @@
 #include "flash/PartTable.h"
 
+#include "flash/FlashPrimitives.h"
+
 namespace zar {
 
 // One row per part, grouped by maker. The documents behind each row, and the
@@ -64,17 +66,6 @@ constexpr const FlashPart* PARTS[] = {
 
 constexpr int COUNT = static_cast<int>(sizeof PARTS / sizeof PARTS[0]);
 
-struct MakerName {
-    uint8_t Id;
-    const char* Name;
-};
-
-// The makers of the vendor table, by the names its lines print.
-constexpr MakerName MAKERS[] = {
-    {0xBF, "SST"},      {0xEF, "Winbond"}, {0x9F, "Atmel"}, {0x20, "ST"},   {0x01, "Spansion"},
-    {0xC2, "MXIC"},     {0x37, "AMIC"},    {0x1C, "EON"},   {0x8C, "ESMT"}, {0x7F, "PMC"},
-};
-
 bool AllBytes(const uint8_t id[4], uint8_t value)
 {
     return id[0] == value && id[1] == value && id[2] == value && id[3] == value;
@@ -121,7 +112,7 @@ ChipIdentity IdentifyPart(const uint8_t id[4], bool byRes)
         identity.Answered = false;
         return identity;
     }
-    for (const MakerName& maker : MAKERS) {
+    for (const VendorRow& maker : VendorTable) {
         if (maker.Id == id[0])
             identity.Maker = maker.Name;
     }
