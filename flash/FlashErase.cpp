@@ -3,6 +3,7 @@
 #include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
+#include "flash/FlashRead.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
@@ -36,9 +37,7 @@ void FlashEraseSectors(uint8_t block, uint8_t count)
 bool FlashBlankCheck(uint8_t block)
 {
     FlashWriteDisable();
-    FlashWaitReady();
-    SpiStartAt(FAST_READ, block, 0x00, 0x00);
-    SpiWrite(0x00);  // dummy byte
+    FlashReadStart(static_cast<uint32_t>(block) << 16);
     Print(u"Erase Verify...  : ");
 
     bool blank = true;

@@ -3,7 +3,7 @@
 #include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
-#include "flash/SpiOpcodes.h"
+#include "flash/FlashRead.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -11,9 +11,7 @@ namespace zar {
 bool FlashVerifyBlock(uint8_t block)
 {
     FlashWriteDisable();
-    FlashWaitReady();
-    SpiStartAt(FAST_READ, block, 0x00, 0x00);
-    SpiWrite(0x00);  // dummy byte
+    FlashReadStart(static_cast<uint32_t>(block) << 16);
     Print(u"Verify...        : ");
 
     for (int half = 0; half < 2; ++half) {
