@@ -80,9 +80,9 @@ void PrintHelp()
     Print(u"  --ec-response-ns N    real timing: ns the EC takes to take a byte or answer, at most 10^6\n"
           u"                        (default %u)\n",
           DEFAULT_EC_RESPONSE_NS);
-    Print(u"  --ec-latency SPEC     status reads before the EC takes a byte or answers:\n");
+    Print(u"  --ec-latency DELAY    status reads before the EC takes a byte or answers:\n");
     Print(u"                        zero, fixed:N or random:N[:SEED] (default zero)\n");
-    Print(u"  --chip-busy SPEC      status reads the chip stays busy after erase/program/status write:\n");
+    Print(u"  --chip-busy DELAY     status reads the chip stays busy after erase/program/status write:\n");
     Print(u"                        zero, fixed:N or random:N[:SEED] (default fixed:2)\n");
     Print(u"  --wait-limit N        give up a wait after N status reads or polls (default: the flasher's)\n");
     Print(u"  --ec-foreign HOW      what an EC in follow mode does with a normal-mode command (what a run\n");

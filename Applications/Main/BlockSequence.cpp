@@ -109,12 +109,12 @@ BlockResult FlashOneBlock(BlockMode mode)
     return verified ? BlockResult::Verified : BlockResult::Failed;
 }
 
+}  // namespace
+
 void PrintChecksum()
 {
     Print(u"\n\rCurrent F/W Checksum : %04X\n", FlashState.Checksum);
 }
-
-}  // namespace
 
 uint8_t ClassicClosingCommand(const Arguments& args)
 {

@@ -26,6 +26,9 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode);
 // fourth place, EC_CMD_FOLLOW_EXIT when "p" or ARG3 is missing, else 0 (none).
 uint8_t ClassicClosingCommand(const Arguments& args);
 
+// The run's last line: "Current F/W Checksum" with Checksum.
+void PrintChecksum();
+
 // Says which wait ran out and where; the channel has sent nothing since.
 void ReportWaitFault();
 

@@ -17,6 +17,7 @@
 
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Verbs.h"
 #include "Applications/Main/Version.h"
 #include "ec/EcChannel.h"
 #include "flash/PartTable.h"
@@ -188,7 +189,7 @@ const char* ImageWord(const Arguments& line)
     const char* word = line.At(at);
     if (word == nullptr || TextEqual(word, "/probe"))
         return nullptr;
-    if (TextEqual(word, "/read") || TextEqual(word, "/verify") || TextEqual(word, "/update"))
+    if (IsVerb(word))
         return line.At(at + 1);
     return word;
 }

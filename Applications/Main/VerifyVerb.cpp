@@ -87,7 +87,7 @@ int RunVerify(const Arguments& args)
               FlashState.BlocksFailed + FlashState.BlocksUnchanged);
     else if (status == EXIT_OK)
         Print(u"\n\rThe chip holds the image: all %d bytes equal.\n", FlashState.ImageSize);
-    Print(u"\n\rCurrent F/W Checksum : %04X\n", FlashState.Checksum);
+    PrintChecksum();
     return HandBackAndEnd(closing, status);
 }
 

@@ -1,6 +1,6 @@
 // The machine under UEFI: the firmware's clock (GetTime) and the identity in
 // its SMBIOS tables (type 1, System Information). Layouts from DMTF DSP0134
-// (SMBIOS Reference Specification): the 2.1 entry point "_SM_" (31 bytes,
+// (the SMBIOS reference): the 2.1 entry point "_SM_" (31 bytes,
 // with the "_DMI_" part at 0x10), the 3.0 entry point "_SM3_" (24 bytes), and
 // type 1's string numbers at 0x04 (manufacturer), 0x05 (product name) and
 // 0x07 (serial number).

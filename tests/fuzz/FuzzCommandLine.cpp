@@ -25,7 +25,7 @@ using zar::test::FakeFirmware;
 std::vector<std::string> gExpected;
 bool gRan = false;
 
-// The conversion as the UEFI specification's strings and UTF-8 define it,
+// The conversion as UTF-16 (the firmware's strings) and UTF-8 define it,
 // written apart from the runtime's: pairs join, a lone surrogate is U+FFFD.
 std::string Utf8(const std::u16string& text)
 {
