@@ -8,6 +8,7 @@
 
 #include <stdint.h>
 
+#include "ec/ModuleName.h"
 #include "sim/SpiDevice.h"
 
 namespace zar::sim {
@@ -57,7 +58,7 @@ struct EcConfig {
 class SimEc {
 public:
     static constexpr uint32_t MEMORY_SIZE = 0x10000;
-    static constexpr uint16_t MODULE_NAME_ADDRESS = 0x0880;
+    static constexpr uint16_t MODULE_NAME_ADDRESS = EC_MODULE_NAME_ADDRESS;
 
     // Constant-initialised, so a SimEc can live at namespace scope without a
     // global constructor; Init() (re)starts it as a freshly powered EC.

@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ec/ModuleName.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -26,7 +27,6 @@ enum class RerunAdvice : uint8_t {
     SkipModuleCheck,  // the same command with p: the EC may be left in follow mode
 };
 
-constexpr size_t MODULE_NAME_LENGTH = 32;
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;
 

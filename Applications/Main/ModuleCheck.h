@@ -3,14 +3,12 @@
 #include <stdint.h>
 
 #include "Applications/Main/Arguments.h"
+#include "ec/ModuleName.h"
 
 namespace zar {
 
 constexpr uint32_t MODULE_CHECK_MATCH = 0x80;     // names matched up to a space
 constexpr uint32_t MODULE_CHECK_MISMATCH = 0xF0;  // names differ
-constexpr int32_t MODULE_NAME_OFFSET = 0x50;      // in the image
-constexpr uint8_t EC_MODULE_NAME_HIGH = 0x08;     // EC memory 0x0880-0x089F
-constexpr uint8_t EC_MODULE_NAME_LOW = 0x80;
 
 enum class ModuleCheckResult { Passed, Mismatch, NoAnswer, ReadError };
 
