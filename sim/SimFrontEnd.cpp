@@ -2,6 +2,7 @@
 
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Faults.h"
@@ -241,6 +242,8 @@ FlasherLine ReadFlasherLine(const SimOptions& options)
     int first = 1;
     if (options.FlasherArgc > 2 && TextEqual(options.FlasherArgv[1], "/log"))
         first = 3;
+    while (first + 1 < options.FlasherArgc && IsUpdateWord(options.FlasherArgv[first]))
+        first += 2;  // /update's "/backup FILE" and "/keep RANGE"
     if (first >= options.FlasherArgc)
         return line;
     line.First = options.FlasherArgv[first];
@@ -409,18 +412,39 @@ const char* ForeignByteName(ForeignByte how)
 int RerunCommandLine(int argc, char* argv[], char* out[])
 {
     static char skip[] = "p";
-    for (int i = 0; i < argc; ++i)
-        out[i] = argv[i];
-    if (FlashState.Rerun != RerunAdvice::SkipModuleCheck)
+    if (FlashState.Rerun != RerunAdvice::SkipModuleCheck) {
+        for (int i = 0; i < argc; ++i)
+            out[i] = argv[i];
         return argc;
-    // p goes after the image, which follows "/log FILE" and "/update".
-    int image = argc > 2 && TextEqual(argv[1], "/log") ? 3 : 1;
-    if (image < argc && TextEqual(argv[image], "/update"))
-        ++image;
-    if (image >= argc)
-        return argc;
-    out[image + 1] = skip;
-    return image + 1 == argc ? argc + 1 : argc;
+    }
+    // The words before the image ("/log FILE", "/backup FILE", "/keep RANGE",
+    // "/update") as given, but without "/backup FILE"; p after the image.
+    int count = 0;
+    int at = 0;
+    out[count++] = argv[at++];
+    auto leading = [](const char* word) {
+        return TextEqual(word, "/log") || TextEqual(word, "/backup") || TextEqual(word, "/keep");
+    };
+    for (; at + 1 < argc && leading(argv[at]); at += 2) {
+        if (TextEqual(argv[at], "/backup"))
+            continue;
+        out[count++] = argv[at];
+        out[count++] = argv[at + 1];
+    }
+    if (at < argc && TextEqual(argv[at], "/update"))
+        out[count++] = argv[at++];
+    if (at >= argc) {
+        for (; at < argc; ++at)
+            out[count++] = argv[at];
+        return count;
+    }
+    out[count++] = argv[at++];  // the image
+    out[count++] = skip;
+    if (at < argc)
+        ++at;  // the word p replaces
+    for (; at < argc; ++at)
+        out[count++] = argv[at];
+    return count;
 }
 
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options)

@@ -223,6 +223,8 @@ void PrintReport(const ReportFacts& f)
     Print(u"port accesses   %lu, of them %lu status reads\n", ec.Accesses, ec.StatusReads);
     Print(u"chip work       %lu erases, %lu programs, %lu status writes, %lu commands refused\n", work.Erases,
           work.Programs, work.StatusWrites, work.Refused);
+    Print(u"erases by kind  %lu of 64 KiB (0xD8), %lu of 4 KiB (0x20); %lu bytes programmed\n", work.BlockErases,
+          work.Erases - work.BlockErases, work.BytesProgrammed);
     if (f.RealTiming) {
         TimeEstimate t = EstimateTime(*f.Ec, *f.Chip);
         Print(u"time            ");

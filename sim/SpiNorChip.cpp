@@ -110,6 +110,7 @@ void SpiNorChip::Select()
     overrun_ = false;
     dataCount_ = 0;
     pageTouched_ = false;
+    pageSent_ = 0;
 }
 
 void SpiNorChip::Write(uint8_t value)
@@ -118,6 +119,7 @@ void SpiNorChip::Write(uint8_t value)
         page_[pageOffset_] = value;
         pageOffset_ = (pageOffset_ + 1) & pageMask_;
         pageTouched_ = true;
+        ++pageSent_;
         return;
     }
     switch (phase_) {
@@ -352,6 +354,7 @@ void SpiNorChip::Deselect()
             ProgramBytes(address_, data_, 1);
             status_ &= static_cast<uint8_t>(~SR_WEL);
             ++stats_.Programs;
+            ++stats_.BytesProgrammed;
             StartOperation(info_->ProgramTypUs);
         }
         break;
@@ -390,6 +393,7 @@ void SpiNorChip::Erase(uint32_t unit, uint32_t typicalUs)
     MemSet(contents_ + base, 0xFF, unit);
     status_ &= static_cast<uint8_t>(~SR_WEL);
     ++stats_.Erases;
+    stats_.BlockErases += opcode_ == BLOCK_ERASE ? 1 : 0;
     StartOperation(typicalUs);
 }
 
@@ -411,6 +415,7 @@ void SpiNorChip::ProgramPage()
     ProgramBytes(address_ & ~pageMask_, page_, pageMask_ + 1);
     status_ &= static_cast<uint8_t>(~SR_WEL);
     ++stats_.Programs;
+    stats_.BytesProgrammed += pageSent_ < pageMask_ + 1 ? pageSent_ : pageMask_ + 1;
     StartOperation(info_->ProgramTypUs);
 }
 
@@ -425,6 +430,7 @@ void SpiNorChip::ProgramAai()
     }
     ProgramBytes(aaiAddress_, data_, count);
     ++stats_.Programs;
+    stats_.BytesProgrammed += count;
     StartOperation(info_->ProgramTypUs);
     aaiAddress_ += count;
     aai_ = true;

@@ -56,7 +56,9 @@ public:
 
     struct Counters {
         uint64_t Erases = 0;
+        uint64_t BlockErases = 0;     // of them by BLOCK_ERASE (0xD8); the rest by SECTOR_ERASE (0x20)
         uint64_t Programs = 0;        // program commands that took effect
+        uint64_t BytesProgrammed = 0; // the data bytes those commands carried
         uint64_t StatusWrites = 0;
         uint64_t Refused = 0;         // commands ignored: no WEL, busy, protected, unsupported
         uint64_t BusyNs = 0;          // virtual time the chip was busy (real timing)
@@ -119,6 +121,7 @@ private:
     uint32_t address_ = 0;
     uint32_t pageOffset_ = 0;
     bool pageTouched_ = false;   // PAGE_PROGRAM got at least one data byte
+    uint32_t pageSent_ = 0;      // PAGE_PROGRAM data bytes, up to the page's size
     uint32_t readIndex_ = 0;     // RDID / RES answer position
     uint32_t aaiAddress_ = 0;
     uint32_t busyReads_ = 0;     // fast timing: status reads left with WIP set

@@ -202,7 +202,8 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
         }
     }
 
-    // 4. The blocks. A block that fails is skipped, the run goes on.
+    // 4. The blocks. A block that fails is skipped, the run goes on. Then
+    //    the closing rule.
     bool allVerified = true;
     bool readFailed = false;
     while (!EcChannelDead()) {
@@ -229,21 +230,26 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
         }
     }
 
-    // 5. Close only after a fully good run; otherwise the EC stays in follow
-    //    mode, where another run can still rewrite it.
+    if (mode == BlockMode::Update && allVerified && !readFailed && !EcChannelDead() && FlashState.BlocksWritten == 0)
+        Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
+    return EndWritingRun(args, allVerified && !readFailed);
+}
+
+int EndWritingRun(const Arguments& args, bool allVerified)
+{
+    // Close only after a fully good run; otherwise the EC stays in follow
+    // mode, where another run can still rewrite it.
     int status = EXIT_OK;
     if (EcChannelDead()) {
         ReportWaitFault();
         SayEcStaysInFollowMode();
         AdviseRerunWithoutModuleCheck(args);
         status = EXIT_NO_ANSWER;
-    } else if (!allVerified || readFailed) {
+    } else if (!allVerified) {
         SayEcStaysInFollowMode();
         AdviseRerunWithoutModuleCheck(args);
         status = EXIT_FLASH_FAILED;
     } else {
-        if (mode == BlockMode::Update && FlashState.BlocksWritten == 0)
-            Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
         // With no closing command, the record all the same; the EC stays in follow mode.
         HandBackEc(ClassicClosingCommand(args), status);
     }

@@ -22,6 +22,12 @@ int OpenAndPrepareImage(const Arguments& args);
 // block of the image, the closing command. Returns main's status.
 int FlashImageBlocks(const Arguments& args, BlockMode mode);
 
+// The end of a run that may have written: the closing command after a fully
+// good run (allVerified, the channel alive), otherwise the advice for a
+// rerun; then the buffers released and the checksum line. Returns main's
+// status.
+int EndWritingRun(const Arguments& args, bool allVerified);
+
 // The command that closes a good run: EC_CMD_FOLLOW_EXIT_ALT for "/j" in the
 // fourth place, EC_CMD_FOLLOW_EXIT when "p" or ARG3 is missing, else 0 (none).
 uint8_t ClassicClosingCommand(const Arguments& args);

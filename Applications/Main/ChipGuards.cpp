@@ -8,17 +8,13 @@
 #include "platform/Platform.h"
 
 namespace zar {
-namespace {
-
-int Refuse(int status, uint8_t closing)
+int RefuseChip(int status, uint8_t closing)
 {
     HandBackEc(closing, status);
     if (closing == 0)
         SayEcStaysInFollowMode();
     return status;
 }
-
-}  // namespace
 
 void SayNoFlashChip()
 {
@@ -36,14 +32,14 @@ int GuardChip(int32_t imageSize, uint8_t closing)
     if (!chip.Answered) {
         FlashReportIdentity();
         SayNoFlashChip();
-        return Refuse(EXIT_NO_ANSWER, closing);
+        return RefuseChip(EXIT_NO_ANSWER, closing);
     }
     if (chip.Size != 0 && imageSize > 0 && static_cast<uint32_t>(imageSize) > chip.Size) {
         FlashReportIdentity();
         Print(u"\n\rIMAGE TOO LARGE!! The image has %d bytes, the %a chip holds %d. Nothing was erased or "
               u"written.\n",
               imageSize, chip.Part ? chip.Part->Name : "flash", chip.Size);
-        return Refuse(EXIT_BAD_IMAGE, closing);
+        return RefuseChip(EXIT_BAD_IMAGE, closing);
     }
     return EXIT_OK;
 }

@@ -16,6 +16,11 @@ namespace zar {
 // answered.
 [[nodiscard]] int GuardChip(int32_t imageSize, uint8_t closing);
 
+// Ends a run before anything was erased, once it has said why: hands the EC
+// back with `closing` (0: none, and says the EC stays in follow mode) and
+// returns status.
+int RefuseChip(int status, uint8_t closing);
+
 // "NO FLASH CHIP!!" and what it means.
 void SayNoFlashChip();
 

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "ec/ModuleName.h"
+#include "platform/Machine.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -25,6 +26,19 @@ enum class RerunAdvice : uint8_t {
     None,             // nothing: the run ended well, or stopped before the EC
     SameCommand,      // the same command again
     SkipModuleCheck,  // the same command with p: the EC may be left in follow mode
+};
+
+// What an /update did, for the run's record.
+struct UpdateTally {
+    bool Active;     // the run was an /update that got past its command line
+    bool ClockRead;  // Start holds the firmware's clock when it began
+    WallClock Start;
+    int32_t SectorsWritten;
+    int32_t SectorsEqual;
+    int32_t SectorsKept;
+    int32_t SectorErases;
+    int32_t BlockErases;
+    uint32_t ProgramBytes;
 };
 
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
@@ -73,6 +87,7 @@ struct FlashStateRecord {
     int32_t BlocksWritten;    // erased, programmed and verified
     int32_t BlocksUnchanged;  // already equal to the image: left alone
     int32_t BlocksFailed;     // blank check or verify failed, or the EC stopped answering
+    UpdateTally Update;
 
     // Fail-safe
     WaitFault Fault;

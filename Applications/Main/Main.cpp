@@ -9,6 +9,7 @@
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -99,11 +100,22 @@ int Run(const Arguments& fullCommandLine)
         return EXIT_OK;
     }
 
-    // 4. A verb takes the rest of the line.
+    // 4. "/backup FILE" and "/keep START-END" are /update's alone.
+    if (IsUpdateWord(args.At(1))) {
+        UpdateOptions update;
+        int verb = 1;
+        if (!ParseUpdateWords(args, 1, &update, &verb))
+            return EXIT_BAD_IMAGE;
+        if (args.At(verb) == nullptr || !TextEqual(args.At(verb), "/update"))
+            return RefuseUpdateLine();
+        return RunUpdateWith(args.From(verb), update);
+    }
+
+    // 5. A verb takes the rest of the line.
     if (const Verb* verb = FindVerb(args.At(1)))
         return verb->Run(args.From(1));
 
-    // 5. The image, measured before the EC is touched.
+    // 6. The image, measured before the EC is touched.
     const char* name = args.At(ARG_IMAGE);
     if (name == nullptr || name[0] == '/')
         return FileNameRoad(name);
@@ -111,7 +123,7 @@ int Run(const Arguments& fullCommandLine)
     if (FlashState.ImageFile == nullptr)
         return FileNameRoad(name);
 
-    // 6. Is the image for this EC? Then flash it.
+    // 7. Is the image for this EC? Then flash it.
     if (int status = PrepareImage(args); status != EXIT_OK)
         return status;
     return FlashImageBlocks(args, BlockMode::Write);

@@ -3,6 +3,7 @@
 #include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
+#include "platform/Text.h"
 
 namespace zar {
 namespace {
@@ -19,13 +20,20 @@ void PrintWord(const char* word)
 
 // "  zar [/log FILE] [VERB] IMAGE [p] [ARG3...]" on a line of its own, as it
 // is to be typed. args is the end of the whole line, from the word before
-// the image on.
+// the image on. A rerun with p follows a run that may have written: its
+// "/backup FILE" is left out, as the file holds the content from before and
+// a second backup would be refused for it.
 void PrintCommand(const Arguments& args, bool skipCheck)
 {
     Print(u"\n\r  zar");
     int before = gCommandLine ? gCommandLine->Count() - args.Count() : 0;
-    for (int i = 1; i <= before; ++i)
+    for (int i = 1; i <= before; ++i) {
+        if (skipCheck && TextEqual(gCommandLine->At(i), "/backup") && i + 1 <= before) {
+            ++i;
+            continue;
+        }
         PrintWord(gCommandLine->At(i));
+    }
     PrintWord(args.At(ARG_IMAGE));
     if (skipCheck)
         PrintWord("p");

@@ -17,6 +17,7 @@
 
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/Verbs.h"
 #include "Applications/Main/Version.h"
 #include "ec/EcChannel.h"
@@ -186,6 +187,8 @@ void EndOpenLine()
 const char* ImageWord(const Arguments& line)
 {
     int at = line.At(1) && TextEqual(line.At(1), "/log") ? 3 : 1;
+    while (IsUpdateWord(line.At(at)))
+        at += 2;
     const char* word = line.At(at);
     if (word == nullptr || TextEqual(word, "/probe"))
         return nullptr;
@@ -296,6 +299,42 @@ void PutChip()
         PutNumber(id[i], 16, 2);
 }
 
+// Seconds from start to now by the firmware's clock; across midnight once.
+bool SecondsSince(const WallClock& start, uint32_t* seconds)
+{
+    WallClock now;
+    if (!ReadWallClock(&now))
+        return false;
+    auto daySeconds = [](const WallClock& c) { return c.Hour * 3600u + c.Minute * 60u + c.Second; };
+    uint32_t from = daySeconds(start), to = daySeconds(now);
+    bool sameDay = now.Year == start.Year && now.Month == start.Month && now.Day == start.Day;
+    if (!sameDay || to < from)
+        to += 24 * 3600;
+    *seconds = to - from;
+    return true;
+}
+
+// An /update's sectors, erases and bytes programmed, and its duration.
+void PutUpdateTally()
+{
+    const UpdateTally& update = FlashState.Update;
+    if (!update.Active)
+        return;
+    PutCount("sectors-written", static_cast<uint32_t>(update.SectorsWritten));
+    PutCount("sectors-equal", static_cast<uint32_t>(update.SectorsEqual));
+    PutCount("sectors-kept", static_cast<uint32_t>(update.SectorsKept));
+    PutCount("erase-64k", static_cast<uint32_t>(update.BlockErases));
+    PutCount("erase-4k", static_cast<uint32_t>(update.SectorErases));
+    PutCount("programmed", update.ProgramBytes);
+    uint32_t seconds = 0;
+    if (update.ClockRead && SecondsSince(update.Start, &seconds)) {
+        PutCount("duration", seconds);
+        Put("s");
+    } else {
+        Put(" duration=unknown");
+    }
+}
+
 void WriteSummary(int status, uint8_t command)
 {
     EndOpenLine();
@@ -308,6 +347,7 @@ void WriteSummary(int status, uint8_t command)
     PutCount("written", static_cast<uint32_t>(FlashState.BlocksWritten));
     PutCount("unchanged", static_cast<uint32_t>(FlashState.BlocksUnchanged));
     PutCount("failed", static_cast<uint32_t>(FlashState.BlocksFailed));
+    PutUpdateTally();
     PutStatus(status);
     if (command == 0) {
         Put(" close=none");

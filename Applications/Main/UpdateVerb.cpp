@@ -1,20 +1,346 @@
-// zar /update IMAGE [p] [ARG3] [/j]: the classic run with the same positions
-// after the verb, except that a block already equal to the image is left
-// alone. Closing rule and statuses are the classic run's.
+// zar [/backup FILE] [/keep START-END]... /update IMAGE [p] [ARG3] [/j]:
+// the chip is read over the image's range and compared sector by sector,
+// the plan is printed, the old content saved when asked; then only the
+// sectors that differ are erased (a whole block at once where the part can),
+// programmed where the image is not 0xFF, and read back. Module check,
+// closing rule and statuses are the classic run's.
+#include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
+#include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/FlashState.h"
+#include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Rerun.h"
+#include "Applications/Main/RunRecord.h"
+#include "Applications/Main/UpdateOptions.h"
+#include "Applications/Main/UpdatePlan.h"
+#include "Applications/Main/UpdateWrite.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
+#include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
+#include "flash/FlashRead.h"
+#include "flash/PartTable.h"
+#include "flash/SpiOpcodes.h"
+#include "platform/Machine.h"
+#include "platform/Platform.h"
 
 namespace zar {
+namespace {
+
+constexpr const char16_t* USAGE = u"zar [/log FILE] [/backup FILE] [/keep START-END]... /update IMAGE [p] [ARG3] [/j]";
+constexpr int32_t READ_MARKS = 16;
+
+struct Update {
+    const UpdateOptions* Options;
+    SectorPlan* Sectors;  // Blocks × SECTORS_IN_BLOCK
+    bool* BlockErase;     // per block
+    int32_t Blocks;
+    PlatformFile* Backup;
+    bool BackupFailed;
+};
+
+const uint8_t* SectorImage(int32_t sector)
+{
+    uint32_t offset = static_cast<uint32_t>(sector) * SECTOR_BYTES;
+    return offset < HALF_BLOCK_SIZE ? FlashState.LowHalf + offset : FlashState.HighHalf + offset - HALF_BLOCK_SIZE;
+}
+
+uint32_t ImageBytesInSector(uint32_t address)
+{
+    uint32_t rest = static_cast<uint32_t>(FlashState.ImageSize) - address;
+    return rest < SECTOR_BYTES ? rest : SECTOR_BYTES;
+}
+
+// One sector of the open FAST_READ, compared with the image. Its read stops
+// at the first difference from the image that is not a 0xFF, unless `whole`:
+// then *stopped stays false. False when the channel died.
+bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* sector, PlatformFile* backup,
+                bool* stopped)
+{
+    uint8_t chip[PIECE_BYTES];
+    bool equal = true, blank = true;
+    uint32_t sum = 0;
+    for (uint32_t at = 0; at < count; at += PIECE_BYTES) {
+        uint32_t n = count - at < PIECE_BYTES ? count - at : PIECE_BYTES;
+        if (!FlashReadBytes(chip, n))
+            return false;
+        for (uint32_t i = 0; i < n; ++i) {
+            sum += chip[i];
+            equal = equal && chip[i] == image[at + i];
+            blank = blank && chip[i] == 0xFF;
+        }
+        if (backup && FileWrite(chip, 1, n, backup) != n)
+            backup = nullptr, whole = false;  // the caller sees the file short
+        if (!equal && !blank && !whole && at + n < count) {
+            *stopped = true;
+            break;
+        }
+    }
+    sector->Found = equal ? SectorFound::Equal : blank ? SectorFound::Erased : SectorFound::Differs;
+    sector->ChipSum = sum;
+    return true;
+}
+
+// Reads one block's share of the image (the block in LowHalf and HighHalf)
+// and fills in its sectors. False when the channel died.
+bool ReadBlock(Update* run, int32_t block)
+{
+    SectorPlan* row = run->Sectors + block * SECTORS_IN_BLOCK;
+    bool open = false;
+    for (int32_t i = 0; i < SECTORS_IN_BLOCK; ++i) {
+        uint32_t address = static_cast<uint32_t>(block * SECTORS_IN_BLOCK + i) * SECTOR_BYTES;
+        SectorPlan& sector = row[i];
+        sector = {};
+        sector.Kept = SectorKept(*run->Options, address);
+        if (address >= static_cast<uint32_t>(FlashState.ImageSize)) {
+            sector.Found = SectorFound::Outside;
+            continue;
+        }
+        uint32_t count = ImageBytesInSector(address);
+        sector.Pieces = PiecesToProgram(SectorImage(i), count);
+        if (!open)
+            FlashReadStart(address);
+        bool stopped = false;
+        bool whole = sector.Kept || run->Backup != nullptr;
+        if (!ReadSector(SectorImage(i), count, whole, &sector, run->Backup, &stopped))
+            return false;
+        open = !stopped;
+        if (stopped)
+            FlashReadEnd();
+    }
+    if (open)
+        FlashReadEnd();
+    return !EcChannelDead();
+}
+
+enum class PassResult { Done, ImageReadError, NoAnswer };
+
+// The first pass: every block of the image read from the file and from the
+// chip, the backup written on the way.
+PassResult ReadPass(Update* run)
+{
+    Print(u"\n\rReading...       : ");
+    int32_t marks = 0;
+    for (int32_t block = 0;; ++block) {
+        BlockRead read = ReadNextBlock();
+        if (read == BlockRead::End)
+            break;
+        if (read == BlockRead::ReadError)
+            return PassResult::ImageReadError;
+        if (!ReadBlock(run, block))
+            return PassResult::NoAnswer;
+        for (; marks < (block + 1) * READ_MARKS / run->Blocks; ++marks)
+            Print(u"=");
+    }
+    Print(u" -- %d bytes. \n", FlashState.ImageSize);
+    return PassResult::Done;
+}
+
+void PrintPlan(const PlanTotals& plan)
+{
+    Print(u"Plan             : %d of %d sectors to write, %d equal, %d kept; %d bytes to program\n", plan.ToWrite,
+          plan.Sectors, plan.Equal, plan.Kept, plan.ProgramBytes);
+    Print(u"Erases           : %d of 64 KiB (0xD8), %d of 4 KiB (0x20)\n", plan.BlockErases, plan.SectorErases);
+}
+
+EraseUnits PartEraseUnits()
+{
+    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    if (chip.Part == nullptr)  // as the classic run erases: ST's parts only by 64 KiB
+        return ManufacturerId() == MAKER_ST ? EraseUnits{false, true} : EraseUnits{true, false};
+    return {chip.Part->SectorEraseUnit == SECTOR_BYTES, chip.Part->BlockEraseUnit == BLOCK_SIZE};
+}
+
+// Refusals after identification, before anything is read: a kept range past
+// the chip's end, a backup file that can't be created.
+int CheckBeforeReading(Update* run, uint8_t closing)
+{
+    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    for (int i = 0; chip.Size != 0 && i < run->Options->KeptCount; ++i) {
+        const KeptRange& kept = run->Options->Kept[i];
+        if (kept.End >= chip.Size) {
+            Print(u"\n\rKEEP ERROR!! /keep %x-%x reaches past the chip's end (%x bytes). Nothing was erased or "
+                  u"written.\n",
+                  kept.Start, kept.End, chip.Size);
+            return RefuseChip(EXIT_BAD_IMAGE, closing);
+        }
+    }
+    if (run->Options->Backup == nullptr)
+        return EXIT_OK;
+    if (FileExists(run->Options->Backup)) {  // it appeared since the command line was read
+        Print(u"\n\rFILE EXISTS!! %a is kept: /backup never replaces a file. Nothing was erased or written.\n",
+              run->Options->Backup);
+        return RefuseChip(EXIT_BAD_IMAGE, closing);
+    }
+    run->Backup = FileOpen(run->Options->Backup, "wb");
+    if (run->Backup == nullptr) {
+        Print(u"\n\rFILE WRITE ERROR!! %a can't be created. Nothing was erased or written.\n", run->Options->Backup);
+        return RefuseChip(EXIT_BAD_IMAGE, closing);
+    }
+    return EXIT_OK;
+}
+
+bool CloseBackup(Update* run)
+{
+    PlatformFile* file = run->Backup;
+    run->Backup = nullptr;
+    bool whole = FileTell(file) == FlashState.ImageSize;
+    if (FileClose(file) == 0 && whole) {
+        Print(u"Backup           : %d bytes into %a\n", FlashState.ImageSize, run->Options->Backup);
+        return true;
+    }
+    Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it. Nothing was erased or written.\n",
+          run->Options->Backup);
+    return false;
+}
+
+// The chip's bytes that stay as they are go into the checksum now; the
+// verify adds the rest.
+void SumWhatStays(const Update& run)
+{
+    for (int32_t i = 0; i < run.Blocks * SECTORS_IN_BLOCK; ++i) {
+        const SectorPlan& sector = run.Sectors[i];
+        if (sector.Action == SectorAction::Leave || sector.Action == SectorAction::Keep)
+            FlashState.Checksum += sector.ChipSum;
+    }
+}
+
+void Tally(const PlanTotals& plan)
+{
+    FlashState.Update.SectorsEqual = plan.Equal;
+    FlashState.Update.SectorsKept = plan.Kept;
+    FlashState.Update.SectorErases = plan.SectorErases;
+    FlashState.Update.BlockErases = plan.BlockErases;
+    FlashState.Update.ProgramBytes = plan.ProgramBytes;
+}
+
+// The second pass: each block with work, as the plan says.
+bool WritePass(const Update& run)
+{
+    FlashState.BlockCounter = 0;
+    FlashState.ImageBytesRead = 0;
+    if (FileSeek(FlashState.ImageFile, 0, FILE_SEEK_SET) != 0) {
+        ReportImageReadError();
+        return false;
+    }
+    FlashUnprotect();
+    bool allVerified = true;
+    for (int32_t block = 0; block < run.Blocks && !EcChannelDead(); ++block) {
+        BlockRead read = ReadNextBlock();
+        if (read != BlockRead::Ready) {
+            ReportImageReadError();
+            return false;
+        }
+        const SectorPlan* row = run.Sectors + block * SECTORS_IN_BLOCK;
+        BlockWork work = WriteBlock(block, row, run.BlockErase[block], &FlashState.Update);
+        if (work == BlockWork::None) {
+            ++FlashState.BlocksUnchanged;
+        } else if (work == BlockWork::Verified) {
+            ++FlashState.BlocksWritten;
+        } else {
+            ++FlashState.BlocksFailed;
+            allVerified = false;
+        }
+    }
+    return allVerified;
+}
+
+int RunPlanned(const Arguments& args, Update* run)
+{
+    PassResult read = ReadPass(run);
+    bool backupGood = run->Backup == nullptr || CloseBackup(run);
+    if (read == PassResult::NoAnswer)
+        return EndWritingRun(args, false);
+    if (read == PassResult::ImageReadError) {
+        ReportImageReadError();
+        return EndWritingRun(args, false);
+    }
+    if (!backupGood)
+        return RefuseChip(EXIT_BAD_IMAGE, ClassicClosingCommand(args));
+
+    PlanTotals plan = PlanUpdate(run->Sectors, run->Blocks, PartEraseUnits(), FlashState.ImageSize, run->BlockErase);
+    Tally(plan);
+    if (plan.KeepConflictBlock >= 0) {
+        Print(u"\n\rKEEP ERROR!! This chip erases only whole 64 KiB blocks, and block %d must be erased with a kept "
+              u"range in it. Nothing was erased or written.\n",
+              plan.KeepConflictBlock);
+        return RefuseChip(EXIT_BAD_IMAGE, ClassicClosingCommand(args));
+    }
+    PrintPlan(plan);
+    SumWhatStays(*run);
+    if (plan.ToWrite == 0) {
+        FlashState.BlocksUnchanged = run->Blocks;
+        Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
+        return EndWritingRun(args, true);
+    }
+    return EndWritingRun(args, WritePass(*run));
+}
+
+// From follow mode on: the chip, the refusals, the plan and the writes.
+int RunEntered(const Arguments& args, Update* run)
+{
+    uint8_t closing = ClassicClosingCommand(args);
+    EnterFollowMode();
+    if (!EcChannelDead())
+        FlashIdentify();
+    if (EcChannelDead())
+        return EndWritingRun(args, false);
+    if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
+        return refused;
+    if (int refused = CheckBeforeReading(run, closing); refused != EXIT_OK)
+        return refused;
+    FlashReportIdentity();
+    return RunPlanned(args, run);
+}
+
+}  // namespace
+
+int RunUpdateWith(const Arguments& args, const UpdateOptions& options)
+{
+    MemSet(&FlashState.Update, 0, sizeof FlashState.Update);
+    if (!args.Has(ARG_IMAGE) || args.First(ARG_IMAGE) == '/')
+        return RefuseCommandLine(USAGE);
+    if (options.Backup && FileExists(options.Backup)) {
+        Print(u"\nFILE EXISTS!! %a is kept: /backup never replaces a file. Give a new name.\n", options.Backup);
+        return EXIT_BAD_IMAGE;
+    }
+    FlashState.Update.Active = true;
+    FlashState.Update.ClockRead = ReadWallClock(&FlashState.Update.Start);
+    if (int status = OpenAndPrepareImage(args); status != EXIT_OK)
+        return status;
+
+    ClearScreen();
+    PrintBanner();
+    if (!AllocateRunBuffers())
+        return EXIT_BAD_IMAGE;
+    Update run = {&options, nullptr, nullptr, 0, nullptr, false};
+    run.Blocks = (FlashState.ImageSize + static_cast<int32_t>(BLOCK_SIZE) - 1) / static_cast<int32_t>(BLOCK_SIZE);
+    run.Sectors = static_cast<SectorPlan*>(MemAlloc(sizeof(SectorPlan) * static_cast<size_t>(run.Blocks) * SECTORS_IN_BLOCK));
+    run.BlockErase = static_cast<bool*>(MemAlloc(sizeof(bool) * static_cast<size_t>(run.Blocks)));
+    int status = EXIT_OK;
+    if (run.Sectors == nullptr || run.BlockErase == nullptr) {
+        Print(u"\nOUT OF MEMORY!! No room for the update's plan.\n");
+        FlashState.OutOfMemory = true;
+        status = EXIT_BAD_IMAGE;
+    } else {
+        status = RunEntered(args, &run);
+    }
+    MemFree(run.Sectors);
+    MemFree(run.BlockErase);
+    ReleaseBlockBuffers();
+    return status;
+}
 
 int RunUpdate(const Arguments& args)
 {
-    if (!args.Has(ARG_IMAGE) || args.First(ARG_IMAGE) == '/')
-        return RefuseCommandLine(u"zar /update IMAGE [p] [ARG3] [/j]");
-    if (int status = OpenAndPrepareImage(args); status != EXIT_OK)
-        return status;
-    return FlashImageBlocks(args, BlockMode::Update);
+    UpdateOptions none = {};
+    return RunUpdateWith(args, none);
+}
+
+int RefuseUpdateLine()
+{
+    return RefuseCommandLine(USAGE);
 }
 
 }  // namespace zar

@@ -1,0 +1,24 @@
+// One block of an update, as its plan says: the erases, the pieces to
+// program, and the read-back of every sector written.
+#pragma once
+
+#include <stdint.h>
+
+#include "Applications/Main/UpdatePlan.h"
+
+namespace zar {
+
+struct UpdateTally;
+
+enum class BlockWork : uint8_t {
+    None,      // nothing in the block to write
+    Verified,  // written, and every written sector read back equal
+    Failed,    // a written sector read back different (its address printed), or the EC stopped answering
+};
+
+// With the block's image in LowHalf and HighHalf and BlockCounter on it.
+// The chip's bytes read back go into Checksum; sectors written are counted
+// in tally.
+BlockWork WriteBlock(int32_t block, const SectorPlan* row, bool eraseWhole, UpdateTally* tally);
+
+}  // namespace zar
