@@ -35,6 +35,16 @@ enum FollowCommand : uint8_t {
     FOLLOW_END = 0x05,     // end the open SPI transaction (chip deselect)
 };
 
+// Which bounded wait gave up. Once one has, the channel sends nothing more
+// and the run ends through its timeout exit (status EXIT_NO_ANSWER).
+enum class WaitFault : uint8_t {
+    None,
+    EcInputBuffer,   // IBF never cleared
+    EcOutputBuffer,  // OBF never set
+    FlashBusy,       // SR_WIP never cleared
+    WriteEnable,     // SR_WEL never reached the wanted state
+};
+
 // How many status reads (EC waits) or status polls (flash waits) pass before
 // a wait gives up.
 //
@@ -76,7 +86,6 @@ bool EcChannelDead();
 }  // namespace zar
 
 namespace zar {
-enum class WaitFault : uint8_t;
 // Records that a wait gave up (the first one wins) and kills the channel.
 void EcGiveUp(WaitFault fault);
 // Takes the give-up back: the channel works again. For the one wait the run

@@ -207,7 +207,7 @@ TEST_P(Faults, ImageReadFails)
 
 TEST_P(Faults, AllocationFailsBeforeFollowMode)
 {
-    SetAllocationFailAfter(1);  // the second block buffer
+    SetAllocationFailAfter(0);  // the block buffer
     auto rig = Run({}, EXIT_BAD_IMAGE, "OUT OF MEMORY!!");
     EXPECT_TRUE(LastRunOutOfMemory());
     EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::Normal);

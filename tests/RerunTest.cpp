@@ -123,7 +123,7 @@ TEST_F(Rerun, PartLeftInAaiModeIsIdentifiedAfterWrdi)
             snprintf(id, sizeof id, "Device ID        : %X %X %X %X ", chip->Part->ResId[0], chip->Part->ResId[1],
                      chip->Part->ResId[0], chip->Part->ResId[1]);
         EXPECT_NE(rig.Output().find(id), std::string::npos) << rig.Output();
-        EXPECT_EQ(FlashState.SstIdByRes, chip->Part->AnswersRdid ? 0 : 1);
+        EXPECT_EQ(FlashState.Chip.SstByRes() ? 1 : 0, chip->Part->AnswersRdid ? 0 : 1);
         EXPECT_TRUE(Flashed(rig));
     }
 }

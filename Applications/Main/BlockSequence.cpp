@@ -20,18 +20,31 @@
 namespace zar {
 namespace {
 
-void ProgramBlock(uint8_t block)
+// AAI and chunked programming send the whole block, the 0xFF past the
+// image's end included; page programs stop at the image's end.
+FlashResult ProgramBlock(uint32_t start, int32_t imageBytes)
 {
-    if (ManufacturerId() == MAKER_SST) {
-        if (FlashState.SstIdByRes == 1)
-            FlashProgramAaiByte(block);
-        else
-            FlashProgramAaiWord(block);
-    } else if (ManufacturerId() == MAKER_MXIC && FlashState.FlashId[2] == MXIC_CHUNKED_ID2) {
-        FlashProgramChunked(block);
-    } else {
-        FlashProgramPages(block);
+    constexpr auto WHOLE = static_cast<uint32_t>(BLOCK_SIZE);
+    const FlashChip& chip = FlashState.Chip;
+    switch (ProgramMethodOf(chip)) {
+    case ProgramMethod::AaiByte:
+        return FlashProgramAaiByte(chip, start, FlashState.Block, WHOLE);
+    case ProgramMethod::AaiWord:
+        return FlashProgramAaiWord(chip, start, FlashState.Block, WHOLE);
+    case ProgramMethod::Chunked:
+        return FlashProgramChunked(chip, start, FlashState.Block, WHOLE);
+    case ProgramMethod::Pages:
+        break;
     }
+    return FlashProgramPages(chip, start, FlashState.Block, static_cast<uint32_t>(imageBytes));
+}
+
+// The erase stops at the image's end counted in whole KiB when that is the
+// end of a 4 KiB step; otherwise nothing stops it before the block's end.
+uint32_t EraseLength(int32_t imageBytes)
+{
+    int32_t kib = (imageBytes + 1023) / 1024;
+    return static_cast<uint32_t>(kib % 4 == 0 ? kib * 1024 : static_cast<int32_t>(BLOCK_SIZE));
 }
 
 void RedrawScreen()
@@ -40,19 +53,6 @@ void RedrawScreen()
     SetCursorPosition(0, 0);
     PrintBanner();
     SetCursorPosition(1, 3);
-}
-
-// A block that failed leaves the run's byte counters behind; they are set to
-// where this block starts so the erase stop, the blank check, the page
-// programs and the verify all end at the image's true end.
-void AlignCountersToBlock()
-{
-    int32_t start = (FlashState.BlockCounter - 1) * static_cast<int32_t>(BLOCK_SIZE);
-    if (start > FlashState.ImageSize)
-        start = FlashState.ImageSize;
-    FlashState.BlankCheckedBytes = start;
-    FlashState.ProgrammedBytes = start;
-    FlashState.VerifiedBytes = start;
 }
 
 enum class BlockResult { Verified, Unchanged, Failed, NoAnswer };
@@ -65,7 +65,7 @@ bool BlockAlreadyWritten(uint8_t block)
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
     int32_t count = ImageBytesInBlock(block);
     Print(u"Compare...       : ");
-    BlockComparison chip = FlashCompareBlock(block, count, true);
+    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), FlashState.Block, count, true);
     if (chip.NoAnswer)
         return false;
     if (chip.Differing != 0) {
@@ -81,10 +81,13 @@ bool BlockAlreadyWritten(uint8_t block)
 BlockResult FlashOneBlock(BlockMode mode)
 {
     uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
-    AlignCountersToBlock();
+    auto start = static_cast<uint32_t>(block * BLOCK_SIZE);
+    int32_t imageBytes = ImageBytesInBlock(block);
+    FlashState.ProgrammedBytes = static_cast<int32_t>(start);
+    FlashState.VerifiedBytes = static_cast<int32_t>(start);
     if (FlashState.BlockCounter > 1)
         RedrawScreen();
-    FlashReportIdentity();
+    FlashReportIdentity(FlashState.Chip);
     Print(u"\nBlock Number     : %d \n\n", FlashState.BlockCounter - 1);
 
     if (mode == BlockMode::Update) {
@@ -94,19 +97,27 @@ BlockResult FlashOneBlock(BlockMode mode)
         if (same)
             return BlockResult::Unchanged;
     }
-    FlashUnprotect();
-    FlashEraseSectors(block, SECTORS_PER_BLOCK);
-    bool blank = FlashBlankCheck(block);
+    // Each step runs even after the one before lost the EC: it then sends
+    // nothing, but its heading is printed all the same.
+    FlashUnprotect(FlashState.Chip);
+    FlashResult erase = FlashErase(FlashState.Chip, start, EraseLength(imageBytes));
+    FlashResult blank = FlashBlankCheck(start, static_cast<uint32_t>(imageBytes));
     if (EcChannelDead())
         return BlockResult::NoAnswer;
-    if (!blank)
+    if (erase.Outcome != FlashOutcome::Done || blank.Outcome != FlashOutcome::Done)
         return BlockResult::Failed;  // not programmed, not verified, not tried again
 
-    ProgramBlock(block);
-    bool verified = FlashVerifyBlock(block);
+    FlashResult program = ProgramBlock(start, imageBytes);
+    FlashResult verify = FlashVerify(start, FlashState.Block, static_cast<uint32_t>(imageBytes));
+    auto programmed = static_cast<int32_t>(program.Bytes);
+    FlashState.ProgrammedBytes += programmed < imageBytes ? programmed : imageBytes;
+    FlashState.VerifiedBytes += static_cast<int32_t>(verify.Bytes);
+    FlashState.Checksum += verify.Sum;
     if (EcChannelDead())
         return BlockResult::NoAnswer;
-    return verified ? BlockResult::Verified : BlockResult::Failed;
+    if (program.Outcome != FlashOutcome::Done)
+        return BlockResult::Failed;
+    return verify.Outcome == FlashOutcome::Done ? BlockResult::Verified : BlockResult::Failed;
 }
 
 }  // namespace
@@ -194,7 +205,7 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
     //    the image, ends the run before anything is erased.
     EnterFollowMode();
     if (!EcChannelDead())
-        FlashIdentify();
+        FlashState.Chip = FlashIdentify();
     if (!EcChannelDead()) {
         if (int refused = GuardChip(FlashState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
             ReleaseBlockBuffers();

@@ -28,14 +28,14 @@ void SayEcStaysInFollowMode()
 
 int GuardChip(int32_t imageSize, uint8_t closing)
 {
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    const ChipIdentity& chip = FlashState.Chip.Known;
     if (!chip.Answered) {
-        FlashReportIdentity();
+        FlashReportIdentity(FlashState.Chip);
         SayNoFlashChip();
         return RefuseChip(EXIT_NO_ANSWER, closing);
     }
     if (chip.Size != 0 && imageSize > 0 && static_cast<uint32_t>(imageSize) > chip.Size) {
-        FlashReportIdentity();
+        FlashReportIdentity(FlashState.Chip);
         Print(u"\n\rIMAGE TOO LARGE!! The image has %d bytes, the %a chip holds %d. Nothing was erased or "
               u"written.\n",
               imageSize, chip.Part ? chip.Part->Name : "flash", chip.Size);

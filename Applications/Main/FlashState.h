@@ -5,21 +5,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ec/EcChannel.h"
 #include "ec/ModuleName.h"
+#include "flash/FlashPrimitives.h"
 #include "platform/Machine.h"
 #include "platform/Platform.h"
 
 namespace zar {
-
-// Which bounded wait gave up. Once set, the EC channel sends nothing more and
-// the run ends through its timeout exit (status EXIT_NO_ANSWER).
-enum class WaitFault : uint8_t {
-    None,
-    EcInputBuffer,   // IBF never cleared
-    EcOutputBuffer,  // OBF never set
-    FlashBusy,       // SR_WIP never cleared
-    WriteEnable,     // SR_WEL never reached the wanted state
-};
 
 // What the run told the user to type next.
 enum class RerunAdvice : uint8_t {
@@ -59,29 +51,16 @@ struct FlashStateRecord {
 
     // Image and byte counters
     int32_t ImageSize;
-    int32_t ImageSizeKiB;
-    int32_t BlankCheckedBytes;
     int32_t ProgrammedBytes;
     int32_t VerifiedBytes;
     int32_t ImageBytesRead;  // what the block reads have delivered so far
     bool ImageReadFailed;    // a read came up short before ImageSize bytes
 
-    // The current block
-    uint8_t* LowHalf;   // block offsets 0x0000-0x7FFF
-    uint8_t* HighHalf;  // block offsets 0x8000-0xFFFF
-    int32_t LowCount;
-    int32_t HighCount;
+    // The current block: BLOCK_SIZE bytes, the image's and 0xFF past its end
+    uint8_t* Block;
 
-    // The flash chip
-    uint8_t FlashId[4];  // as the chip sent them; FlashId[0] is the maker
-    uint8_t SstIdByRes;  // 1 when RES (not RDID) reported an SST part
-    bool IdByRes;        // RDID answered 00: FlashId holds the RES answer
-    uint8_t RdidAnswer[4];  // what RDID answered, kept when RES took over
-
-    // Loop positions, set by each flash operation before use
-    int32_t PageIndex;
-    int32_t ByteIndex;
-    int32_t ChunkIndex;
+    // The flash chip, as identification found it
+    FlashChip Chip;
 
     // What became of the blocks, for the run's record
     int32_t BlocksWritten;    // erased, programmed and verified
@@ -97,10 +76,5 @@ struct FlashStateRecord {
 };
 
 extern FlashStateRecord FlashState;
-
-inline uint8_t ManufacturerId()
-{
-    return FlashState.FlashId[0];
-}
 
 }  // namespace zar

@@ -48,21 +48,15 @@ ImageProblem SetUpImage(const char* name)
 
     FlashState.ImageSize = size;
     FlashState.ProgrammedBytes = 0;
-    FlashState.BlankCheckedBytes = 0;
     FlashState.VerifiedBytes = 0;
     FlashState.ImageBytesRead = 0;
-    FlashState.ImageSizeKiB = size / 1024 + (size % 1024 ? 1 : 0);
     return ImageProblem::None;
 }
 
 bool AllocateBlockBuffers()
 {
-    FlashState.LowHalf = static_cast<uint8_t*>(MemAlloc(HALF_BLOCK_SIZE));
-    FlashState.HighHalf = static_cast<uint8_t*>(MemAlloc(HALF_BLOCK_SIZE));
-    if (FlashState.LowHalf && FlashState.HighHalf)
-        return true;
-    ReleaseBlockBuffers();
-    return false;
+    FlashState.Block = static_cast<uint8_t*>(MemAlloc(BLOCK_SIZE));
+    return FlashState.Block != nullptr;
 }
 
 bool AllocateRunBuffers()
@@ -88,10 +82,8 @@ void ReportImageReadError()
 
 void ReleaseBlockBuffers()
 {
-    MemFree(FlashState.LowHalf);
-    MemFree(FlashState.HighHalf);
-    FlashState.LowHalf = nullptr;
-    FlashState.HighHalf = nullptr;
+    MemFree(FlashState.Block);
+    FlashState.Block = nullptr;
 }
 
 BlockRead ReadNextBlock()
@@ -100,12 +92,14 @@ BlockRead ReadNextBlock()
     if (FlashState.ImageBytesRead >= FlashState.ImageSize)
         return BlockRead::End;
 
-    FlashState.LowCount = static_cast<int32_t>(FileRead(FlashState.LowHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
-    FlashState.HighCount = 0;
-    if (FlashState.LowCount == static_cast<int32_t>(HALF_BLOCK_SIZE))
-        FlashState.HighCount =
-            static_cast<int32_t>(FileRead(FlashState.HighHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
-    FlashState.ImageBytesRead += FlashState.LowCount + FlashState.HighCount;
+    // Two reads of 32 KiB, the second only when the first came in whole.
+    uint8_t* low = FlashState.Block;
+    uint8_t* high = FlashState.Block + HALF_BLOCK_SIZE;
+    auto lowCount = static_cast<int32_t>(FileRead(low, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
+    int32_t highCount = 0;
+    if (lowCount == static_cast<int32_t>(HALF_BLOCK_SIZE))
+        highCount = static_cast<int32_t>(FileRead(high, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
+    FlashState.ImageBytesRead += lowCount + highCount;
 
     // Short of the measured size: the read failed (or the file shrank). Never
     // flash a block made partly of fill that should have been image.
@@ -117,12 +111,8 @@ BlockRead ReadNextBlock()
     }
 
     ++FlashState.BlockCounter;
-    if (FlashState.LowCount < static_cast<int32_t>(HALF_BLOCK_SIZE)) {
-        MemSet(FlashState.LowHalf + FlashState.LowCount, 0xFF, HALF_BLOCK_SIZE - FlashState.LowCount);
-        MemSet(FlashState.HighHalf, 0xFF, HALF_BLOCK_SIZE);
-    } else if (FlashState.HighCount < static_cast<int32_t>(HALF_BLOCK_SIZE)) {
-        MemSet(FlashState.HighHalf + FlashState.HighCount, 0xFF, HALF_BLOCK_SIZE - FlashState.HighCount);
-    }
+    int32_t count = lowCount + highCount;
+    MemSet(FlashState.Block + count, 0xFF, BLOCK_SIZE - count);
     return BlockRead::Ready;
 }
 

@@ -1,5 +1,5 @@
 // The image file as the flashing run reads it: opened a second time,
-// measured, and delivered one 64 KiB block at a time into LowHalf and HighHalf.
+// measured, and delivered one 64 KiB block at a time into Block.
 #pragma once
 
 #include <stdint.h>
@@ -22,7 +22,7 @@ ImageProblem CheckImageSize(int32_t size);
 // Opens argv[1] again, measures it and zeroes the byte counters.
 ImageProblem SetUpImage(const char* name);
 
-// Both halves, or neither (and false) when memory runs out.
+// The block buffer; false when memory runs out.
 [[nodiscard]] bool AllocateBlockBuffers();
 // The same for a run: when memory runs out it says so and marks the run
 // (LastRunOutOfMemory), which then ends with EXIT_BAD_IMAGE.

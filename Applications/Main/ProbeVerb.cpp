@@ -42,9 +42,9 @@ void PrintBytes(const char16_t* label, const uint8_t bytes[4])
 void PrintPart(const ChipIdentity& chip)
 {
     if (chip.Maker)
-        Print(u"Maker            : %a (%02X)\n", chip.Maker, ManufacturerId());
+        Print(u"Maker            : %a (%02X)\n", chip.Maker, FlashState.Chip.Maker());
     else
-        Print(u"Maker            : unknown (%02X)\n", ManufacturerId());
+        Print(u"Maker            : unknown (%02X)\n", FlashState.Chip.Maker());
     if (chip.Part) {
         Print(u"Part             : %a", chip.Part->Name);
         for (const FlashPart* same = NextPartWithSameId(*chip.Part); same; same = NextPartWithSameId(*same))
@@ -100,7 +100,7 @@ int RunProbe(const Arguments& args)
     uint8_t ack = EcEnterFollowMode();
     closing = ClosingAfterEntry(ack, closing);
     if (!EcChannelDead())
-        FlashIdentify();
+        FlashState.Chip = FlashIdentify();
     if (EcChannelDead()) {
         ReportWaitFault();
         return EXIT_NO_ANSWER;
@@ -110,14 +110,14 @@ int RunProbe(const Arguments& args)
 
     // RES too, when RDID identified the chip: no more waits on a bus where
     // nothing answers.
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    const ChipIdentity& chip = FlashState.Chip.Known;
     uint8_t res[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    if (FlashState.IdByRes)
-        MemCopy(res, FlashState.FlashId, sizeof res);
+    if (FlashState.Chip.ByRes)
+        MemCopy(res, FlashState.Chip.Id, sizeof res);
     else if (chip.Answered)
         FlashReadSignature(res);
-    PrintBytes(u"RDID             ", FlashState.RdidAnswer);
-    if (FlashState.IdByRes || chip.Answered)
+    PrintBytes(u"RDID             ", FlashState.Chip.RdidAnswer);
+    if (FlashState.Chip.ByRes || chip.Answered)
         PrintBytes(u"RES              ", res);
 
     int status = EXIT_OK;

@@ -139,9 +139,9 @@ int RunRead(const Arguments& args)
         return EXIT_NO_ANSWER;
     if (int refused = GuardChip(0, closing); refused != EXIT_OK)
         return refused;
-    FlashReportIdentity();
+    FlashReportIdentity(FlashState.Chip);
 
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    const ChipIdentity& chip = FlashState.Chip.Known;
     auto size = static_cast<uint32_t>(given ? given : chip.Size);
     int status = EXIT_OK;
     if (size == 0) {

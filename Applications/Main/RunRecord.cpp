@@ -281,20 +281,20 @@ void PutStatus(int status)
 // The chip as identification left it: none before FlashIdentify ran.
 void PutChip()
 {
-    const uint8_t* id = FlashState.FlashId;
-    bool identified = FlashState.IdByRes || id[0] || id[1] || id[2] || id[3];
+    const uint8_t* id = FlashState.Chip.Id;
+    bool identified = FlashState.Chip.ByRes || id[0] || id[1] || id[2] || id[3];
     if (!identified) {
         Put(" chip=none");
         return;
     }
-    ChipIdentity chip = IdentifyPart(id, FlashState.IdByRes);
+    const ChipIdentity& chip = FlashState.Chip.Known;
     if (!chip.Answered)
         Put(" chip=absent");
     else
         PutField("chip", chip.Part ? chip.Part->Name : nullptr, "unknown");
     if (chip.Answered)
         PutField("maker", chip.Maker, "unknown");
-    Put(FlashState.IdByRes ? " id=res:" : " id=");
+    Put(FlashState.Chip.ByRes ? " id=res:" : " id=");
     for (int i = 0; i < 4; ++i)
         PutNumber(id[i], 16, 2);
 }

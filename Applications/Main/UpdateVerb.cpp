@@ -42,8 +42,7 @@ struct Update {
 
 const uint8_t* SectorImage(int32_t sector)
 {
-    uint32_t offset = static_cast<uint32_t>(sector) * SECTOR_BYTES;
-    return offset < HALF_BLOCK_SIZE ? FlashState.LowHalf + offset : FlashState.HighHalf + offset - HALF_BLOCK_SIZE;
+    return FlashState.Block + static_cast<uint32_t>(sector) * SECTOR_BYTES;
 }
 
 uint32_t ImageBytesInSector(uint32_t address)
@@ -82,7 +81,7 @@ bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* se
     return true;
 }
 
-// Reads one block's share of the image (the block in LowHalf and HighHalf)
+// Reads one block's share of the image (the block in Block)
 // and fills in its sectors. False when the channel died.
 bool ReadBlock(Update* run, int32_t block)
 {
@@ -146,17 +145,17 @@ void PrintPlan(const PlanTotals& plan)
 
 EraseUnits PartEraseUnits()
 {
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
-    if (chip.Part == nullptr)  // as the classic run erases: ST's parts only by 64 KiB
-        return ManufacturerId() == MAKER_ST ? EraseUnits{false, true} : EraseUnits{true, false};
-    return {chip.Part->SectorEraseUnit == SECTOR_BYTES, chip.Part->BlockEraseUnit == BLOCK_SIZE};
+    const FlashPart* part = FlashState.Chip.Known.Part;
+    if (part == nullptr)  // as the classic run erases: ST's parts only by 64 KiB
+        return FlashState.Chip.Maker() == MAKER_ST ? EraseUnits{false, true} : EraseUnits{true, false};
+    return {part->SectorEraseUnit == SECTOR_BYTES, part->BlockEraseUnit == BLOCK_SIZE};
 }
 
 // Refusals after identification, before anything is read: a kept range past
 // the chip's end, a backup file that can't be created.
 int CheckBeforeReading(Update* run, uint8_t closing)
 {
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    const ChipIdentity& chip = FlashState.Chip.Known;
     for (int i = 0; chip.Size != 0 && i < run->Options->KeptCount; ++i) {
         const KeptRange& kept = run->Options->Kept[i];
         if (kept.End >= chip.Size) {
@@ -224,7 +223,7 @@ bool WritePass(const Update& run)
         ReportImageReadError();
         return false;
     }
-    FlashUnprotect();
+    FlashUnprotect(FlashState.Chip);
     bool allVerified = true;
     for (int32_t block = 0; block < run.Blocks && !EcChannelDead(); ++block) {
         BlockRead read = ReadNextBlock();
@@ -283,14 +282,14 @@ int RunEntered(const Arguments& args, Update* run)
     uint8_t closing = ClassicClosingCommand(args);
     EnterFollowMode();
     if (!EcChannelDead())
-        FlashIdentify();
+        FlashState.Chip = FlashIdentify();
     if (EcChannelDead())
         return EndWritingRun(args, false);
     if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
         return refused;
     if (int refused = CheckBeforeReading(run, closing); refused != EXIT_OK)
         return refused;
-    FlashReportIdentity();
+    FlashReportIdentity(FlashState.Chip);
     return RunPlanned(args, run);
 }
 

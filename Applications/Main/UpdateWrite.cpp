@@ -2,184 +2,133 @@
 
 #include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
+#include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
-#include "flash/FlashRead.h"
-#include "flash/SpiOpcodes.h"
+#include "flash/FlashProgram.h"
+#include "flash/FlashVerify.h"
 #include "platform/Platform.h"
 
 namespace zar {
 namespace {
 
-// ---- Until the range operations of flash/ land: erase one unit, program a
-// range. (Scaffolding: replaced by flash/'s own operations.)
-
-void EraseUnit(uint8_t opcode, uint32_t address)
-{
-    FlashWriteEnable();
-    SpiStartAt(opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-               static_cast<uint8_t>(address));
-    EcSendCommand(FOLLOW_END);
-    FlashWaitReady();
-}
-
-void ProgramPageRange(uint32_t address, const uint8_t* data, uint32_t count, uint32_t unit)
-{
-    for (uint32_t at = 0; at < count && !EcChannelDead(); at += unit) {
-        FlashWriteEnable();
-        uint32_t where = address + at;
-        SpiStartAt(PAGE_PROGRAM, static_cast<uint8_t>(where >> 16), static_cast<uint8_t>(where >> 8),
-                   static_cast<uint8_t>(where));
-        uint32_t n = count - at < unit ? count - at : unit;
-        for (uint32_t i = 0; i < n; ++i)
-            SpiWrite(data[at + i]);
-        FlashWaitReady();
-    }
-    FlashWriteDisable();
-}
-
-void ProgramAaiRange(uint32_t address, const uint8_t* data, uint32_t count, uint8_t opcode, uint32_t perCommand)
-{
-    FlashWriteEnable();
-    SpiStartAt(opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-               static_cast<uint8_t>(address));
-    for (uint32_t at = 0; at < count; at += perCommand) {
-        for (uint32_t i = 0; i < perCommand; ++i)
-            SpiWrite(data[at + i]);
-        FlashWaitReady();
-        if (EcChannelDead())
-            return;
-        if (at + perCommand < count)
-            SpiStart(opcode);
-    }
-    FlashWriteDisable();
-    FlashWaitReady();
-}
-
-void ProgramRange(uint32_t address, const uint8_t* data, uint32_t count)
-{
-    if (ManufacturerId() == MAKER_SST) {
-        if (FlashState.SstIdByRes == 1)
-            ProgramAaiRange(address, data, count, AAI_BYTE_PROGRAM, 1);
-        else
-            ProgramAaiRange(address, data, count + (count & 1), AAI_WORD_PROGRAM, 2);
-    } else if (ManufacturerId() == MAKER_MXIC && FlashState.FlashId[2] == MXIC_CHUNKED_ID2) {
-        ProgramPageRange(address, data, count, 32);
-    } else {
-        ProgramPageRange(address, data, count, PIECE_BYTES);
-    }
-}
-
-// ---- The block
+constexpr int32_t PIECES_IN_BLOCK = SECTORS_IN_BLOCK * PIECES_IN_SECTOR;
 
 bool Written(const SectorPlan& sector)
 {
     return sector.Action == SectorAction::Write || sector.Action == SectorAction::EraseWrite;
 }
 
-uint32_t SectorAddress(int32_t block, int32_t sector)
+uint32_t BlockStart(int32_t block)
 {
-    return static_cast<uint32_t>(block * SECTORS_IN_BLOCK + sector) * SECTOR_BYTES;
+    return static_cast<uint32_t>(block) * static_cast<uint32_t>(BLOCK_SIZE);
 }
 
-const uint8_t* ImageAt(int32_t sector)
+// Block offset where the image ends, BLOCK_SIZE for a block it fills.
+uint32_t ImageEndInBlock(int32_t block)
 {
-    uint32_t offset = static_cast<uint32_t>(sector) * SECTOR_BYTES;
-    return offset < HALF_BLOCK_SIZE ? FlashState.LowHalf + offset : FlashState.HighHalf + offset - HALF_BLOCK_SIZE;
+    int64_t rest = FlashState.ImageSize - static_cast<int64_t>(BlockStart(block));
+    return rest < static_cast<int64_t>(BLOCK_SIZE) ? static_cast<uint32_t>(rest) : static_cast<uint32_t>(BLOCK_SIZE);
 }
 
-uint32_t ImageEnd()
+// A run of sectors (or pieces) in the block: [First, End), in units.
+struct Run {
+    int32_t First;
+    int32_t End;
+};
+
+// The next run from `from` on of units for which `member` holds; End is 0
+// when there is none.
+template <typename Member>
+Run NextRun(int32_t from, int32_t units, Member member)
 {
-    return static_cast<uint32_t>(FlashState.ImageSize);
+    while (from < units && !member(from))
+        ++from;
+    int32_t end = from;
+    while (end < units && member(end))
+        ++end;
+    return {from, end > from ? end : 0};
 }
 
+bool Good(const FlashResult& result)
+{
+    return result.Outcome == FlashOutcome::Done;
+}
+
+// One block erase, or a 4 KiB erase of each sector that needs one (a run of
+// neighbours in one call).
 bool Erase(int32_t block, const SectorPlan* row, bool eraseWhole)
 {
-    bool any = eraseWhole;
-    for (int32_t i = 0; i < SECTORS_IN_BLOCK; ++i)
-        any = any || row[i].Action == SectorAction::EraseWrite;
-    if (!any)
-        return true;
-    Print(u"Eraseing...      : ");
-    if (eraseWhole) {
-        EraseUnit(BLOCK_ERASE, SectorAddress(block, 0));
-        Print(u"=");
+    const FlashChip& chip = FlashState.Chip;
+    if (eraseWhole)
+        return Good(FlashEraseBlock(chip, BlockStart(block)));
+    auto erased = [row](int32_t i) { return row[i].Action == SectorAction::EraseWrite; };
+    for (Run run = NextRun(0, SECTORS_IN_BLOCK, erased); run.End != 0;
+         run = NextRun(run.End, SECTORS_IN_BLOCK, erased)) {
+        uint32_t address = BlockStart(block) + static_cast<uint32_t>(run.First) * SECTOR_BYTES;
+        if (!Good(FlashErase(chip, address, static_cast<uint32_t>(run.End - run.First) * SECTOR_BYTES)))
+            return false;
     }
-    for (int32_t i = 0; i < SECTORS_IN_BLOCK && !eraseWhole && !EcChannelDead(); ++i) {
-        if (row[i].Action != SectorAction::EraseWrite)
-            continue;
-        EraseUnit(SECTOR_ERASE, SectorAddress(block, i));
-        Print(u"=");
-    }
-    if (EcChannelDead())
-        return false;
-    Print(u" -- Erase OK. \n\n");
     return true;
 }
 
-// Each run of pieces that are not all 0xFF, in one program each.
+FlashResult ProgramRange(uint32_t address, const uint8_t* data, uint32_t count)
+{
+    const FlashChip& chip = FlashState.Chip;
+    switch (ProgramMethodOf(chip)) {
+    case ProgramMethod::AaiByte:
+        return FlashProgramAaiByte(chip, address, data, count);
+    case ProgramMethod::AaiWord:  // a word at a time: the 0xFF after an odd end comes along
+        return FlashProgramAaiWord(chip, address, data, count + (count & 1));
+    case ProgramMethod::Chunked:
+        return FlashProgramChunked(chip, address, data, count);
+    case ProgramMethod::Pages:
+        break;
+    }
+    return FlashProgramPages(chip, address, data, count);
+}
+
+// The written sectors' pieces that are not all 0xFF, each run of them in one
+// program (on AAI parts, one AAI sequence), stopping at the image's end.
 bool Program(int32_t block, const SectorPlan* row)
 {
-    Print(u"Programing...    : ");
-    for (int32_t i = 0; i < SECTORS_IN_BLOCK && !EcChannelDead(); ++i) {
-        if (!Written(row[i]))
-            continue;
-        for (int32_t piece = 0; piece < PIECES_IN_SECTOR;) {
-            if ((row[i].Pieces & (1u << piece)) == 0) {
-                ++piece;
-                continue;
-            }
-            int32_t first = piece;
-            while (piece < PIECES_IN_SECTOR && (row[i].Pieces & (1u << piece)))
-                ++piece;
-            uint32_t address = SectorAddress(block, i) + static_cast<uint32_t>(first) * PIECE_BYTES;
-            uint32_t end = SectorAddress(block, i) + static_cast<uint32_t>(piece) * PIECE_BYTES;
-            if (end > ImageEnd())
-                end = ImageEnd();
-            ProgramRange(address, ImageAt(i) + first * static_cast<int32_t>(PIECE_BYTES), end - address);
-        }
-        Print(u"=");
+    auto needed = [row](int32_t piece) {
+        const SectorPlan& sector = row[piece / PIECES_IN_SECTOR];
+        return Written(sector) && (sector.Pieces & (1u << (piece % PIECES_IN_SECTOR))) != 0;
+    };
+    uint32_t end = ImageEndInBlock(block);
+    for (Run run = NextRun(0, PIECES_IN_BLOCK, needed); run.End != 0; run = NextRun(run.End, PIECES_IN_BLOCK, needed)) {
+        uint32_t first = static_cast<uint32_t>(run.First) * PIECE_BYTES;
+        uint32_t last = static_cast<uint32_t>(run.End) * PIECE_BYTES;
+        if (last > end)
+            last = end;
+        if (!Good(ProgramRange(BlockStart(block) + first, FlashState.Block + first, last - first)))
+            return false;
     }
-    if (EcChannelDead())
-        return false;
-    Print(u" -- Programing OK. \n\n");
     return true;
 }
 
-// Every written sector read back, compared with the image and summed into
-// Checksum. A sector that did not erase reads back as old AND new.
+// Every written sector read back and compared with the image, each run of
+// neighbours in one read; what is read goes into Checksum. A sector that did
+// not erase reads back as old AND new, and fails here.
 bool Verify(int32_t block, const SectorPlan* row)
 {
-    FlashWriteDisable();
-    Print(u"Verify...        : ");
-    int64_t firstDifference = -1;
-    uint8_t chip[PIECE_BYTES];
-    for (int32_t i = 0; i < SECTORS_IN_BLOCK; ++i) {
-        if (!Written(row[i]))
-            continue;
-        uint32_t address = SectorAddress(block, i);
-        uint32_t count = ImageEnd() - address < SECTOR_BYTES ? ImageEnd() - address : SECTOR_BYTES;
-        const uint8_t* image = ImageAt(i);
-        FlashReadStart(address);
-        for (uint32_t at = 0; at < count; at += PIECE_BYTES) {
-            uint32_t n = count - at < PIECE_BYTES ? count - at : PIECE_BYTES;
-            if (!FlashReadBytes(chip, n))
-                return false;
-            for (uint32_t k = 0; k < n; ++k) {
-                FlashState.Checksum += chip[k];
-                if (chip[k] != image[at + k] && firstDifference < 0)
-                    firstDifference = address + at + k;
-            }
-        }
-        FlashReadEnd();
-        if (EcChannelDead())
+    auto written = [row](int32_t i) { return Written(row[i]); };
+    uint32_t end = ImageEndInBlock(block);
+    for (Run run = NextRun(0, SECTORS_IN_BLOCK, written); run.End != 0;
+         run = NextRun(run.End, SECTORS_IN_BLOCK, written)) {
+        uint32_t first = static_cast<uint32_t>(run.First) * SECTOR_BYTES;
+        uint32_t last = static_cast<uint32_t>(run.End) * SECTOR_BYTES;
+        if (last > end)
+            last = end;
+        FlashResult verify = FlashVerify(BlockStart(block) + first, FlashState.Block + first, last - first);
+        FlashState.Checksum += verify.Sum;
+        if (verify.Outcome == FlashOutcome::Differs)
+            Print(u"\n\rVERIFY FAILED!! The byte at %x is not the image's %02X: its sector did not erase, or did"
+                  u" not take its bytes.\n",
+                  BlockStart(block) + first + verify.Bytes - 1, FlashState.Block[first + verify.Bytes - 1]);
+        if (!Good(verify))
             return false;
-        Print(u"=");
     }
-    if (firstDifference >= 0) {
-        Print(u" -- Verify Fail at %x. \n", static_cast<uint32_t>(firstDifference));
-        return false;
-    }
-    Print(u" -- Verify OK. \n");
     return true;
 }
 

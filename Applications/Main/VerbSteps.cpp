@@ -2,6 +2,7 @@
 
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecord.h"
 #include "ec/EcChannel.h"
@@ -45,7 +46,7 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
 {
     *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
-        FlashIdentify();
+        FlashState.Chip = FlashIdentify();
     if (!EcChannelDead())
         return true;
     ReportWaitFault();

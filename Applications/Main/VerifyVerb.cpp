@@ -25,7 +25,7 @@ Verdict CompareBlock()
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
     int32_t count = ImageBytesInBlock(block);
     Print(u"Block %-11d: ", block);
-    BlockComparison chip = FlashCompareBlock(block, count, false);
+    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), FlashState.Block, count, false);
     if (chip.NoAnswer)
         return Verdict::NoAnswer;
     FlashState.Checksum += chip.Sum;
@@ -56,7 +56,7 @@ int RunVerify(const Arguments& args)
         return EXIT_NO_ANSWER;
     if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
         return refused;
-    FlashReportIdentity();
+    FlashReportIdentity(FlashState.Chip);
     Print(u"\n");
 
     int status = EXIT_OK;
