@@ -12,7 +12,6 @@
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
-#include "flash/FlashRead.h"
 #include "flash/FlashVerify.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
@@ -55,30 +54,9 @@ void RedrawScreen()
     SetCursorPosition(1, 3);
 }
 
-enum class BlockResult { Verified, Unchanged, Failed, NoAnswer };
+enum class BlockResult { Verified, Failed, NoAnswer };
 
-// Update: what the chip holds over the block's share of the image, compared
-// before anything is written. True when equal: the block is left alone and
-// counts as read back.
-bool BlockAlreadyWritten(uint8_t block)
-{
-    int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
-    int32_t count = ImageBytesInBlock(block);
-    Print(u"Compare...       : ");
-    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), FlashState.Block, count, true);
-    if (chip.NoAnswer)
-        return false;
-    if (chip.Differing != 0) {
-        Print(u" -- Differs at %x. \n", start + chip.FirstDifference);
-        return false;
-    }
-    Print(u" -- Unchanged. \n");
-    FlashState.Checksum += chip.Sum;
-    FlashState.VerifiedBytes = start + count;
-    return true;
-}
-
-BlockResult FlashOneBlock(BlockMode mode)
+BlockResult FlashOneBlock()
 {
     uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
     auto start = static_cast<uint32_t>(block * BLOCK_SIZE);
@@ -90,13 +68,6 @@ BlockResult FlashOneBlock(BlockMode mode)
     FlashReportIdentity(FlashState.Chip);
     Print(u"\nBlock Number     : %d \n\n", FlashState.BlockCounter - 1);
 
-    if (mode == BlockMode::Update) {
-        bool same = BlockAlreadyWritten(block);
-        if (EcChannelDead())
-            return BlockResult::NoAnswer;
-        if (same)
-            return BlockResult::Unchanged;
-    }
     // Each step runs even after the one before lost the EC: it then sends
     // nothing, but its heading is printed all the same.
     FlashUnprotect(FlashState.Chip);
@@ -191,7 +162,7 @@ int OpenAndPrepareImage(const Arguments& args)
     return PrepareImage(args);
 }
 
-int FlashImageBlocks(const Arguments& args, BlockMode mode)
+int FlashImageBlocks(const Arguments& args)
 {
     // 1. A fresh screen.
     ClearScreen();
@@ -226,12 +197,9 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
             readFailed = true;
             break;
         }
-        switch (FlashOneBlock(mode)) {
+        switch (FlashOneBlock()) {
         case BlockResult::Verified:
             ++FlashState.BlocksWritten;
-            break;
-        case BlockResult::Unchanged:
-            ++FlashState.BlocksUnchanged;
             break;
         case BlockResult::Failed:
         case BlockResult::NoAnswer:
@@ -241,8 +209,6 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
         }
     }
 
-    if (mode == BlockMode::Update && allVerified && !readFailed && !EcChannelDead() && FlashState.BlocksWritten == 0)
-        Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
     return EndWritingRun(args, allVerified && !readFailed);
 }
 

@@ -6,11 +6,6 @@
 
 namespace zar {
 
-enum class BlockMode : uint8_t {
-    Write,   // every block: unprotect, erase, blank check, program, verify
-    Update,  // each block read and compared first; one equal to the image is left alone
-};
-
 // With ImageFile open on args.At(ARG_IMAGE): measures it, runs the module
 // check (unless "p") and sets the image up for its blocks. EXIT_OK, or the
 // run's status once it has said why.
@@ -20,7 +15,7 @@ int OpenAndPrepareImage(const Arguments& args);
 
 // From the banner to the checksum line: follow mode, identification, every
 // block of the image, the closing command. Returns main's status.
-int FlashImageBlocks(const Arguments& args, BlockMode mode);
+int FlashImageBlocks(const Arguments& args);
 
 // The end of a run that may have written: the closing command after a fully
 // good run (allVerified, the channel alive), otherwise the advice for a

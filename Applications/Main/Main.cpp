@@ -126,7 +126,7 @@ int Run(const Arguments& fullCommandLine)
     // 7. Is the image for this EC? Then flash it.
     if (int status = PrepareImage(args); status != EXIT_OK)
         return status;
-    return FlashImageBlocks(args, BlockMode::Write);
+    return FlashImageBlocks(args);
 }
 
 }  // namespace
