@@ -418,7 +418,8 @@ int RerunCommandLine(int argc, char* argv[], char* out[])
         return argc;
     }
     // The words before the image ("/log FILE", "/backup FILE", "/keep RANGE",
-    // "/update") as given, but without "/backup FILE"; p after the image.
+    // "/update") as given, but without "/backup FILE" once the file is
+    // written; p after the image.
     int count = 0;
     int at = 0;
     out[count++] = argv[at++];
@@ -426,7 +427,7 @@ int RerunCommandLine(int argc, char* argv[], char* out[])
         return TextEqual(word, "/log") || TextEqual(word, "/backup") || TextEqual(word, "/keep");
     };
     for (; at + 1 < argc && leading(argv[at]); at += 2) {
-        if (TextEqual(argv[at], "/backup"))
+        if (TextEqual(argv[at], "/backup") && FlashState.Update.BackupWritten)
             continue;
         out[count++] = argv[at];
         out[count++] = argv[at + 1];

@@ -24,6 +24,7 @@ enum class RerunAdvice : uint8_t {
 struct UpdateTally {
     bool Active;     // the run was an /update that got past its command line
     bool ClockRead;  // Start holds the firmware's clock when it began
+    bool BackupWritten;  // "/backup FILE" holds the chip's content from before: a rerun leaves it out
     WallClock Start;
     int32_t SectorsWritten;
     int32_t SectorsEqual;

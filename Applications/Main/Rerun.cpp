@@ -20,15 +20,15 @@ void PrintWord(const char* word)
 
 // "  zar [/log FILE] [VERB] IMAGE [p] [ARG3...]" on a line of its own, as it
 // is to be typed. args is the end of the whole line, from the word before
-// the image on. A rerun with p follows a run that may have written: its
-// "/backup FILE" is left out, as the file holds the content from before and
-// a second backup would be refused for it.
+// the image on. Once the backup is written, "/backup FILE" is left out: the
+// file holds the content from before, and a second backup would be refused
+// for it.
 void PrintCommand(const Arguments& args, bool skipCheck)
 {
     Print(u"\n\r  zar");
     int before = gCommandLine ? gCommandLine->Count() - args.Count() : 0;
     for (int i = 1; i <= before; ++i) {
-        if (skipCheck && TextEqual(gCommandLine->At(i), "/backup") && i + 1 <= before) {
+        if (FlashState.Update.BackupWritten && TextEqual(gCommandLine->At(i), "/backup") && i + 1 <= before) {
             ++i;
             continue;
         }

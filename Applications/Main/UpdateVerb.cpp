@@ -36,8 +36,7 @@ struct Update {
     SectorPlan* Sectors;  // Blocks × SECTORS_IN_BLOCK
     bool* BlockErase;     // per block
     int32_t Blocks;
-    PlatformFile* Backup;
-    bool BackupFailed;
+    uint8_t* Backup;  // ImageSize bytes for the chip's content with "/backup", else nullptr
 };
 
 const uint8_t* SectorImage(int32_t sector)
@@ -51,17 +50,18 @@ uint32_t ImageBytesInSector(uint32_t address)
     return rest < SECTOR_BYTES ? rest : SECTOR_BYTES;
 }
 
-// One sector of the open FAST_READ, compared with the image. Its read stops
-// at the first difference from the image that is not a 0xFF, unless `whole`:
-// then *stopped stays false. False when the channel died.
-bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* sector, PlatformFile* backup,
-                bool* stopped)
+// One sector of the open FAST_READ, compared with the image; into `saved`
+// too when it is not nullptr. Its read stops at the first difference from the
+// image that is not a 0xFF, unless `whole`: then *stopped stays false. False
+// when the channel died.
+bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* sector, uint8_t* saved, bool* stopped)
 {
-    uint8_t chip[PIECE_BYTES];
+    uint8_t piece[PIECE_BYTES];
     bool equal = true, blank = true;
     uint32_t sum = 0;
     for (uint32_t at = 0; at < count; at += PIECE_BYTES) {
         uint32_t n = count - at < PIECE_BYTES ? count - at : PIECE_BYTES;
+        uint8_t* chip = saved ? saved + at : piece;
         if (!FlashReadBytes(chip, n))
             return false;
         for (uint32_t i = 0; i < n; ++i) {
@@ -69,8 +69,6 @@ bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* se
             equal = equal && chip[i] == image[at + i];
             blank = blank && chip[i] == 0xFF;
         }
-        if (backup && FileWrite(chip, 1, n, backup) != n)
-            backup = nullptr, whole = false;  // the caller sees the file short
         if (!equal && !blank && !whole && at + n < count) {
             *stopped = true;
             break;
@@ -102,7 +100,8 @@ bool ReadBlock(Update* run, int32_t block)
             FlashReadStart(address);
         bool stopped = false;
         bool whole = sector.Kept || run->Backup != nullptr;
-        if (!ReadSector(SectorImage(i), count, whole, &sector, run->Backup, &stopped))
+        uint8_t* saved = run->Backup ? run->Backup + address : nullptr;
+        if (!ReadSector(SectorImage(i), count, whole, &sector, saved, &stopped))
             return false;
         open = !stopped;
         if (stopped)
@@ -165,33 +164,33 @@ int CheckBeforeReading(Update* run, uint8_t closing)
             return RefuseChip(EXIT_BAD_IMAGE, closing);
         }
     }
-    if (run->Options->Backup == nullptr)
-        return EXIT_OK;
-    if (FileExists(run->Options->Backup)) {  // it appeared since the command line was read
-        Print(u"\n\rFILE EXISTS!! %a is kept: /backup never replaces a file. Nothing was erased or written.\n",
-              run->Options->Backup);
-        return RefuseChip(EXIT_BAD_IMAGE, closing);
-    }
-    run->Backup = FileOpen(run->Options->Backup, "wb");
-    if (run->Backup == nullptr) {
-        Print(u"\n\rFILE WRITE ERROR!! %a can't be created. Nothing was erased or written.\n", run->Options->Backup);
-        return RefuseChip(EXIT_BAD_IMAGE, closing);
-    }
     return EXIT_OK;
 }
 
-bool CloseBackup(Update* run)
+// The chip's content as the read pass found it, into a new file, before
+// anything is erased. False, once it has said why, when the file is there
+// already or can't be written whole.
+bool SaveBackup(const char* name, const uint8_t* data, uint32_t size)
 {
-    PlatformFile* file = run->Backup;
-    run->Backup = nullptr;
-    bool whole = FileTell(file) == FlashState.ImageSize;
-    if (FileClose(file) == 0 && whole) {
-        Print(u"Backup           : %d bytes into %a\n", FlashState.ImageSize, run->Options->Backup);
-        return true;
+    if (FileExists(name)) {  // it appeared since the command line was read
+        Print(u"\n\rFILE EXISTS!! %a is kept: /backup never replaces a file. Nothing was erased or written.\n", name);
+        return false;
     }
-    Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it. Nothing was erased or written.\n",
-          run->Options->Backup);
-    return false;
+    PlatformFile* file = FileOpen(name, "wb");
+    if (file == nullptr) {
+        Print(u"\n\rFILE WRITE ERROR!! %a can't be created. Nothing was erased or written.\n", name);
+        return false;
+    }
+    bool written = FileWrite(data, 1, size, file) == size;
+    if (FileClose(file) != 0 || !written) {
+        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it. Nothing was erased or "
+              u"written.\n",
+              name);
+        return false;
+    }
+    FlashState.Update.BackupWritten = true;
+    Print(u"Backup           : %d bytes into %a\n", size, name);
+    return true;
 }
 
 // The chip's bytes that stay as they are go into the checksum now; the
@@ -248,14 +247,14 @@ bool WritePass(const Update& run)
 int RunPlanned(const Arguments& args, Update* run)
 {
     PassResult read = ReadPass(run);
-    bool backupGood = run->Backup == nullptr || CloseBackup(run);
     if (read == PassResult::NoAnswer)
         return EndWritingRun(args, false);
     if (read == PassResult::ImageReadError) {
         ReportImageReadError();
         return EndWritingRun(args, false);
     }
-    if (!backupGood)
+    auto size = static_cast<uint32_t>(FlashState.ImageSize);
+    if (run->Backup && !SaveBackup(run->Options->Backup, run->Backup, size))
         return RefuseChip(EXIT_BAD_IMAGE, ClassicClosingCommand(args));
 
     PlanTotals plan = PlanUpdate(run->Sectors, run->Blocks, PartEraseUnits(), FlashState.ImageSize, run->BlockErase);
@@ -313,12 +312,15 @@ int RunUpdateWith(const Arguments& args, const UpdateOptions& options)
     PrintBanner();
     if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
-    Update run = {&options, nullptr, nullptr, 0, nullptr, false};
+    Update run = {&options, nullptr, nullptr, 0, nullptr};
     run.Blocks = (FlashState.ImageSize + static_cast<int32_t>(BLOCK_SIZE) - 1) / static_cast<int32_t>(BLOCK_SIZE);
-    run.Sectors = static_cast<SectorPlan*>(MemAlloc(sizeof(SectorPlan) * static_cast<size_t>(run.Blocks) * SECTORS_IN_BLOCK));
-    run.BlockErase = static_cast<bool*>(MemAlloc(sizeof(bool) * static_cast<size_t>(run.Blocks)));
+    auto blocks = static_cast<size_t>(run.Blocks);
+    run.Sectors = static_cast<SectorPlan*>(MemAlloc(sizeof(SectorPlan) * blocks * SECTORS_IN_BLOCK));
+    run.BlockErase = static_cast<bool*>(MemAlloc(sizeof(bool) * blocks));
+    if (options.Backup)
+        run.Backup = static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(FlashState.ImageSize)));
     int status = EXIT_OK;
-    if (run.Sectors == nullptr || run.BlockErase == nullptr) {
+    if (run.Sectors == nullptr || run.BlockErase == nullptr || (options.Backup && run.Backup == nullptr)) {
         Print(u"\nOUT OF MEMORY!! No room for the update's plan.\n");
         FlashState.OutOfMemory = true;
         status = EXIT_BAD_IMAGE;
@@ -327,6 +329,7 @@ int RunUpdateWith(const Arguments& args, const UpdateOptions& options)
     }
     MemFree(run.Sectors);
     MemFree(run.BlockErase);
+    MemFree(run.Backup);
     ReleaseBlockBuffers();
     return status;
 }
