@@ -1,0 +1,206 @@
+// /update as whole runs on a page part and an AAI part: what it erases and
+// programs (the SPI log), what the chip then holds, the status; /keep and
+// /backup, and the command lines refused before the EC is touched.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Applications/Main/FlashState.h"
+#include "Applications/Main/Main.h"
+#include "Harness.h"
+
+namespace zar::test {
+namespace {
+
+constexpr size_t IMAGE_SIZE = 0x80000;
+
+// The erases and the addresses programs start at, from the SPI log; an AAI
+// command without an address continues the one before.
+struct Writes {
+    std::vector<std::string> Erases;  // "SECTOR_ERASE 023000"
+    std::vector<uint32_t> ProgramStarts;
+};
+
+Writes WritesOf(Rig& rig)
+{
+    Writes writes;
+    for (const std::string& line : FlashWrites(rig.SpiLog())) {
+        size_t space = line.find(' ');
+        std::string word = line.substr(space + 1, 6);
+        bool addressed = word.size() == 6 && word.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+        if (line.find("ERASE") != std::string::npos)
+            writes.Erases.push_back(line.substr(0, space + 7));
+        else if (line.find("PROGRAM") != std::string::npos && addressed)
+            writes.ProgramStarts.push_back(static_cast<uint32_t>(std::stoul(word, nullptr, 16)));
+    }
+    return writes;
+}
+
+class UpdateRuns : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override { image_ = MakeImage(IMAGE_SIZE); }
+
+    // /update on a chip that holds `before` over the image's range.
+    int Run(Rig& rig, const std::vector<uint8_t>& before, std::vector<std::string> words = {})
+    {
+        std::string name = WriteTempFile("update-run.bin", image_);
+        std::copy(before.begin(), before.end(), rig.Flash().begin());
+        rig.DecodeSpi();
+        words.insert(words.end(), {"/update", name, "p"});
+        return rig.Run(words);
+    }
+    bool Holds(Rig& rig) { return std::equal(image_.begin(), image_.end(), rig.Flash().begin()); }
+
+    std::vector<uint8_t> image_;
+};
+
+TEST_P(UpdateRuns, OneChangedByteIsOneSectorErasedAndWritten)
+{
+    Rig rig(sim::FindChip(GetParam()));
+    std::vector<uint8_t> before = image_;
+    before[0x23456] ^= 0x81;
+    ASSERT_EQ(Run(rig, before), EXIT_OK) << rig.Output();
+    EXPECT_TRUE(Holds(rig));
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+    EXPECT_NE(rig.Output().find("Plan             : 1 of 128 sectors to write, 127 equal, 0 kept; 4096 bytes"),
+              std::string::npos)
+        << rig.Output();
+    Writes writes = WritesOf(rig);
+    EXPECT_EQ(writes.Erases, std::vector<std::string>{"SECTOR_ERASE 023000"});
+    ASSERT_FALSE(writes.ProgramStarts.empty());
+    for (uint32_t start : writes.ProgramStarts)
+        EXPECT_EQ(start & ~0xFFFu, 0x23000u);
+    EXPECT_EQ(rig.Chip().Stats().BytesProgrammed, 0x1000u);
+    EXPECT_EQ(FlashState.Checksum, ByteSum(image_, IMAGE_SIZE));
+}
+
+// A chip that holds something else entirely, and an image whose last 40 % is
+// 0xFF: 64 KiB erases only, and nothing programmed into the tail.
+TEST_P(UpdateRuns, EverySectorChangedTakesBlockErasesAndLeavesTheTailUnprogrammed)
+{
+    constexpr size_t TAIL = IMAGE_SIZE * 6 / 10;  // 0x4CCCC
+    std::fill(image_.begin() + TAIL, image_.end(), 0xFF);
+    Rig rig(sim::FindChip(GetParam()));
+    std::vector<uint8_t> before(IMAGE_SIZE);
+    for (size_t i = 0; i < before.size(); ++i)
+        before[i] = static_cast<uint8_t>(~image_[i] | 0x01);
+    ASSERT_EQ(Run(rig, before), EXIT_OK) << rig.Output();
+    EXPECT_TRUE(Holds(rig));
+    Writes writes = WritesOf(rig);
+    ASSERT_EQ(writes.Erases.size(), 8u);
+    for (size_t block = 0; block < 8; ++block)
+        EXPECT_EQ(writes.Erases[block], "BLOCK_ERASE 0" + std::to_string(block) + "0000");
+    EXPECT_LT(writes.ProgramStarts.back(), TAIL);
+    EXPECT_EQ(rig.Chip().Stats().BytesProgrammed, 0x4CD00u);  // up to the end of the tail's first piece
+    EXPECT_EQ(FlashState.Update.BlockErases, 8);
+    EXPECT_EQ(FlashState.Update.SectorsWritten, 128);
+}
+
+// A locked chip takes no erase: the verify finds the old bytes, the run ends
+// with status 3, no closing command, and the command to type again. The
+// backup was written, so that command leaves /backup out.
+TEST_P(UpdateRuns, ASectorThatDidNotEraseFailsItsVerify)
+{
+    sim::ChipConfig locked;
+    locked.Faults.ProtectionLocked = true;
+    Rig rig(sim::FindChip(GetParam()), {}, locked);
+    std::vector<uint8_t> before = image_;
+    before[0x31000] = 0x00;
+    remove("locked-backup.bin");
+    EXPECT_EQ(Run(rig, before, {"/backup", "locked-backup.bin"}), EXIT_FLASH_FAILED);
+    EXPECT_NE(rig.Output().find("VERIFY FAILED!! The byte at 31000 is not the image's"), std::string::npos)
+        << rig.Output();
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Follow);
+    EXPECT_NE(rig.Output().find("Run again with p, as an EC in follow mode can't answer the module check:\r\n"
+                                "  zar /update update-run.bin p\r\n"),
+              std::string::npos)
+        << rig.Output();
+    EXPECT_EQ(ReadFileBytes("locked-backup.bin"), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageAndAai, UpdateRuns, ::testing::Values("W25X40", "SST25VF080B"));
+
+// The chip below the kept range takes the image; the kept range keeps what it
+// held and sees no erase; the backup holds the old content, and is never
+// replaced.
+TEST(Update, KeepAndBackup)
+{
+    std::vector<uint8_t> image = MakeImage(IMAGE_SIZE);
+    std::string name = WriteTempFile("keep-new.bin", image);
+    remove("keep-backup.bin");
+    remove("keep.log");
+    Rig rig;
+    std::vector<uint8_t> old(rig.Flash().begin(), rig.Flash().begin() + IMAGE_SIZE);
+    rig.DecodeSpi();
+    ASSERT_EQ(rig.Run({"/log", "keep.log", "/keep", "70000-7FFFF", "/backup", "keep-backup.bin", "/update", name, "p"}),
+              EXIT_OK)
+        << rig.Output();
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x70000, rig.Flash().begin()));
+    EXPECT_TRUE(std::equal(old.begin() + 0x70000, old.end(), rig.Flash().begin() + 0x70000));
+    EXPECT_EQ(ReadFileBytes("keep-backup.bin"), old);
+    for (const std::string& erase : WritesOf(rig).Erases)
+        EXPECT_LT(std::stoul(erase.substr(erase.find(' ') + 1), nullptr, 16), 0x70000u) << erase;
+    std::vector<uint8_t> log = ReadFileBytes("keep.log");
+    EXPECT_NE(std::string(log.begin(), log.end()).find(" sectors-written=112 sectors-equal=0 sectors-kept=16 "
+                                                       "erase-64k=7 erase-4k=0 programmed=458752 duration="),
+              std::string::npos);
+
+    // Again: the backup file is there, so nothing is touched.
+    Rig again;
+    std::vector<uint8_t> before = again.Flash();
+    EXPECT_EQ(again.Run({"/backup", "keep-backup.bin", "/update", name, "p"}), EXIT_BAD_IMAGE);
+    EXPECT_NE(again.Output().find("FILE EXISTS!! keep-backup.bin is kept"), std::string::npos);
+    EXPECT_FALSE(again.Trace().TouchedPorts());
+    EXPECT_EQ(ReadFileBytes("keep-backup.bin"), old);
+
+    // A range past the chip's end is known only once the chip is: refused
+    // before anything is read or erased, the EC closed.
+    Rig small;
+    small.DecodeSpi();
+    EXPECT_EQ(small.Run({"/keep", "70000-8FFFF", "/update", name, "p"}), EXIT_BAD_IMAGE);
+    EXPECT_NE(small.Output().find("KEEP ERROR!! /keep 70000-8FFFF reaches past the chip's end"), std::string::npos);
+    EXPECT_EQ(FlashWrites(small.SpiLog()), std::vector<std::string>{});
+    EXPECT_EQ(small.Ec().Mode(), sim::EcMode::ClosedExit);
+}
+
+TEST(Update, WordsRefusedBeforeTheEc)
+{
+    std::string name = WriteTempFile("refused.bin", MakeImage(0x1000));
+    WriteTempFile("there.bin", {1, 2, 3});
+    struct Case {
+        std::vector<std::string> Words;
+        const char* Says;
+    } cases[] = {
+        {{"/keep", "/update", name}, "/keep needs a range START-END"},
+        {{"/keep", "70000", "/update", name}, "/keep needs a range START-END"},
+        {{"/keep", "7000g-7FFFF", "/update", name}, "/keep needs a range START-END"},
+        {{"/keep", "70001-7FFFF", "/update", name}, "START must be a multiple of 1000"},
+        {{"/keep", "0x70000-0x7FFFE", "/update", name}, "START must be a multiple of 1000"},
+        {{"/keep", "7FFFF-70000", "/update", name}, "is empty or reversed"},
+        {{"/keep", "1000-FFF", "/update", name}, "is empty or reversed"},
+        {{"/keep", "0-1FFFFFF", "/update", name}, "reaches past FFFFFF"},
+        {{"/keep", "0-FFFF", "/keep", "F000-1FFFF", "/update", name}, "overlaps /keep 0-FFFF"},
+        {{"/backup", "/update", name}, "/backup needs a file name"},
+        {{"/backup", "a.bin", "/backup", "b.bin", "/update", name}, "/backup is given twice"},
+        {{"/backup", "there.bin", "/update", name}, "FILE EXISTS!! there.bin is kept"},
+        {{"/keep", "0-FFF", name}, "Usage: zar [/log FILE] [/backup FILE] [/keep START-END]... /update"},
+        {{"/backup", "a.bin", "/verify", name}, "Usage: zar [/log FILE] [/backup FILE]"},
+        {{"/keep", "0-FFF", "/read", "a.bin"}, "Usage: zar [/log FILE] [/backup FILE]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Words[0] + " " + c.Words[1]);
+        Rig rig;
+        EXPECT_EQ(rig.Run(c.Words), EXIT_BAD_IMAGE);
+        EXPECT_FALSE(rig.Trace().TouchedPorts());
+        EXPECT_NE(rig.Output().find(c.Says), std::string::npos) << rig.Output();
+    }
+    EXPECT_EQ(ReadFileBytes("there.bin"), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(ReadFileBytes("a.bin").empty());
+}
+
+}  // namespace
+}  // namespace zar::test
