@@ -68,6 +68,7 @@ protected:
         rig.StopTracing();
         EXPECT_EQ(rig.Run(first), EXIT_NO_ANSWER);
         firstOutput_ = rig.Output();
+        firstBackupWritten_ = FlashState.Update.BackupWritten;
         rig.Ec().NextRun();
         rig.Chip().NextRun();
         return rig.Run(AdvisedCommand(firstOutput_));
@@ -78,6 +79,7 @@ protected:
     std::vector<uint8_t> image_;
     std::string name_;
     std::string firstOutput_;
+    bool firstBackupWritten_ = false;
 };
 
 // The EC, stopped in follow mode and left there, gets a normal-mode command
@@ -188,22 +190,36 @@ TEST_F(Rerun, AdviceKeepsTheLogAndTheVerb)
 {
     struct Case {
         std::vector<std::string> First, Advised;
+        uint64_t StopAfter = 5000;  // EC writes: in the module check's wake, or in the update's read pass
     } cases[] = {
         {{"/update", name_}, {"/update", name_, "p"}},
         {{"/log", "rerun.log", name_, "x", "y"}, {"/log", "rerun.log", name_, "p", "y"}},
+        // /backup stays until its file is written, then the command leaves it out.
+        {{"/keep", "20000-2FFFF", "/backup", "rerun-1.bin", "/update", name_},
+         {"/keep", "20000-2FFFF", "/backup", "rerun-1.bin", "/update", name_, "p"}},
+        {{"/keep", "20000-2FFFF", "/backup", "rerun-2.bin", "/update", name_},
+         {"/keep", "20000-2FFFF", "/update", name_, "p"},
+         300000},
     };
+    remove("rerun-1.bin");
+    remove("rerun-2.bin");
     for (Case& c : cases) {
-        Rig rig(nullptr, Stopping(sim::ForeignByte::Ignore, 5000));
+        Rig rig(nullptr, Stopping(sim::ForeignByte::Ignore, c.StopAfter));
+        std::vector<uint8_t> before(rig.Flash().begin(), rig.Flash().begin() + IMAGE_SIZE);
         EXPECT_EQ(CutShortThenRerun(rig, c.First), EXIT_OK) << rig.Output();
         EXPECT_EQ(AdvisedCommand(firstOutput_), c.Advised) << firstOutput_;
         EXPECT_TRUE(Flashed(rig));
+        if (c.First[2] == "/backup") {
+            EXPECT_EQ(ReadFileBytes(c.First[3]), before);
+        }
 
         std::vector<std::string> storage = {"zar"};
         storage.insert(storage.end(), c.First.begin(), c.First.end());
         std::vector<char*> argv, out(storage.size() + 1);
         for (std::string& word : storage)
             argv.push_back(word.data());
-        FlashState.Rerun = RerunAdvice::SkipModuleCheck;
+        FlashState.Rerun = RerunAdvice::SkipModuleCheck;  // as the first run left it
+        FlashState.Update.BackupWritten = firstBackupWritten_;
         int count = sim::RerunCommandLine(static_cast<int>(argv.size()), argv.data(), out.data());
         EXPECT_EQ(std::vector<std::string>(out.begin() + 1, out.begin() + count), c.Advised);
     }
