@@ -53,12 +53,20 @@ enum class WaitFault : uint8_t {
 // LPC I/O cycle, 0.5 to 1 us; 2,000,000 reads is therefore 1 to 2 seconds,
 // several hundred times the slowest answer.
 //
-// Flash waits: the slowest operation of any part we flash is a 64 KiB block
-// erase, 3 s at most (ST M25P family). One poll is one FOLLOW_READ: three
-// accesses for the sub-command, at least one OBF read and the data read, so
-// five accesses. Even on a bus four times faster than LPC (0.25 us an access)
-// a poll takes 1.25 us and 3 s is 2,400,000 polls; 8,000,000 polls leave a
-// margin of more than three, and on LPC (40 s or more) far more.
+// Flash waits: the slowest operation of any part in the part table is a
+// 64 KiB block erase (0xD8), which /update sends to every part whose row
+// lists one. Its maximum is 3 s on the ST M25P40 and the Spansion S25FL004A
+// (their sheets' first pages give 1 s and 0.5 s typical; 3 s is the family's
+// maximum as sim/ChipCatalog.cpp takes it, marked unverified there), 2 s on
+// the parts whose full AC tables were reached (Winbond W25Q32FV rev. J, W25Q64FV,
+// W25Q128FV; Macronix KH25L8005 PM1307) and 1 s on the W25X40CL; SST's is
+// 25 ms (DS25044A). The documents are listed in the catalog and in the
+// chip references. One poll is one FOLLOW_READ: three accesses for the
+// sub-command, at least one OBF read and the data read, so five accesses.
+// Even on a bus four times faster than LPC (0.25 us an access) a poll takes
+// 1.25 us and 3 s is 2,400,000 polls; 8,000,000 polls leave a margin of more
+// than three, and on LPC (40 s or more) far more. The catalog test holds
+// every part's maxima to that margin.
 struct WaitLimits {
     uint32_t EcStatusReads;
     uint32_t FlashPolls;
