@@ -15,6 +15,12 @@
 // chip exactly as that run left them, the command the console printed must
 // end with status 0, the image in the chip and the EC closed by the closing
 // rule. Every failure is printed with a zar-sim command line that shows it.
+//
+// /update is swept the same way on the page-program and AAI-word parts, each
+// of its command lines profiled on its own: plain, with a kept sector, and
+// with a backup. Its reruns must leave the image outside the kept sector,
+// the kept sector as it was, and the backup file holding the chip from
+// before the first run.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -72,10 +78,40 @@ struct Variant {
     sim::EcMode Closed;
 };
 
-const Variant VARIANTS[] = {
+const std::vector<Variant> VARIANTS = {
     {{IMAGE_NAME}, sim::EcMode::ClosedExit},
     {{IMAGE_NAME, "x", "y", "/j"}, sim::EcMode::ClosedExitAlt},
 };
+
+// /update's: the kept sector lies in the image's second block; each worker
+// gives the backup a name of its own.
+constexpr uint32_t KEPT_START = 0x11000, KEPT_END = 0x11FFF;
+constexpr const char* BACKUP_NAME = "zar-sweep-backup.bin";
+const std::vector<Variant> UPDATE_VARIANTS = {
+    {{"/update", IMAGE_NAME}, sim::EcMode::ClosedExit},
+    {{"/keep", "11000-11FFF", "/update", IMAGE_NAME, "x", "y", "/j"}, sim::EcMode::ClosedExitAlt},
+    {{"/backup", BACKUP_NAME, "/update", IMAGE_NAME}, sim::EcMode::ClosedExit},
+};
+
+bool Keeps(const Variant& variant)
+{
+    return variant.Words[0] == "/keep";
+}
+
+// The variant's backup file, or "" for none.
+std::string BackupOf(const Variant& variant)
+{
+    return variant.Words[0] == "/backup" ? variant.Words[1] : "";
+}
+
+// The variant with the backup named for this process, so workers never share one.
+Variant ForThisProcess(const Variant& variant)
+{
+    Variant own = variant;
+    if (!BackupOf(own).empty())
+        own.Words[1] = "zar-sweep-backup-" + std::to_string(getpid()) + ".bin";
+    return own;
+}
 
 class Machine {
 public:
@@ -304,6 +340,9 @@ std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
     sim::EcFaults faults;
     (p.Ibf ? faults.IbfStuckAfterWrites : faults.ObfStuckAfterAnswers) = p.Setting;
     machine.PowerUp(*p.ThePart, p.Foreign, faults);
+    const std::string backup = BackupOf(*p.TheVariant);
+    if (!backup.empty())
+        remove(backup.c_str());
 
     // 1. The run the EC stops answering in.
     AfterFault watch(machine.Ec());
@@ -324,8 +363,13 @@ std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
     }
     if (watch.writing)
         fail("a writing opcode after the fault");
-    if (output.find(ExpectedNoAnswer(output, p.Ibf)) == std::string::npos)
-        fail("no \"" + ExpectedNoAnswer(output, p.Ibf) + "\"");
+    // /update's read pass names the block it read in, with no "Block Number"
+    // line before it: only the wait is checked there.
+    bool update = p.TheVariant->Words[0] != IMAGE_NAME;
+    std::string said = update ? "NO ANSWER!! The " + std::string(p.Ibf ? "EC input buffer" : "EC output buffer")
+                              : ExpectedNoAnswer(output, p.Ibf);
+    if (output.find(said) == std::string::npos)
+        fail("no \"" + said + "\"");
     // Blocks after the one the fault stopped in are as they were.
     std::vector<uint8_t> before(machine.Flash().size());
     sim::FillPattern(before.data(), static_cast<uint32_t>(before.size()));
@@ -359,7 +403,9 @@ std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
     uint64_t afterClose = machine.Ec().Stats().AfterClose;
     machine.NextRun();
     status = machine.Run(rerun, nullptr, waitLimit);
-    const std::vector<uint8_t>& image = Machine::Image();
+    std::vector<uint8_t> image = Machine::Image();
+    if (Keeps(*p.TheVariant))
+        std::copy(before.begin() + KEPT_START, before.begin() + KEPT_END + 1, image.begin() + KEPT_START);
     bool flashed = std::equal(image.begin(), image.end(), machine.Flash().begin());
     bool untouched = std::equal(before.begin() + 2 * BLOCK_SIZE, before.end(), machine.Flash().begin() + 2 * BLOCK_SIZE);
     if (status != EXIT_OK)
@@ -374,7 +420,16 @@ std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
         fail(std::string("EC after the rerun: ") + sim::EcStateText(machine.Ec().Mode()));
     if (machine.Ec().Stats().AfterClose != afterClose)
         fail("accesses after the closing command");
-    if (status == EXIT_OK && flashed && machine.Ec().Mode() == p.TheVariant->Closed)
+    bool saved = true;
+    if (!backup.empty()) {
+        std::ifstream in(backup, std::ios::binary);
+        std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        saved = file.size() == IMAGE_SIZE && std::equal(file.begin(), file.end(), before.begin());
+        if (!saved)
+            fail("the backup is not the chip from before the first run");
+        remove(backup.c_str());
+    }
+    if (status == EXIT_OK && flashed && saved && machine.Ec().Mode() == p.TheVariant->Closed)
         ++tally.RerunsGood;
     return problems;
 }
@@ -386,20 +441,27 @@ struct Profile {
     uint64_t Writes, Answers;   // of the whole good run
 };
 
-Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& options)
+Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& options, const Variant& variant)
 {
+    const std::string backup = BackupOf(variant);
+    remove(backup.c_str());
     machine.PowerUp(part, sim::ForeignByte::Ignore, {});
     Profiler profiler(machine.Ec());
-    if (machine.Run({IMAGE_NAME}, &profiler, options.WaitLimit) != EXIT_OK) {
+    if (machine.Run(variant.Words, &profiler, options.WaitLimit) != EXIT_OK) {
         fprintf(stderr, "zar-sweep: a good run on %s failed:\n%s\n", part.Chip->Part->Name, machine.Output().c_str());
         exit(2);
     }
     Profile profile{{}, machine.Ec().Stats().Writes, machine.Ec().Stats().Answers};
-    printf("%s (%s): %llu port accesses, %llu writes and %llu answers in a good run\n", part.Chip->Part->Name, part.Method,
-           Count(profiler.Accesses()), Count(profile.Writes), Count(profile.Answers));
+    std::string line;
+    for (const std::string& word : variant.Words)
+        line += (line.empty() ? "" : " ") + word;
+    printf("%s (%s), %s: %llu port accesses, %llu writes and %llu answers in a good run\n", part.Chip->Part->Name,
+           part.Method, line.c_str(), Count(profiler.Accesses()), Count(profile.Writes), Count(profile.Answers));
     profiler.Locate(options.PerKind);
+    remove(backup.c_str());
     machine.PowerUp(part, sim::ForeignByte::Ignore, {});
-    machine.Run({IMAGE_NAME}, &profiler, options.WaitLimit);
+    machine.Run(variant.Words, &profiler, options.WaitLimit);
+    remove(backup.c_str());
     profile.Picked = profiler.Points();
     return profile;
 }
@@ -480,13 +542,16 @@ bool ParseOptions(int argc, char* argv[], Options* options)
 // The points n with n % jobs == job, in a child process: its tally goes back
 // through `out`. A hang ends the child (and only it) with status 3.
 [[noreturn]] void RunShare(Machine& machine, const Part& part, bool ibf,
-                           const std::vector<std::pair<uint64_t, int>>& settings, int job, const Options& options,
-                           int out)
+                           const std::vector<std::pair<uint64_t, int>>& settings, const std::vector<Variant>& variants,
+                           int job, const Options& options, int out)
 {
     signal(SIGALRM, OnHang);
     Tally tally;
+    std::vector<Variant> own;
+    for (const Variant& variant : variants)
+        own.push_back(ForThisProcess(variant));
     for (size_t n = static_cast<size_t>(job); n < settings.size(); n += static_cast<size_t>(options.Jobs)) {
-        PointSetup setup{&part, ibf, settings[n].first, settings[n].second, &VARIANTS[n % 2],
+        PointSetup setup{&part, ibf, settings[n].first, settings[n].second, &own[n % own.size()],
                          static_cast<sim::ForeignByte>(n / 2 % 4)};
         std::string repro = ReproLine(setup, options);
         snprintf(gHangMessage, sizeof gHangMessage, "HANG (over %u s): %s\n", POINT_SECONDS, repro.c_str());
@@ -510,9 +575,10 @@ bool ParseOptions(int argc, char* argv[], Options* options)
 }
 
 // All points of one part and one kind of fault, shared among the jobs.
-Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& profile, const Options& options)
+Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& profile, const Options& options,
+                const std::vector<Variant>& variants, int points)
 {
-    std::vector<std::pair<uint64_t, int>> settings = Settings(profile, ibf, options.Points);
+    std::vector<std::pair<uint64_t, int>> settings = Settings(profile, ibf, points);
     Tally tally;
     std::vector<std::pair<pid_t, int>> children;
     fflush(stdout);
@@ -525,7 +591,7 @@ Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& pro
         pid_t child = fork();
         if (child == 0) {
             close(pipeEnds[0]);
-            RunShare(machine, part, ibf, settings, job, options, pipeEnds[1]);
+            RunShare(machine, part, ibf, settings, variants, job, options, pipeEnds[1]);
         }
         close(pipeEnds[1]);
         children.push_back({child, pipeEnds[0]});
@@ -573,11 +639,24 @@ int Sweep(int argc, char* argv[])
     machine.Latency = options.Latency;
     Tally total;
     for (const Part& part : options.Parts) {
-        Profile profile = ProfileGoodRun(machine, part, options);
+        Profile profile = ProfileGoodRun(machine, part, options, VARIANTS[0]);
         if (options.Ibf)
-            total.Add(RunPoints(machine, part, true, profile, options));
+            total.Add(RunPoints(machine, part, true, profile, options, VARIANTS, options.Points));
         if (options.Obf)
-            total.Add(RunPoints(machine, part, false, profile, options));
+            total.Add(RunPoints(machine, part, false, profile, options, VARIANTS, options.Points));
+    }
+    // /update on the parts it is swept on; half the points for each of its lines.
+    for (const Part& part : options.Parts) {
+        if (part.Chip->Method == sim::ProgramMethod::AaiByte)
+            continue;
+        for (const Variant& variant : UPDATE_VARIANTS) {
+            Profile profile = ProfileGoodRun(machine, part, options, variant);
+            int points = (options.Points + 1) / 2;
+            if (options.Ibf)
+                total.Add(RunPoints(machine, part, true, profile, options, {variant}, points));
+            if (options.Obf)
+                total.Add(RunPoints(machine, part, false, profile, options, {variant}, points));
+        }
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     printf("zar-sweep: %llu points on %zu parts in %.0f s: %llu failures, %llu hangs, %llu closing commands after a"
