@@ -6,6 +6,7 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Harness.h"
+#include "ec/EcChannel.h"
 #include "platform/Faults.h"
 
 namespace zar::test {
@@ -17,9 +18,9 @@ TEST(Startup, NoArgumentShowsUsageWithoutTouchingTheEc)
     EXPECT_EQ(rig.Run({}), EXIT_OK);
     EXPECT_EQ(rig.Output(), "{ATTR 07}{CLS}" + BANNER + "\r\nFlash FW Cammand :\r\nZARMOK [filename]");
     EXPECT_FALSE(rig.Trace().TouchedPorts());
-    EXPECT_EQ(FlashState.DataPort, 0x62);
-    EXPECT_EQ(FlashState.CommandPort, 0x66);
-    EXPECT_EQ(FlashState.StatusPort, 0x66);
+    EXPECT_EQ(EcChannelPorts().Data, 0x62);
+    EXPECT_EQ(EcChannelPorts().Command, 0x66);
+    EXPECT_EQ(EcChannelPorts().Status, 0x66);
 }
 
 TEST(Startup, FileNameRoads)

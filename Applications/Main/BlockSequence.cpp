@@ -139,8 +139,9 @@ uint8_t ClassicClosingCommand(const Arguments& args)
 
 void ReportWaitFault()
 {
+    EcFault fault = EcChannelFault();
     const char16_t* wait = u"EC input buffer";
-    switch (FlashState.Fault) {
+    switch (fault.Wait) {
     case WaitFault::EcOutputBuffer:
         wait = u"EC output buffer";
         break;
@@ -153,12 +154,12 @@ void ReportWaitFault()
     default:
         break;
     }
-    if (FlashState.FaultBlock == 0)
+    if (fault.Place == 0)
         Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. Nothing more was sent to the EC.\n",
               wait);
     else
         Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. Nothing more was sent to the EC.\n", wait,
-              FlashState.FaultBlock - 1);
+              fault.Place - 1);
 }
 
 int PrepareImage(const Arguments& args)

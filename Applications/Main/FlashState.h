@@ -5,7 +5,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "ec/EcChannel.h"
 #include "ec/ModuleName.h"
 #include "flash/FlashPrimitives.h"
 #include "platform/Platform.h"
@@ -23,13 +22,8 @@ constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;
 
 struct FlashStateRecord {
-    // EC ports
-    uint8_t DataPort;
-    uint8_t CommandPort;
-    uint8_t StatusPort;
-
     // The run
-    uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1
+    uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1 (the EC channel's place)
     uint32_t Checksum;
     PlatformFile* ImageFile;
     uint8_t FileModuleName[MODULE_NAME_LENGTH];
@@ -54,8 +48,6 @@ struct FlashStateRecord {
     int32_t BlocksFailed;     // blank check or verify failed, or the EC stopped answering
 
     // Fail-safe
-    WaitFault Fault;
-    uint8_t FaultBlock;   // BlockCounter when the wait gave up
     bool OutOfMemory;     // the run ended because an allocation failed
     RerunAdvice Rerun;
 };

@@ -1,6 +1,7 @@
 #include "Applications/Main/ImageBlocks.h"
 
 #include "Applications/Main/FlashState.h"
+#include "ec/EcChannel.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -42,6 +43,7 @@ ImageProblem SetUpImage(const char* name)
         return ImageProblem::CantOpen;
     }
     FlashState.BlockCounter = 0;
+    EcMarkPlace(0);
     int32_t size = MeasureImage(FlashState.ImageFile);
     if (ImageProblem problem = CheckImageSize(size); problem != ImageProblem::None)
         return problem;
@@ -110,7 +112,7 @@ BlockRead ReadNextBlock()
         return BlockRead::ReadError;
     }
 
-    ++FlashState.BlockCounter;
+    EcMarkPlace(++FlashState.BlockCounter);
     int32_t count = lowCount + highCount;
     MemSet(FlashState.Block + count, 0xFF, BLOCK_SIZE - count);
     return BlockRead::Ready;

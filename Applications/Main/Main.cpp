@@ -75,9 +75,7 @@ int Run(const Arguments& fullCommandLine)
     // 1. Ports, then the console.
     FlashState.BlockCounter = 0;
     FlashState.Checksum = 0;
-    FlashState.DataPort = EC_DATA_PORT;
-    FlashState.CommandPort = EC_COMMAND_PORT;
-    FlashState.StatusPort = EC_STATUS_PORT;
+    EcOpenChannel();
     SetAttribute(CONSOLE_LIGHTGRAY_ON_BLACK);
 
     // 2. "/log FILE" first: the record is opened before the EC is touched,

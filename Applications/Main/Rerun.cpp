@@ -46,7 +46,7 @@ void RememberCommandLine(const Arguments* line)
 void EnterFollowMode()
 {
     EcEnterFollowMode();
-    if (FlashState.Fault == WaitFault::EcOutputBuffer) {
+    if (EcChannelFault().Wait == WaitFault::EcOutputBuffer) {
         EcTakeBackGiveUp();
         Print(u"\nNo answer to follow-mode entry: the EC may still be in follow mode from a run that was cut"
               u" short. Going on.\n");
