@@ -2,12 +2,12 @@
 
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
@@ -25,18 +25,18 @@ namespace {
 FlashResult ProgramBlock(uint32_t start, int32_t imageBytes)
 {
     constexpr auto WHOLE = static_cast<uint32_t>(BLOCK_SIZE);
-    const FlashChip& chip = FlashState.Chip;
+    const FlashChip& chip = RunState.Chip;
     switch (ProgramMethodOf(chip)) {
     case ProgramMethod::AaiByte:
-        return FlashProgramAaiByte(chip, start, FlashState.Block, WHOLE);
+        return FlashProgramAaiByte(chip, start, RunState.Block, WHOLE);
     case ProgramMethod::AaiWord:
-        return FlashProgramAaiWord(chip, start, FlashState.Block, WHOLE);
+        return FlashProgramAaiWord(chip, start, RunState.Block, WHOLE);
     case ProgramMethod::Chunked:
-        return FlashProgramChunked(chip, start, FlashState.Block, WHOLE);
+        return FlashProgramChunked(chip, start, RunState.Block, WHOLE);
     case ProgramMethod::Pages:
         break;
     }
-    return FlashProgramPages(chip, start, FlashState.Block, static_cast<uint32_t>(imageBytes));
+    return FlashProgramPages(chip, start, RunState.Block, static_cast<uint32_t>(imageBytes));
 }
 
 // The erase stops at the image's end counted in whole KiB when that is the
@@ -65,7 +65,7 @@ bool BlockAlreadyWritten(uint8_t block)
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
     int32_t count = ImageBytesInBlock(block);
     Print(u"Compare...       : ");
-    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), FlashState.Block, count, true);
+    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), RunState.Block, count, true);
     if (chip.NoAnswer)
         return false;
     if (chip.Differing != 0) {
@@ -73,22 +73,22 @@ bool BlockAlreadyWritten(uint8_t block)
         return false;
     }
     Print(u" -- Unchanged. \n");
-    FlashState.Checksum += chip.Sum;
-    FlashState.VerifiedBytes = start + count;
+    RunState.Checksum += chip.Sum;
+    RunState.VerifiedBytes = start + count;
     return true;
 }
 
 BlockResult FlashOneBlock(BlockMode mode)
 {
-    uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
+    uint8_t block = static_cast<uint8_t>(RunState.BlockCounter - 1);
     auto start = static_cast<uint32_t>(block * BLOCK_SIZE);
     int32_t imageBytes = ImageBytesInBlock(block);
-    FlashState.ProgrammedBytes = static_cast<int32_t>(start);
-    FlashState.VerifiedBytes = static_cast<int32_t>(start);
-    if (FlashState.BlockCounter > 1)
+    RunState.ProgrammedBytes = static_cast<int32_t>(start);
+    RunState.VerifiedBytes = static_cast<int32_t>(start);
+    if (RunState.BlockCounter > 1)
         RedrawScreen();
-    FlashReportIdentity(FlashState.Chip);
-    Print(u"\nBlock Number     : %d \n\n", FlashState.BlockCounter - 1);
+    FlashReportIdentity(RunState.Chip);
+    Print(u"\nBlock Number     : %d \n\n", RunState.BlockCounter - 1);
 
     if (mode == BlockMode::Update) {
         bool same = BlockAlreadyWritten(block);
@@ -99,8 +99,8 @@ BlockResult FlashOneBlock(BlockMode mode)
     }
     // Each step runs even after the one before lost the EC: it then sends
     // nothing, but its heading is printed all the same.
-    FlashUnprotect(FlashState.Chip);
-    FlashResult erase = FlashErase(FlashState.Chip, start, EraseLength(imageBytes));
+    FlashUnprotect(RunState.Chip);
+    FlashResult erase = FlashErase(RunState.Chip, start, EraseLength(imageBytes));
     FlashResult blank = FlashBlankCheck(start, static_cast<uint32_t>(imageBytes));
     if (EcChannelDead())
         return BlockResult::NoAnswer;
@@ -108,11 +108,11 @@ BlockResult FlashOneBlock(BlockMode mode)
         return BlockResult::Failed;  // not programmed, not verified, not tried again
 
     FlashResult program = ProgramBlock(start, imageBytes);
-    FlashResult verify = FlashVerify(start, FlashState.Block, static_cast<uint32_t>(imageBytes));
+    FlashResult verify = FlashVerify(start, RunState.Block, static_cast<uint32_t>(imageBytes));
     auto programmed = static_cast<int32_t>(program.Bytes);
-    FlashState.ProgrammedBytes += programmed < imageBytes ? programmed : imageBytes;
-    FlashState.VerifiedBytes += static_cast<int32_t>(verify.Bytes);
-    FlashState.Checksum += verify.Sum;
+    RunState.ProgrammedBytes += programmed < imageBytes ? programmed : imageBytes;
+    RunState.VerifiedBytes += static_cast<int32_t>(verify.Bytes);
+    RunState.Checksum += verify.Sum;
     if (EcChannelDead())
         return BlockResult::NoAnswer;
     if (program.Outcome != FlashOutcome::Done)
@@ -124,7 +124,7 @@ BlockResult FlashOneBlock(BlockMode mode)
 
 void PrintChecksum()
 {
-    Print(u"\n\rCurrent F/W Checksum : %04X\n", FlashState.Checksum);
+    Print(u"\n\rCurrent F/W Checksum : %04X\n", RunState.Checksum);
 }
 
 uint8_t ClassicClosingCommand(const Arguments& args)
@@ -164,7 +164,7 @@ void ReportWaitFault()
 
 int PrepareImage(const Arguments& args)
 {
-    int32_t size = MeasureImage(FlashState.ImageFile);
+    int32_t size = MeasureImage(RunState.ImageFile);
     if (CheckImageSize(size) != ImageProblem::None)
         return EXIT_BAD_IMAGE;
     switch (CheckModuleIdentity(args, size)) {
@@ -184,8 +184,8 @@ int PrepareImage(const Arguments& args)
 
 int OpenAndPrepareImage(const Arguments& args)
 {
-    FlashState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
-    if (FlashState.ImageFile == nullptr) {
+    RunState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
+    if (RunState.ImageFile == nullptr) {
         Print(u"\nFILE NAME ERROR!!\n");
         return EXIT_BAD_IMAGE;
     }
@@ -206,9 +206,9 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
     //    the image, ends the run before anything is erased.
     EnterFollowMode();
     if (!EcChannelDead())
-        FlashState.Chip = FlashIdentify();
+        RunState.Chip = FlashIdentify();
     if (!EcChannelDead()) {
-        if (int refused = GuardChip(FlashState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
+        if (int refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
             ReleaseBlockBuffers();
             return refused;
         }
@@ -228,14 +228,14 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
         }
         switch (FlashOneBlock(mode)) {
         case BlockResult::Verified:
-            ++FlashState.BlocksWritten;
+            ++RunState.BlocksWritten;
             break;
         case BlockResult::Unchanged:
-            ++FlashState.BlocksUnchanged;
+            ++RunState.BlocksUnchanged;
             break;
         case BlockResult::Failed:
         case BlockResult::NoAnswer:
-            ++FlashState.BlocksFailed;
+            ++RunState.BlocksFailed;
             allVerified = false;
             break;
         }
@@ -254,7 +254,7 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
         AdviseRerunWithoutModuleCheck(args);
         status = EXIT_FLASH_FAILED;
     } else {
-        if (mode == BlockMode::Update && FlashState.BlocksWritten == 0)
+        if (mode == BlockMode::Update && RunState.BlocksWritten == 0)
             Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
         // With no closing command, the record all the same; the EC stays in follow mode.
         HandBackEc(ClassicClosingCommand(args), status);

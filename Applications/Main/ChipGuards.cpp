@@ -1,8 +1,8 @@
 #include "Applications/Main/ChipGuards.h"
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/PartTable.h"
 #include "platform/Platform.h"
@@ -32,14 +32,14 @@ void SayEcStaysInFollowMode()
 
 int GuardChip(int32_t imageSize, uint8_t closing)
 {
-    const ChipIdentity& chip = FlashState.Chip.Known;
+    const ChipIdentity& chip = RunState.Chip.Known;
     if (!chip.Answered) {
-        FlashReportIdentity(FlashState.Chip);
+        FlashReportIdentity(RunState.Chip);
         SayNoFlashChip();
         return Refuse(EXIT_NO_ANSWER, closing);
     }
     if (chip.Size != 0 && imageSize > 0 && static_cast<uint32_t>(imageSize) > chip.Size) {
-        FlashReportIdentity(FlashState.Chip);
+        FlashReportIdentity(RunState.Chip);
         Print(u"\n\rIMAGE TOO LARGE!! The image has %d bytes, the %a chip holds %d. Nothing was erased or "
               u"written.\n",
               imageSize, chip.Part ? chip.Part->Name : "flash", chip.Size);

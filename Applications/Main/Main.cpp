@@ -5,10 +5,10 @@
 #include "Applications/Main/Arguments.h"
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -16,7 +16,7 @@
 
 namespace zar {
 
-FlashStateRecord FlashState;
+RunStateRecord RunState;
 
 namespace {
 
@@ -32,8 +32,8 @@ void ShowUsage()
 // open gets one more try. Either way the run ends here.
 int FileNameRoad(const char* name)
 {
-    FlashState.ImageFile = FileOpen(name, "rb");
-    if (FlashState.ImageFile == nullptr) {
+    RunState.ImageFile = FileOpen(name, "rb");
+    if (RunState.ImageFile == nullptr) {
         Print(u"\nFILE NAME ERROR!!\n");
         return EXIT_BAD_IMAGE;
     }
@@ -73,8 +73,8 @@ namespace {
 int Run(const Arguments& fullCommandLine)
 {
     // 1. Ports, then the console.
-    FlashState.BlockCounter = 0;
-    FlashState.Checksum = 0;
+    RunState.BlockCounter = 0;
+    RunState.Checksum = 0;
     EcOpenChannel();
     SetAttribute(CONSOLE_LIGHTGRAY_ON_BLACK);
 
@@ -105,8 +105,8 @@ int Run(const Arguments& fullCommandLine)
     const char* name = args.At(ARG_IMAGE);
     if (name == nullptr || name[0] == '/')
         return FileNameRoad(name);
-    FlashState.ImageFile = FileOpen(name, "rb");
-    if (FlashState.ImageFile == nullptr)
+    RunState.ImageFile = FileOpen(name, "rb");
+    if (RunState.ImageFile == nullptr)
         return FileNameRoad(name);
 
     // 6. Is the image for this EC? Then flash it.
@@ -119,7 +119,7 @@ int Run(const Arguments& fullCommandLine)
 
 int main(int argc, char* argv[])
 {
-    MemSet(&FlashState, 0, sizeof FlashState);
+    MemSet(&RunState, 0, sizeof RunState);
     Arguments line(argc, argv);
     RememberCommandLine(&line);  // for the command a failed run tells the user to type
     int status = Run(line);
@@ -127,9 +127,9 @@ int main(int argc, char* argv[])
 
     // Whatever the way out, nothing is left held.
     ReleaseBlockBuffers();
-    if (FlashState.ImageFile) {
-        FileClose(FlashState.ImageFile);
-        FlashState.ImageFile = nullptr;
+    if (RunState.ImageFile) {
+        FileClose(RunState.ImageFile);
+        RunState.ImageFile = nullptr;
     }
     RunRecordEnd(status);
     return status;
@@ -137,7 +137,7 @@ int main(int argc, char* argv[])
 
 bool LastRunOutOfMemory()
 {
-    return FlashState.OutOfMemory;
+    return RunState.OutOfMemory;
 }
 
 }  // namespace zar

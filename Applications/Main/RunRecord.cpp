@@ -15,8 +15,8 @@
 // with "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/Verbs.h"
 #include "Applications/Main/Version.h"
 #include "ec/EcChannel.h"
@@ -258,7 +258,7 @@ const char* StatusName(int status)
     case EXIT_MODULE_MISMATCH:
         return "MODULE_MISMATCH";
     case EXIT_BAD_IMAGE:
-        return FlashState.OutOfMemory ? "OUT_OF_MEMORY" : "BAD_IMAGE";
+        return RunState.OutOfMemory ? "OUT_OF_MEMORY" : "BAD_IMAGE";
     case EXIT_FLASH_FAILED:
         return "FLASH_FAILED";
     case EXIT_NO_ANSWER:
@@ -278,20 +278,20 @@ void PutStatus(int status)
 // The chip as identification left it: none before FlashIdentify ran.
 void PutChip()
 {
-    const uint8_t* id = FlashState.Chip.Id;
-    bool identified = FlashState.Chip.ByRes || id[0] || id[1] || id[2] || id[3];
+    const uint8_t* id = RunState.Chip.Id;
+    bool identified = RunState.Chip.ByRes || id[0] || id[1] || id[2] || id[3];
     if (!identified) {
         Put(" chip=none");
         return;
     }
-    const ChipIdentity& chip = FlashState.Chip.Known;
+    const ChipIdentity& chip = RunState.Chip.Known;
     if (!chip.Answered)
         Put(" chip=absent");
     else
         PutField("chip", chip.Part ? chip.Part->Name : nullptr, "unknown");
     if (chip.Answered)
         PutField("maker", chip.Maker, "unknown");
-    Put(FlashState.Chip.ByRes ? " id=res:" : " id=");
+    Put(RunState.Chip.ByRes ? " id=res:" : " id=");
     for (int i = 0; i < 4; ++i)
         PutNumber(id[i], 16, 2);
 }
@@ -302,12 +302,12 @@ void WriteSummary(int status, uint8_t command)
     Put("ZAR-END");
     PutField("serial", gRecord.Serial, "unknown");
     PutField("image", gRecord.Image, "none");
-    PutCount("size", static_cast<uint32_t>(FlashState.ImageSize));
-    PutCount("checksum", FlashState.Checksum, 16, 4);
+    PutCount("size", static_cast<uint32_t>(RunState.ImageSize));
+    PutCount("checksum", RunState.Checksum, 16, 4);
     PutChip();
-    PutCount("written", static_cast<uint32_t>(FlashState.BlocksWritten));
-    PutCount("unchanged", static_cast<uint32_t>(FlashState.BlocksUnchanged));
-    PutCount("failed", static_cast<uint32_t>(FlashState.BlocksFailed));
+    PutCount("written", static_cast<uint32_t>(RunState.BlocksWritten));
+    PutCount("unchanged", static_cast<uint32_t>(RunState.BlocksUnchanged));
+    PutCount("failed", static_cast<uint32_t>(RunState.BlocksFailed));
     PutStatus(status);
     if (command == 0) {
         Put(" close=none");

@@ -2,9 +2,9 @@
 
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "platform/Platform.h"
@@ -46,7 +46,7 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
 {
     *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
-        FlashState.Chip = FlashIdentify();
+        RunState.Chip = FlashIdentify();
     if (!EcChannelDead())
         return true;
     ReportWaitFault();

@@ -4,9 +4,9 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -21,15 +21,15 @@ enum class Verdict { Equal, Differs, NoAnswer };
 
 Verdict CompareBlock()
 {
-    uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
+    uint8_t block = static_cast<uint8_t>(RunState.BlockCounter - 1);
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
     int32_t count = ImageBytesInBlock(block);
     Print(u"Block %-11d: ", block);
-    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), FlashState.Block, count, false);
+    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), RunState.Block, count, false);
     if (chip.NoAnswer)
         return Verdict::NoAnswer;
-    FlashState.Checksum += chip.Sum;
-    FlashState.VerifiedBytes = start + count;
+    RunState.Checksum += chip.Sum;
+    RunState.VerifiedBytes = start + count;
     if (chip.Differing == 0) {
         Print(u" -- Equal. \n");
         return Verdict::Equal;
@@ -54,9 +54,9 @@ int RunVerify(const Arguments& args)
     PrintBanner();
     if (!EnterFollowModeAndIdentify(&closing))
         return EXIT_NO_ANSWER;
-    if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
+    if (int refused = GuardChip(RunState.ImageSize, closing); refused != EXIT_OK)
         return refused;
-    FlashReportIdentity(FlashState.Chip);
+    FlashReportIdentity(RunState.Chip);
     Print(u"\n");
 
     int status = EXIT_OK;
@@ -75,18 +75,18 @@ int RunVerify(const Arguments& args)
             return EXIT_NO_ANSWER;
         }
         if (verdict == Verdict::Equal) {
-            ++FlashState.BlocksUnchanged;
+            ++RunState.BlocksUnchanged;
         } else {
-            ++FlashState.BlocksFailed;
+            ++RunState.BlocksFailed;
             status = EXIT_FLASH_FAILED;
         }
     }
 
-    if (FlashState.BlocksFailed != 0)
-        Print(u"\n\rVERIFY FAILED!! %d of %d blocks differ from the image.\n", FlashState.BlocksFailed,
-              FlashState.BlocksFailed + FlashState.BlocksUnchanged);
+    if (RunState.BlocksFailed != 0)
+        Print(u"\n\rVERIFY FAILED!! %d of %d blocks differ from the image.\n", RunState.BlocksFailed,
+              RunState.BlocksFailed + RunState.BlocksUnchanged);
     else if (status == EXIT_OK)
-        Print(u"\n\rThe chip holds the image: all %d bytes equal.\n", FlashState.ImageSize);
+        Print(u"\n\rThe chip holds the image: all %d bytes equal.\n", RunState.ImageSize);
     PrintChecksum();
     return HandBackAndEnd(closing, status);
 }

@@ -21,7 +21,7 @@ enum class RerunAdvice : uint8_t {
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;
 
-struct FlashStateRecord {
+struct RunStateRecord {
     // The run
     uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1 (the EC channel's place)
     uint32_t Checksum;
@@ -52,6 +52,6 @@ struct FlashStateRecord {
     RerunAdvice Rerun;
 };
 
-extern FlashStateRecord FlashState;
+extern RunStateRecord RunState;
 
 }  // namespace zar
