@@ -2,11 +2,11 @@
 
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/HandBack.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/Rerun.h"
-#include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
@@ -78,9 +78,8 @@ bool BlockAlreadyWritten(uint8_t block)
     return true;
 }
 
-BlockResult FlashOneBlock(BlockMode mode)
+BlockResult FlashOneBlock(uint8_t block, BlockMode mode)
 {
-    uint8_t block = static_cast<uint8_t>(RunState.BlockCounter - 1);
     auto start = static_cast<uint32_t>(block * BLOCK_SIZE);
     int32_t imageBytes = ImageBytesInBlock(block);
     RunState.ProgrammedBytes = static_cast<int32_t>(start);
@@ -120,6 +119,32 @@ BlockResult FlashOneBlock(BlockMode mode)
     return verify.Outcome == FlashOutcome::Done ? BlockResult::Verified : BlockResult::Failed;
 }
 
+void CountBlock(BlockResult result)
+{
+    switch (result) {
+    case BlockResult::Verified:
+        ++RunState.BlocksWritten;
+        break;
+    case BlockResult::Unchanged:
+        ++RunState.BlocksUnchanged;
+        break;
+    case BlockResult::Failed:
+    case BlockResult::NoAnswer:
+        ++RunState.BlocksFailed;  // skipped: the run goes on with the next block
+        break;
+    }
+}
+
+void WriteBlock(uint8_t block)
+{
+    CountBlock(FlashOneBlock(block, BlockMode::Write));
+}
+
+void UpdateBlock(uint8_t block)
+{
+    CountBlock(FlashOneBlock(block, BlockMode::Update));
+}
+
 }  // namespace
 
 void PrintChecksum()
@@ -137,32 +162,7 @@ uint8_t ClassicClosingCommand(const Arguments& args)
     return 0;  // "p" and ARG3 without "/j": the EC stays in follow mode
 }
 
-void ReportWaitFault()
-{
-    EcFault fault = EcChannelFault();
-    const char16_t* wait = u"EC input buffer";
-    switch (fault.Wait) {
-    case WaitFault::EcOutputBuffer:
-        wait = u"EC output buffer";
-        break;
-    case WaitFault::FlashBusy:
-        wait = u"flash busy";
-        break;
-    case WaitFault::WriteEnable:
-        wait = u"write enable";
-        break;
-    default:
-        break;
-    }
-    if (fault.Place == 0)
-        Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. Nothing more was sent to the EC.\n",
-              wait);
-    else
-        Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. Nothing more was sent to the EC.\n", wait,
-              fault.Place - 1);
-}
-
-int PrepareImage(const Arguments& args)
+ExitStatus PrepareImage(const Arguments& args)
 {
     int32_t size = MeasureImage(RunState.ImageFile);
     if (CheckImageSize(size) != ImageProblem::None)
@@ -179,20 +179,17 @@ int PrepareImage(const Arguments& args)
     case ModuleCheckResult::Passed:
         break;
     }
-    return SetUpImage(args.At(ARG_IMAGE)) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
+    return SetUpImage(size) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
 }
 
-int OpenAndPrepareImage(const Arguments& args)
+ExitStatus OpenAndPrepareImage(const Arguments& args)
 {
-    RunState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
-    if (RunState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
+    if (!OpenImage(args.At(ARG_IMAGE)))
         return EXIT_BAD_IMAGE;
-    }
     return PrepareImage(args);
 }
 
-int FlashImageBlocks(const Arguments& args, BlockMode mode)
+ExitStatus FlashImageBlocks(const Arguments& args, BlockMode mode)
 {
     // 1. A fresh screen.
     ClearScreen();
@@ -208,63 +205,21 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
     if (!EcChannelDead()) {
-        if (int refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
+        if (ExitStatus refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
             ReleaseBlockBuffers();
             return refused;
         }
     }
 
     // 4. The blocks. A block that fails is skipped, the run goes on.
-    bool allVerified = true;
-    bool readFailed = false;
-    while (!EcChannelDead()) {
-        BlockRead read = ReadNextBlock();
-        if (read == BlockRead::End)
-            break;
-        if (read == BlockRead::ReadError) {
-            ReportImageReadError();
-            readFailed = true;
-            break;
-        }
-        switch (FlashOneBlock(mode)) {
-        case BlockResult::Verified:
-            ++RunState.BlocksWritten;
-            break;
-        case BlockResult::Unchanged:
-            ++RunState.BlocksUnchanged;
-            break;
-        case BlockResult::Failed:
-        case BlockResult::NoAnswer:
-            ++RunState.BlocksFailed;
-            allVerified = false;
-            break;
-        }
-    }
+    bool readWhole = WalkImageBlocks(mode == BlockMode::Update ? UpdateBlock : WriteBlock);
 
     // 5. Close only after a fully good run; otherwise the EC stays in follow
     //    mode, where another run can still rewrite it.
-    int status = EXIT_OK;
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        SayEcStaysInFollowMode();
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_NO_ANSWER;
-    } else if (!allVerified || readFailed) {
-        SayEcStaysInFollowMode();
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_FLASH_FAILED;
-    } else {
-        if (mode == BlockMode::Update && RunState.BlocksWritten == 0)
-            Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
-        // With no closing command, the record all the same; the EC stays in follow mode.
-        HandBackEc(ClassicClosingCommand(args), status);
-    }
-    if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
-        ReportWaitFault();
-        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_NO_ANSWER;
-    }
+    ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
+    if (status == EXIT_OK && !EcChannelDead() && mode == BlockMode::Update && RunState.BlocksWritten == 0)
+        Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
+    status = HandBackAndEnd(ClassicClosingCommand(args), status, &args);
 
     ReleaseBlockBuffers();
     PrintChecksum();

@@ -35,18 +35,21 @@ ImageProblem CheckImageSize(int32_t size)
     return ImageProblem::None;
 }
 
-ImageProblem SetUpImage(const char* name)
+bool OpenImage(const char* name)
 {
     RunState.ImageFile = FileOpen(name, "rb");
-    if (RunState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
-        return ImageProblem::CantOpen;
-    }
+    if (RunState.ImageFile != nullptr)
+        return true;
+    Print(u"\nFILE NAME ERROR!!\n");
+    return false;
+}
+
+ImageProblem SetUpImage(int32_t size)
+{
     RunState.BlockCounter = 0;
     EcMarkPlace(0);
-    int32_t size = MeasureImage(RunState.ImageFile);
-    if (ImageProblem problem = CheckImageSize(size); problem != ImageProblem::None)
-        return problem;
+    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0)
+        return CheckImageSize(-1);
 
     RunState.ImageSize = size;
     RunState.ProgrammedBytes = 0;
@@ -80,6 +83,23 @@ void ReportImageReadError()
 {
     Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
           RunState.ImageBytesRead, RunState.ImageSize);
+}
+
+bool WalkImageBlocks(void (*each)(uint8_t block))
+{
+    while (!EcChannelDead()) {
+        switch (ReadNextBlock()) {
+        case BlockRead::End:
+            return true;
+        case BlockRead::ReadError:
+            ReportImageReadError();
+            return false;
+        case BlockRead::Ready:
+            each(static_cast<uint8_t>(RunState.BlockCounter - 1));
+            break;
+        }
+    }
+    return true;
 }
 
 void ReleaseBlockBuffers()

@@ -30,19 +30,14 @@ void ShowUsage()
 
 // A name that begins with "/" is a switch, not an image; a name that did not
 // open gets one more try. Either way the run ends here.
-int FileNameRoad(const char* name)
+ExitStatus FileNameRoad(const char* name)
 {
-    RunState.ImageFile = FileOpen(name, "rb");
-    if (RunState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
-        return EXIT_BAD_IMAGE;
-    }
-    return EXIT_OK;
+    return OpenImage(name) ? EXIT_OK : EXIT_BAD_IMAGE;
 }
 
 struct Verb {
     const char* Name;
-    int (*Run)(const Arguments& args);
+    ExitStatus (*Run)(const Arguments& args);
 };
 
 constexpr Verb VERBS[] = {
@@ -70,7 +65,7 @@ bool IsVerb(const char* word)
 
 namespace {
 
-int Run(const Arguments& fullCommandLine)
+ExitStatus Run(const Arguments& fullCommandLine)
 {
     // 1. Ports, then the console.
     RunState.BlockCounter = 0;
@@ -110,7 +105,7 @@ int Run(const Arguments& fullCommandLine)
         return FileNameRoad(name);
 
     // 6. Is the image for this EC? Then flash it.
-    if (int status = PrepareImage(args); status != EXIT_OK)
+    if (ExitStatus status = PrepareImage(args); status != EXIT_OK)
         return status;
     return FlashImageBlocks(args, BlockMode::Write);
 }
@@ -122,7 +117,7 @@ int main(int argc, char* argv[])
     MemSet(&RunState, 0, sizeof RunState);
     Arguments line(argc, argv);
     RememberCommandLine(&line);  // for the command a failed run tells the user to type
-    int status = Run(line);
+    ExitStatus status = Run(line);
     RememberCommandLine(nullptr);
 
     // Whatever the way out, nothing is left held.

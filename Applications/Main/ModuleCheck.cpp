@@ -31,12 +31,6 @@ void ReportMismatch()
     Print(u"\n\r checksum %x", RunState.Checksum);
 }
 
-void CloseImage()
-{
-    FileClose(RunState.ImageFile);
-    RunState.ImageFile = nullptr;
-}
-
 }  // namespace
 
 bool ReadEcModuleName()
@@ -54,7 +48,6 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
     char skip = args.First(ARG_SKIP_CHECK);
     if (skip == 'p' || skip == 'P') {
         Print(u"\n\rTEST_A \n");
-        CloseImage();
         return ModuleCheckResult::Passed;
     }
 
@@ -67,7 +60,6 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
     int32_t got = 0;
     if (FileSeek(RunState.ImageFile, MODULE_NAME_OFFSET, FILE_SEEK_SET) == 0)
         got = static_cast<int32_t>(FileRead(RunState.FileModuleName, 1, MODULE_NAME_LENGTH, RunState.ImageFile));
-    CloseImage();
     if (got < expected) {
         Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
               MODULE_NAME_OFFSET + got, imageSize);

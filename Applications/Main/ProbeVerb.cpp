@@ -84,7 +84,7 @@ void PrintStatusRegister(uint8_t status)
 
 }  // namespace
 
-int RunProbe(const Arguments& args)
+ExitStatus RunProbe(const Arguments& args)
 {
     if (WordsBeforeAltExit(args) != 1)
         return RefuseCommandLine(u"zar /probe [/j]");
@@ -120,7 +120,7 @@ int RunProbe(const Arguments& args)
     if (RunState.Chip.ByRes || chip.Answered)
         PrintBytes(u"RES              ", res);
 
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (!chip.Answered) {
         SayNoFlashChip();
         status = EXIT_NO_ANSWER;

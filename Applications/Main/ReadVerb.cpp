@@ -49,7 +49,7 @@ int32_t ReadPass(uint8_t* into, const uint8_t* against, uint32_t size, uint32_t*
     return EcChannelDead() ? -1 : differing;
 }
 
-int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
+ExitStatus SaveBackup(const char* name, const uint8_t* data, uint32_t size)
 {
     // Looked at again: nothing may have put a file there meanwhile either.
     if (FileExists(name)) {
@@ -79,7 +79,7 @@ int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
 }
 
 // Both passes and the file; the EC is still in follow mode afterwards.
-int ReadChipInto(const char* name, uint32_t size)
+ExitStatus ReadChipInto(const char* name, uint32_t size)
 {
     auto* data = static_cast<uint8_t*>(MemAlloc(size));
     if (data == nullptr) {
@@ -95,7 +95,7 @@ int ReadChipInto(const char* name, uint32_t size)
         Print(u"Reading again... : ");
         differing = ReadPass(nullptr, data, size, &first);
     }
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (differing < 0) {
         ReportWaitFault();
         status = EXIT_NO_ANSWER;
@@ -115,7 +115,7 @@ int ReadChipInto(const char* name, uint32_t size)
 
 }  // namespace
 
-int RunRead(const Arguments& args)
+ExitStatus RunRead(const Arguments& args)
 {
     constexpr const char16_t* USAGE = u"zar /read FILE [SIZE] [/j]";
     int words = WordsBeforeAltExit(args);
@@ -137,13 +137,13 @@ int RunRead(const Arguments& args)
     PrintBanner();
     if (!EnterFollowModeAndIdentify(&closing))
         return EXIT_NO_ANSWER;
-    if (int refused = GuardChip(0, closing); refused != EXIT_OK)
+    if (ExitStatus refused = GuardChip(0, closing); refused != EXIT_OK)
         return refused;
     FlashReportIdentity(RunState.Chip);
 
     const ChipIdentity& chip = RunState.Chip.Known;
     auto size = static_cast<uint32_t>(given ? given : chip.Size);
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (size == 0) {
         Print(u"\n\rSIZE UNKNOWN!! The part table does not know this chip's size: give it, zar /read FILE SIZE.\n");
         status = EXIT_BAD_IMAGE;

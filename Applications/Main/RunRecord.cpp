@@ -54,7 +54,7 @@ struct RecordState {
     bool AfterCr;
 
     bool HandedBack;
-    int RecordedStatus;
+    ExitStatus RecordedStatus;
 };
 
 RecordState gRecord;
@@ -250,7 +250,7 @@ void WriteHeader(const Arguments& line)
     EndLine();
 }
 
-const char* StatusName(int status)
+const char* StatusName(ExitStatus status)
 {
     switch (status) {
     case EXIT_OK:
@@ -263,11 +263,13 @@ const char* StatusName(int status)
         return "FLASH_FAILED";
     case EXIT_NO_ANSWER:
         return "NO_ANSWER";
+    default:
+        break;
     }
     return "UNKNOWN";
 }
 
-void PutStatus(int status)
+void PutStatus(ExitStatus status)
 {
     PutCount("status", static_cast<uint32_t>(status));
     Put(" (");
@@ -296,7 +298,7 @@ void PutChip()
         PutNumber(id[i], 16, 2);
 }
 
-void WriteSummary(int status, uint8_t command)
+void WriteSummary(ExitStatus status, uint8_t command)
 {
     EndOpenLine();
     Put("ZAR-END");
@@ -337,7 +339,7 @@ void SayRecordLost()
 }
 
 // Written at the hand-back, or at the end of a run that had none.
-void CloseRecord(int status, uint8_t command)
+void CloseRecord(ExitStatus status, uint8_t command)
 {
     WriteSummary(status, command);
     gRecord.HandedBack = true;
@@ -350,7 +352,7 @@ void CloseRecord(int status, uint8_t command)
 // The record said one status, the run ended with another: the closing
 // command was not taken. The log gets the text printed since, and the
 // status the run ends with.
-void AmendRecord(int status)
+void AmendRecord(ExitStatus status)
 {
     EndOpenLine();
     gRecord.File = FileOpen(gRecord.Path, "ab");
@@ -427,15 +429,13 @@ bool RunRecordBegin(const char* path, const Arguments& fullCommandLine)
     return true;
 }
 
-void HandBackEc(uint8_t command, int status)
+void RunRecordHandBack(uint8_t command, ExitStatus status)
 {
     if (gRecord.Active && !gRecord.HandedBack)
         CloseRecord(status, command);
-    if (command != 0)
-        EcSendCommand(command);
 }
 
-void RunRecordEnd(int status)
+void RunRecordEnd(ExitStatus status)
 {
     if (!gRecord.Active)
         return;

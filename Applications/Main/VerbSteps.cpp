@@ -27,7 +27,7 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args)
     return EndsWithAltExit(args) ? EC_CMD_FOLLOW_EXIT_ALT : EC_CMD_FOLLOW_EXIT;
 }
 
-int RefuseCommandLine(const char16_t* usage)
+ExitStatus RefuseCommandLine(const char16_t* usage)
 {
     Print(u"\nCOMMAND LINE ERROR!! Usage: %s\n", usage);
     return EXIT_BAD_IMAGE;
@@ -51,18 +51,6 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
         return true;
     ReportWaitFault();
     return false;
-}
-
-int HandBackAndEnd(uint8_t closing, int status)
-{
-    HandBackEc(closing, status);
-    if (closing == 0)
-        SayEcStaysInFollowMode();
-    if (status == EXIT_OK && EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
-    return status;
 }
 
 bool FileExists(const char* name)
