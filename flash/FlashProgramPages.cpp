@@ -1,6 +1,7 @@
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
@@ -28,7 +29,7 @@ FlashResult ProgramEnd(uint32_t count)
     FlashWriteDisable();
     if (EcChannelDead())
         return {FlashOutcome::NoAnswer, count, 0};
-    Print(u" -- Programing OK. \n\n");
+    Print(PROGRAM_OK);
     return {FlashOutcome::Done, count, 0};
 }
 
@@ -38,7 +39,7 @@ FlashResult FlashProgramPages(const FlashChip& chip, uint32_t address, const uin
 {
     if (!InAddressSpace(address, count))
         return {FlashOutcome::OutOfRange, 0, 0};
-    Print(u"Programing...    : ");
+    Print(PROGRAM_HEADING);
     uint32_t done = 0;
     for (uint32_t page = 0; done < count; ++page) {
         uint32_t bytes = ToPageEnd(address, done, count);
@@ -61,7 +62,7 @@ FlashResult FlashProgramChunked(const FlashChip& chip, uint32_t address, const u
 {
     if (!InAddressSpace(address, count))
         return {FlashOutcome::OutOfRange, 0, 0};
-    Print(u"Programing...    : ");
+    Print(PROGRAM_HEADING);
     uint32_t done = 0;
     for (uint32_t page = 0; done < count; ++page) {
         uint32_t pageEnd = done + ToPageEnd(address, done, count);

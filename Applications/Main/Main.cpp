@@ -24,7 +24,7 @@ void ShowUsage()
 {
     ClearScreen();
     PrintBanner();
-    Print(u"\n\rFlash FW Cammand :");
+    Print(u"\n\rFlash FW Cammand :");  // spelled so on purpose (flash/FlashText.h)
     Print(u"\n\rZARMOK [filename]");
 }
 

@@ -27,7 +27,7 @@ void ReportMismatch()
     Print(u"\n\rBIN File is: ");
     PrintModuleName(RunState.FileModuleName);
     Print(u"\n\rZARMOK [filename] p");
-    Print(u"\n\r        Didn't Check EC FILE & Module mach");
+    Print(u"\n\r        Didn't Check EC FILE & Module mach");  // spelled so on purpose (flash/FlashText.h)
     Print(u"\n\r checksum %x", RunState.Checksum);
 }
 

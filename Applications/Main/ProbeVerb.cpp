@@ -72,13 +72,13 @@ void PrintStatusRegister(uint8_t status)
     Print(u"Status register  : %02X (WIP %d, WEL %d, BP0-BP2 %d%d%d, bit 5 %d, bit 6 %d, SRWD %d)\n", status,
           status & 1, status >> 1 & 1, status >> 4 & 1, status >> 3 & 1, status >> 2 & 1, status >> 5 & 1,
           status >> 6 & 1, status >> 7 & 1);
-    if (status & 0x1C)
+    if (status & SR_BP0_BP2)
         Print(u"Protection       : blocks are write-protected (zar clears BP0-BP2 before writing a block)\n");
-    else if (status & 0x20)
+    else if (status & SR_BIT5)
         Print(u"Protection       : BP0-BP2 clear; bit 5 (BP3 on some parts, top/bottom on others) set\n");
     else
         Print(u"Protection       : none: no block is write-protected\n");
-    if (status & 0x80)
+    if (status & SR_SRWD)
         Print(u"Register lock    : SRWD/BPL set: status writes are refused while WP# is held low\n");
 }
 
