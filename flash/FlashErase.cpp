@@ -3,6 +3,7 @@
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashRead.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
@@ -25,7 +26,7 @@ FlashResult FlashErase(const FlashChip& chip, uint32_t address, uint32_t count)
 {
     if (!InAddressSpace(address, count))
         return {FlashOutcome::OutOfRange, 0, 0};
-    Print(u"Eraseing...      : ");
+    Print(ERASE_HEADING);
     uint8_t opcode = chip.Maker() == MAKER_ST ? BLOCK_ERASE : SECTOR_ERASE;
     uint32_t first = address & ~(ERASE_STEP - 1);
     uint32_t end = address + count;
@@ -35,7 +36,7 @@ FlashResult FlashErase(const FlashChip& chip, uint32_t address, uint32_t count)
             return {FlashOutcome::NoAnswer, step - first, 0};
         Print(u"=");
     }
-    Print(u" -- Erase OK. \n\n");
+    Print(ERASE_OK);
     return {FlashOutcome::Done, count, 0};
 }
 

@@ -1,6 +1,7 @@
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
@@ -22,7 +23,7 @@ FlashResult ProgramAai(const FlashChip& chip, uint32_t address, const uint8_t* d
     FlashWriteEnable(chip);
     SpiStartAt(opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
                static_cast<uint8_t>(address));
-    Print(u"Programing...    : ");
+    Print(PROGRAM_HEADING);
     uint32_t sent = 0;  // bytes in the open command; runs on across the spans
     for (uint32_t done = 0; done < count;) {
         uint32_t span = count - done < AAI_MARK_SPAN ? count - done : AAI_MARK_SPAN;
@@ -45,7 +46,7 @@ FlashResult ProgramAai(const FlashChip& chip, uint32_t address, const uint8_t* d
     FlashWaitReady();
     if (EcChannelDead())
         return {FlashOutcome::NoAnswer, count, 0};
-    Print(u" -- Programing OK. \n\n");
+    Print(PROGRAM_OK);
     return {FlashOutcome::Done, count, 0};
 }
 

@@ -1,6 +1,7 @@
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
@@ -23,50 +24,19 @@ uint32_t ToPageEnd(uint32_t address, uint32_t offset, uint32_t count)
     return count - offset < room ? count - offset : room;
 }
 
-FlashResult ProgramEnd(uint32_t count)
-{
-    FlashWriteDisable();
-    if (EcChannelDead())
-        return {FlashOutcome::NoAnswer, count, 0};
-    Print(u" -- Programing OK. \n\n");
-    return {FlashOutcome::Done, count, 0};
-}
-
-}  // namespace
-
-FlashResult FlashProgramPages(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
+// Each page as programs of up to chunk bytes (never past the page's end),
+// then one wait; a mark every markEvery pages.
+FlashResult ProgramPageByPage(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count,
+                              uint32_t chunk, uint32_t markEvery)
 {
     if (!InAddressSpace(address, count))
         return {FlashOutcome::OutOfRange, 0, 0};
-    Print(u"Programing...    : ");
-    uint32_t done = 0;
-    for (uint32_t page = 0; done < count; ++page) {
-        uint32_t bytes = ToPageEnd(address, done, count);
-        FlashWriteEnable(chip);
-        StartProgramAt(address + done);
-        const uint8_t* from = data + done;
-        for (uint32_t i = 0; i < bytes; ++i)
-            SpiWrite(from[i]);
-        done += bytes;
-        FlashWaitReady();  // its FOLLOW_START ends the page: the chip programs it now
-        if (EcChannelDead())
-            return {FlashOutcome::NoAnswer, done, 0};
-        if (page % 16 == 0)
-            Print(u"=");
-    }
-    return ProgramEnd(count);
-}
-
-FlashResult FlashProgramChunked(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
-{
-    if (!InAddressSpace(address, count))
-        return {FlashOutcome::OutOfRange, 0, 0};
-    Print(u"Programing...    : ");
+    Print(PROGRAM_HEADING);
     uint32_t done = 0;
     for (uint32_t page = 0; done < count; ++page) {
         uint32_t pageEnd = done + ToPageEnd(address, done, count);
         while (done < pageEnd) {
-            uint32_t room = CHUNK_SIZE - ((address + done) & (CHUNK_SIZE - 1));
+            uint32_t room = chunk - ((address + done) & (chunk - 1));
             uint32_t bytes = pageEnd - done < room ? pageEnd - done : room;
             FlashWriteEnable(chip);  // waits for the previous chunk too
             StartProgramAt(address + done);
@@ -75,13 +45,29 @@ FlashResult FlashProgramChunked(const FlashChip& chip, uint32_t address, const u
                 SpiWrite(from[i]);
             done += bytes;
         }
-        FlashWaitReady();
+        FlashWaitReady();  // its FOLLOW_START ends the last program: the chip writes it now
         if (EcChannelDead())
             return {FlashOutcome::NoAnswer, done, 0};
-        if (page % 12 == 0)
+        if (page % markEvery == 0)
             Print(u"=");
     }
-    return ProgramEnd(count);
+    FlashWriteDisable();
+    if (EcChannelDead())
+        return {FlashOutcome::NoAnswer, count, 0};
+    Print(PROGRAM_OK);
+    return {FlashOutcome::Done, count, 0};
+}
+
+}  // namespace
+
+FlashResult FlashProgramPages(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
+{
+    return ProgramPageByPage(chip, address, data, count, PAGE_SIZE, 16);
+}
+
+FlashResult FlashProgramChunked(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
+{
+    return ProgramPageByPage(chip, address, data, count, CHUNK_SIZE, 12);
 }
 
 }  // namespace zar

@@ -1,6 +1,6 @@
 #include "sim/SimFrontEnd.h"
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/Verbs.h"
@@ -412,7 +412,7 @@ const char* ForeignByteName(ForeignByte how)
 int RerunCommandLine(int argc, char* argv[], char* out[])
 {
     static char skip[] = "p";
-    if (FlashState.Rerun != RerunAdvice::SkipModuleCheck) {
+    if (RunState.Rerun != RerunAdvice::SkipModuleCheck) {
         for (int i = 0; i < argc; ++i)
             out[i] = argv[i];
         return argc;
@@ -427,7 +427,7 @@ int RerunCommandLine(int argc, char* argv[], char* out[])
         return TextEqual(word, "/log") || TextEqual(word, "/backup") || TextEqual(word, "/keep");
     };
     for (; at + 1 < argc && leading(argv[at]); at += 2) {
-        if (TextEqual(argv[at], "/backup") && FlashState.Update.BackupWritten)
+        if (TextEqual(argv[at], "/backup") && RunState.Update.BackupWritten)
             continue;
         out[count++] = argv[at];
         out[count++] = argv[at + 1];

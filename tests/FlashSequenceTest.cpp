@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
@@ -14,6 +13,7 @@
 #include "flash/FlashProgram.h"
 #include "flash/FlashVerify.h"
 #include "flash/SpiOpcodes.h"
+#include "platform/Platform.h"
 
 namespace zar::test {
 namespace {
@@ -59,10 +59,7 @@ protected:
         sim::ChipConfig config;
         config.Busy = {sim::ReadDelay::Zero, 0, 1};
         rig_ = std::make_unique<Rig>(chip, sim::EcConfig{}, config);
-        MemSet(&FlashState, 0, sizeof FlashState);
-        FlashState.DataPort = EC_DATA_PORT;
-        FlashState.CommandPort = EC_COMMAND_PORT;
-        FlashState.StatusPort = EC_STATUS_PORT;
+        EcOpenChannel();
         rig_->With([&] {
             EcEnterFollowMode();
             chip_ = FlashIdentify();

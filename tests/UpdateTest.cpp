@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 
 namespace zar::test {
@@ -75,7 +75,7 @@ TEST_P(UpdateRuns, OneChangedByteIsOneSectorErasedAndWritten)
     for (uint32_t start : writes.ProgramStarts)
         EXPECT_EQ(start & ~0xFFFu, 0x23000u);
     EXPECT_EQ(rig.Chip().Stats().BytesProgrammed, 0x1000u);
-    EXPECT_EQ(FlashState.Checksum, ByteSum(image_, IMAGE_SIZE));
+    EXPECT_EQ(RunState.Checksum, ByteSum(image_, IMAGE_SIZE));
 }
 
 // A chip that holds something else entirely, and an image whose last 40 % is
@@ -96,8 +96,8 @@ TEST_P(UpdateRuns, EverySectorChangedTakesBlockErasesAndLeavesTheTailUnprogramme
         EXPECT_EQ(writes.Erases[block], "BLOCK_ERASE 0" + std::to_string(block) + "0000");
     EXPECT_LT(writes.ProgramStarts.back(), TAIL);
     EXPECT_EQ(rig.Chip().Stats().BytesProgrammed, 0x4CD00u);  // up to the end of the tail's first piece
-    EXPECT_EQ(FlashState.Update.BlockErases, 8);
-    EXPECT_EQ(FlashState.Update.SectorsWritten, 128);
+    EXPECT_EQ(RunState.Update.BlockErases, 8);
+    EXPECT_EQ(RunState.Update.SectorsWritten, 128);
 }
 
 // A locked chip takes no erase: the verify finds the old bytes, the run ends

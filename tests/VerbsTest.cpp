@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 #include "platform/Crc32.h"
 
@@ -215,8 +215,8 @@ TEST(Verify, EqualAndDifferingChips)
         << other.Output();
     EXPECT_NE(other.Output().find("VERIFY FAILED!! 1 of 3 blocks differ from the image."), std::string::npos);
     EXPECT_EQ(other.Ec().Mode(), sim::EcMode::ClosedExitAlt);
-    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
-    EXPECT_EQ(FlashState.BlocksFailed, 1);
+    EXPECT_EQ(RunState.BlocksUnchanged, 2);
+    EXPECT_EQ(RunState.BlocksFailed, 1);
 
     Rig mismatch;
     mismatch.SetEcModule("OTHER");
@@ -239,8 +239,8 @@ TEST(Update, RewritesOnlyTheSectorThatDiffers)
                                 "Erases           : 0 of 64 KiB (0xD8), 1 of 4 KiB (0x20)\r\n"),
               std::string::npos)
         << rig.Output();
-    EXPECT_EQ(FlashState.BlocksWritten, 1);
-    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
+    EXPECT_EQ(RunState.BlocksWritten, 1);
+    EXPECT_EQ(RunState.BlocksUnchanged, 2);
     EXPECT_TRUE(rig.Output().ends_with("Current F/W Checksum : " + Hex(ByteSum(image, image.size()), "%04X") + "\r\n"));
 
     // One status write unprotects; one sector erase and its 16 pages, all in

@@ -2,12 +2,12 @@
 
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/HandBack.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/Rerun.h"
-#include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
@@ -24,18 +24,18 @@ namespace {
 FlashResult ProgramBlock(uint32_t start, int32_t imageBytes)
 {
     constexpr auto WHOLE = static_cast<uint32_t>(BLOCK_SIZE);
-    const FlashChip& chip = FlashState.Chip;
+    const FlashChip& chip = RunState.Chip;
     switch (ProgramMethodOf(chip)) {
     case ProgramMethod::AaiByte:
-        return FlashProgramAaiByte(chip, start, FlashState.Block, WHOLE);
+        return FlashProgramAaiByte(chip, start, RunState.Block, WHOLE);
     case ProgramMethod::AaiWord:
-        return FlashProgramAaiWord(chip, start, FlashState.Block, WHOLE);
+        return FlashProgramAaiWord(chip, start, RunState.Block, WHOLE);
     case ProgramMethod::Chunked:
-        return FlashProgramChunked(chip, start, FlashState.Block, WHOLE);
+        return FlashProgramChunked(chip, start, RunState.Block, WHOLE);
     case ProgramMethod::Pages:
         break;
     }
-    return FlashProgramPages(chip, start, FlashState.Block, static_cast<uint32_t>(imageBytes));
+    return FlashProgramPages(chip, start, RunState.Block, static_cast<uint32_t>(imageBytes));
 }
 
 // The erase stops at the image's end counted in whole KiB when that is the
@@ -56,22 +56,21 @@ void RedrawScreen()
 
 enum class BlockResult { Verified, Failed, NoAnswer };
 
-BlockResult FlashOneBlock()
+BlockResult FlashOneBlock(uint8_t block)
 {
-    uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
     auto start = static_cast<uint32_t>(block * BLOCK_SIZE);
     int32_t imageBytes = ImageBytesInBlock(block);
-    FlashState.ProgrammedBytes = static_cast<int32_t>(start);
-    FlashState.VerifiedBytes = static_cast<int32_t>(start);
-    if (FlashState.BlockCounter > 1)
+    RunState.ProgrammedBytes = static_cast<int32_t>(start);
+    RunState.VerifiedBytes = static_cast<int32_t>(start);
+    if (RunState.BlockCounter > 1)
         RedrawScreen();
-    FlashReportIdentity(FlashState.Chip);
-    Print(u"\nBlock Number     : %d \n\n", FlashState.BlockCounter - 1);
+    FlashReportIdentity(RunState.Chip);
+    Print(u"\nBlock Number     : %d \n\n", RunState.BlockCounter - 1);
 
     // Each step runs even after the one before lost the EC: it then sends
     // nothing, but its heading is printed all the same.
-    FlashUnprotect(FlashState.Chip);
-    FlashResult erase = FlashErase(FlashState.Chip, start, EraseLength(imageBytes));
+    FlashUnprotect(RunState.Chip);
+    FlashResult erase = FlashErase(RunState.Chip, start, EraseLength(imageBytes));
     FlashResult blank = FlashBlankCheck(start, static_cast<uint32_t>(imageBytes));
     if (EcChannelDead())
         return BlockResult::NoAnswer;
@@ -79,11 +78,11 @@ BlockResult FlashOneBlock()
         return BlockResult::Failed;  // not programmed, not verified, not tried again
 
     FlashResult program = ProgramBlock(start, imageBytes);
-    FlashResult verify = FlashVerify(start, FlashState.Block, static_cast<uint32_t>(imageBytes));
+    FlashResult verify = FlashVerify(start, RunState.Block, static_cast<uint32_t>(imageBytes));
     auto programmed = static_cast<int32_t>(program.Bytes);
-    FlashState.ProgrammedBytes += programmed < imageBytes ? programmed : imageBytes;
-    FlashState.VerifiedBytes += static_cast<int32_t>(verify.Bytes);
-    FlashState.Checksum += verify.Sum;
+    RunState.ProgrammedBytes += programmed < imageBytes ? programmed : imageBytes;
+    RunState.VerifiedBytes += static_cast<int32_t>(verify.Bytes);
+    RunState.Checksum += verify.Sum;
     if (EcChannelDead())
         return BlockResult::NoAnswer;
     if (program.Outcome != FlashOutcome::Done)
@@ -91,11 +90,29 @@ BlockResult FlashOneBlock()
     return verify.Outcome == FlashOutcome::Done ? BlockResult::Verified : BlockResult::Failed;
 }
 
+void CountBlock(BlockResult result)
+{
+    switch (result) {
+    case BlockResult::Verified:
+        ++RunState.BlocksWritten;
+        break;
+    case BlockResult::Failed:
+    case BlockResult::NoAnswer:
+        ++RunState.BlocksFailed;  // skipped: the run goes on with the next block
+        break;
+    }
+}
+
+void WriteBlock(uint8_t block)
+{
+    CountBlock(FlashOneBlock(block));
+}
+
 }  // namespace
 
 void PrintChecksum()
 {
-    Print(u"\n\rCurrent F/W Checksum : %04X\n", FlashState.Checksum);
+    Print(u"\n\rCurrent F/W Checksum : %04X\n", RunState.Checksum);
 }
 
 uint8_t ClassicClosingCommand(const Arguments& args)
@@ -108,33 +125,9 @@ uint8_t ClassicClosingCommand(const Arguments& args)
     return 0;  // "p" and ARG3 without "/j": the EC stays in follow mode
 }
 
-void ReportWaitFault()
+ExitStatus PrepareImage(const Arguments& args)
 {
-    const char16_t* wait = u"EC input buffer";
-    switch (FlashState.Fault) {
-    case WaitFault::EcOutputBuffer:
-        wait = u"EC output buffer";
-        break;
-    case WaitFault::FlashBusy:
-        wait = u"flash busy";
-        break;
-    case WaitFault::WriteEnable:
-        wait = u"write enable";
-        break;
-    default:
-        break;
-    }
-    if (FlashState.FaultBlock == 0)
-        Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. Nothing more was sent to the EC.\n",
-              wait);
-    else
-        Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. Nothing more was sent to the EC.\n", wait,
-              FlashState.FaultBlock - 1);
-}
-
-int PrepareImage(const Arguments& args)
-{
-    int32_t size = MeasureImage(FlashState.ImageFile);
+    int32_t size = MeasureImage(RunState.ImageFile);
     if (CheckImageSize(size) != ImageProblem::None)
         return EXIT_BAD_IMAGE;
     switch (CheckModuleIdentity(args, size)) {
@@ -149,20 +142,17 @@ int PrepareImage(const Arguments& args)
     case ModuleCheckResult::Passed:
         break;
     }
-    return SetUpImage(args.At(ARG_IMAGE)) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
+    return SetUpImage(size) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
 }
 
-int OpenAndPrepareImage(const Arguments& args)
+ExitStatus OpenAndPrepareImage(const Arguments& args)
 {
-    FlashState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
-    if (FlashState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
+    if (!OpenImage(args.At(ARG_IMAGE)))
         return EXIT_BAD_IMAGE;
-    }
     return PrepareImage(args);
 }
 
-int FlashImageBlocks(const Arguments& args)
+ExitStatus FlashImageBlocks(const Arguments& args)
 {
     // 1. A fresh screen.
     ClearScreen();
@@ -176,66 +166,21 @@ int FlashImageBlocks(const Arguments& args)
     //    the image, ends the run before anything is erased.
     EnterFollowMode();
     if (!EcChannelDead())
-        FlashState.Chip = FlashIdentify();
+        RunState.Chip = FlashIdentify();
     if (!EcChannelDead()) {
-        if (int refused = GuardChip(FlashState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
+        if (ExitStatus refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
             ReleaseBlockBuffers();
             return refused;
         }
     }
 
-    // 4. The blocks. A block that fails is skipped, the run goes on. Then
-    //    the closing rule.
-    bool allVerified = true;
-    bool readFailed = false;
-    while (!EcChannelDead()) {
-        BlockRead read = ReadNextBlock();
-        if (read == BlockRead::End)
-            break;
-        if (read == BlockRead::ReadError) {
-            ReportImageReadError();
-            readFailed = true;
-            break;
-        }
-        switch (FlashOneBlock()) {
-        case BlockResult::Verified:
-            ++FlashState.BlocksWritten;
-            break;
-        case BlockResult::Failed:
-        case BlockResult::NoAnswer:
-            ++FlashState.BlocksFailed;
-            allVerified = false;
-            break;
-        }
-    }
+    // 4. The blocks. A block that fails is skipped, the run goes on.
+    bool readWhole = WalkImageBlocks(WriteBlock);
 
-    return EndWritingRun(args, allVerified && !readFailed);
-}
-
-int EndWritingRun(const Arguments& args, bool allVerified)
-{
-    // Close only after a fully good run; otherwise the EC stays in follow
-    // mode, where another run can still rewrite it.
-    int status = EXIT_OK;
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        SayEcStaysInFollowMode();
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_NO_ANSWER;
-    } else if (!allVerified) {
-        SayEcStaysInFollowMode();
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_FLASH_FAILED;
-    } else {
-        // With no closing command, the record all the same; the EC stays in follow mode.
-        HandBackEc(ClassicClosingCommand(args), status);
-    }
-    if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
-        ReportWaitFault();
-        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_NO_ANSWER;
-    }
+    // 5. Close only after a fully good run; otherwise the EC stays in follow
+    //    mode, where another run can still rewrite it.
+    ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
+    status = HandBackAndEnd(ClassicClosingCommand(args), status, &args);
 
     ReleaseBlockBuffers();
     PrintChecksum();

@@ -1,6 +1,6 @@
 #include "Applications/Main/Rerun.h"
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -28,7 +28,7 @@ void PrintCommand(const Arguments& args, bool skipCheck)
     Print(u"\n\r  zar");
     int before = gCommandLine ? gCommandLine->Count() - args.Count() : 0;
     for (int i = 1; i <= before; ++i) {
-        if (FlashState.Update.BackupWritten && TextEqual(gCommandLine->At(i), "/backup") && i + 1 <= before) {
+        if (RunState.Update.BackupWritten && TextEqual(gCommandLine->At(i), "/backup") && i + 1 <= before) {
             ++i;
             continue;
         }
@@ -54,7 +54,7 @@ void RememberCommandLine(const Arguments* line)
 void EnterFollowMode()
 {
     EcEnterFollowMode();
-    if (FlashState.Fault == WaitFault::EcOutputBuffer) {
+    if (EcChannelFault().Wait == WaitFault::EcOutputBuffer) {
         EcTakeBackGiveUp();
         Print(u"\nNo answer to follow-mode entry: the EC may still be in follow mode from a run that was cut"
               u" short. Going on.\n");
@@ -65,7 +65,7 @@ void AdviseRerunWithoutModuleCheck(const Arguments& args)
 {
     Print(u"\n\rDo not switch off. Run again with p, as an EC in follow mode can't answer the module check:");
     PrintCommand(args, true);
-    FlashState.Rerun = RerunAdvice::SkipModuleCheck;
+    RunState.Rerun = RerunAdvice::SkipModuleCheck;
 }
 
 void AdviseRerunAfterModuleCheck(const Arguments& args)
@@ -75,7 +75,7 @@ void AdviseRerunAfterModuleCheck(const Arguments& args)
     Print(u"\n\rIf a run before this one was cut short, the EC is still in follow mode and can't answer the check;"
           u" skip it with p:");
     PrintCommand(args, true);
-    FlashState.Rerun = RerunAdvice::SameCommand;
+    RunState.Rerun = RerunAdvice::SameCommand;
 }
 
 }  // namespace zar

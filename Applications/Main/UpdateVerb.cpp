@@ -7,11 +7,11 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/HandBack.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/Rerun.h"
-#include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/UpdatePlan.h"
 #include "Applications/Main/UpdateWrite.h"
@@ -41,12 +41,12 @@ struct Update {
 
 const uint8_t* SectorImage(int32_t sector)
 {
-    return FlashState.Block + static_cast<uint32_t>(sector) * SECTOR_BYTES;
+    return RunState.Block + static_cast<uint32_t>(sector) * SECTOR_BYTES;
 }
 
 uint32_t ImageBytesInSector(uint32_t address)
 {
-    uint32_t rest = static_cast<uint32_t>(FlashState.ImageSize) - address;
+    uint32_t rest = static_cast<uint32_t>(RunState.ImageSize) - address;
     return rest < SECTOR_BYTES ? rest : SECTOR_BYTES;
 }
 
@@ -90,7 +90,7 @@ bool ReadBlock(Update* run, int32_t block)
         SectorPlan& sector = row[i];
         sector = {};
         sector.Kept = SectorKept(*run->Options, address);
-        if (address >= static_cast<uint32_t>(FlashState.ImageSize)) {
+        if (address >= static_cast<uint32_t>(RunState.ImageSize)) {
             sector.Found = SectorFound::Outside;
             continue;
         }
@@ -131,7 +131,7 @@ PassResult ReadPass(Update* run)
         for (; marks < (block + 1) * READ_MARKS / run->Blocks; ++marks)
             Print(u"=");
     }
-    Print(u" -- %d bytes. \n", FlashState.ImageSize);
+    Print(u" -- %d bytes. \n", RunState.ImageSize);
     return PassResult::Done;
 }
 
@@ -144,24 +144,24 @@ void PrintPlan(const PlanTotals& plan)
 
 EraseUnits PartEraseUnits()
 {
-    const FlashPart* part = FlashState.Chip.Known.Part;
+    const FlashPart* part = RunState.Chip.Known.Part;
     if (part == nullptr)  // as the classic run erases: ST's parts only by 64 KiB
-        return FlashState.Chip.Maker() == MAKER_ST ? EraseUnits{false, true} : EraseUnits{true, false};
+        return RunState.Chip.Maker() == MAKER_ST ? EraseUnits{false, true} : EraseUnits{true, false};
     return {part->SectorEraseUnit == SECTOR_BYTES, part->BlockEraseUnit == BLOCK_SIZE};
 }
 
 // Refusals after identification, before anything is read: a kept range past
 // the chip's end, a backup file that can't be created.
-int CheckBeforeReading(Update* run, uint8_t closing)
+ExitStatus CheckBeforeReading(Update* run, uint8_t closing)
 {
-    const ChipIdentity& chip = FlashState.Chip.Known;
+    const ChipIdentity& chip = RunState.Chip.Known;
     for (int i = 0; chip.Size != 0 && i < run->Options->KeptCount; ++i) {
         const KeptRange& kept = run->Options->Kept[i];
         if (kept.End >= chip.Size) {
             Print(u"\n\rKEEP ERROR!! /keep %x-%x reaches past the chip's end (%x bytes). Nothing was erased or "
                   u"written.\n",
                   kept.Start, kept.End, chip.Size);
-            return RefuseChip(EXIT_BAD_IMAGE, closing);
+            return HandBackAndEnd(closing, EXIT_BAD_IMAGE);
         }
     }
     return EXIT_OK;
@@ -188,7 +188,7 @@ bool SaveBackup(const char* name, const uint8_t* data, uint32_t size)
               name);
         return false;
     }
-    FlashState.Update.BackupWritten = true;
+    RunState.Update.BackupWritten = true;
     Print(u"Backup           : %d bytes into %a\n", size, name);
     return true;
 }
@@ -200,29 +200,30 @@ void SumWhatStays(const Update& run)
     for (int32_t i = 0; i < run.Blocks * SECTORS_IN_BLOCK; ++i) {
         const SectorPlan& sector = run.Sectors[i];
         if (sector.Action == SectorAction::Leave || sector.Action == SectorAction::Keep)
-            FlashState.Checksum += sector.ChipSum;
+            RunState.Checksum += sector.ChipSum;
     }
 }
 
 void Tally(const PlanTotals& plan)
 {
-    FlashState.Update.SectorsEqual = plan.Equal;
-    FlashState.Update.SectorsKept = plan.Kept;
-    FlashState.Update.SectorErases = plan.SectorErases;
-    FlashState.Update.BlockErases = plan.BlockErases;
-    FlashState.Update.ProgramBytes = plan.ProgramBytes;
+    RunState.Update.SectorsEqual = plan.Equal;
+    RunState.Update.SectorsKept = plan.Kept;
+    RunState.Update.SectorErases = plan.SectorErases;
+    RunState.Update.BlockErases = plan.BlockErases;
+    RunState.Update.ProgramBytes = plan.ProgramBytes;
 }
 
 // The second pass: each block with work, as the plan says.
 bool WritePass(const Update& run)
 {
-    FlashState.BlockCounter = 0;
-    FlashState.ImageBytesRead = 0;
-    if (FileSeek(FlashState.ImageFile, 0, FILE_SEEK_SET) != 0) {
+    RunState.BlockCounter = 0;
+    RunState.ImageBytesRead = 0;
+    EcMarkPlace(0);
+    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0) {
         ReportImageReadError();
         return false;
     }
-    FlashUnprotect(FlashState.Chip);
+    FlashUnprotect(RunState.Chip);
     bool allVerified = true;
     for (int32_t block = 0; block < run.Blocks && !EcChannelDead(); ++block) {
         BlockRead read = ReadNextBlock();
@@ -231,81 +232,92 @@ bool WritePass(const Update& run)
             return false;
         }
         const SectorPlan* row = run.Sectors + block * SECTORS_IN_BLOCK;
-        BlockWork work = WriteBlock(block, row, run.BlockErase[block], &FlashState.Update);
+        BlockWork work = WriteBlock(block, row, run.BlockErase[block], &RunState.Update);
         if (work == BlockWork::None) {
-            ++FlashState.BlocksUnchanged;
+            ++RunState.BlocksUnchanged;
         } else if (work == BlockWork::Verified) {
-            ++FlashState.BlocksWritten;
+            ++RunState.BlocksWritten;
         } else {
-            ++FlashState.BlocksFailed;
+            ++RunState.BlocksFailed;
             allVerified = false;
         }
     }
     return allVerified;
 }
 
-int RunPlanned(const Arguments& args, Update* run)
+// The end of a run that went past identification: the one way out, then the
+// checksum line.
+ExitStatus EndUpdate(const Arguments& args, bool allVerified)
+{
+    ExitStatus status =
+        HandBackAndEnd(ClassicClosingCommand(args), allVerified ? EXIT_OK : EXIT_FLASH_FAILED, &args);
+    ReleaseBlockBuffers();
+    PrintChecksum();
+    return status;
+}
+
+ExitStatus RunPlanned(const Arguments& args, Update* run)
 {
     PassResult read = ReadPass(run);
     if (read == PassResult::NoAnswer)
-        return EndWritingRun(args, false);
+        return EndUpdate(args, false);
     if (read == PassResult::ImageReadError) {
         ReportImageReadError();
-        return EndWritingRun(args, false);
+        return EndUpdate(args, false);
     }
-    auto size = static_cast<uint32_t>(FlashState.ImageSize);
+    auto size = static_cast<uint32_t>(RunState.ImageSize);
     if (run->Backup && !SaveBackup(run->Options->Backup, run->Backup, size))
-        return RefuseChip(EXIT_BAD_IMAGE, ClassicClosingCommand(args));
+        return HandBackAndEnd(ClassicClosingCommand(args), EXIT_BAD_IMAGE);
 
-    PlanTotals plan = PlanUpdate(run->Sectors, run->Blocks, PartEraseUnits(), FlashState.ImageSize, run->BlockErase);
+    PlanTotals plan = PlanUpdate(run->Sectors, run->Blocks, PartEraseUnits(), RunState.ImageSize, run->BlockErase);
     Tally(plan);
     if (plan.KeepConflictBlock >= 0) {
         Print(u"\n\rKEEP ERROR!! This chip erases only whole 64 KiB blocks, and block %d must be erased with a kept "
               u"range in it. Nothing was erased or written.\n",
               plan.KeepConflictBlock);
-        return RefuseChip(EXIT_BAD_IMAGE, ClassicClosingCommand(args));
+        return HandBackAndEnd(ClassicClosingCommand(args), EXIT_BAD_IMAGE);
     }
     PrintPlan(plan);
     SumWhatStays(*run);
     if (plan.ToWrite == 0) {
-        FlashState.BlocksUnchanged = run->Blocks;
+        RunState.BlocksUnchanged = run->Blocks;
         Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
-        return EndWritingRun(args, true);
+        return EndUpdate(args, true);
     }
-    return EndWritingRun(args, WritePass(*run));
+    return EndUpdate(args, WritePass(*run));
 }
 
 // From follow mode on: the chip, the refusals, the plan and the writes.
-int RunEntered(const Arguments& args, Update* run)
+ExitStatus RunEntered(const Arguments& args, Update* run)
 {
     uint8_t closing = ClassicClosingCommand(args);
     EnterFollowMode();
     if (!EcChannelDead())
-        FlashState.Chip = FlashIdentify();
+        RunState.Chip = FlashIdentify();
     if (EcChannelDead())
-        return EndWritingRun(args, false);
-    if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
+        return EndUpdate(args, false);
+    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing); refused != EXIT_OK)
         return refused;
-    if (int refused = CheckBeforeReading(run, closing); refused != EXIT_OK)
+    if (ExitStatus refused = CheckBeforeReading(run, closing); refused != EXIT_OK)
         return refused;
-    FlashReportIdentity(FlashState.Chip);
+    FlashReportIdentity(RunState.Chip);
     return RunPlanned(args, run);
 }
 
 }  // namespace
 
-int RunUpdateWith(const Arguments& args, const UpdateOptions& options)
+ExitStatus RunUpdateWith(const Arguments& args, const UpdateOptions& options)
 {
-    MemSet(&FlashState.Update, 0, sizeof FlashState.Update);
+    MemSet(&RunState.Update, 0, sizeof RunState.Update);
     if (!args.Has(ARG_IMAGE) || args.First(ARG_IMAGE) == '/')
         return RefuseCommandLine(USAGE);
     if (options.Backup && FileExists(options.Backup)) {
         Print(u"\nFILE EXISTS!! %a is kept: /backup never replaces a file. Give a new name.\n", options.Backup);
         return EXIT_BAD_IMAGE;
     }
-    FlashState.Update.Active = true;
-    FlashState.Update.ClockRead = ReadWallClock(&FlashState.Update.Start);
-    if (int status = OpenAndPrepareImage(args); status != EXIT_OK)
+    RunState.Update.Active = true;
+    RunState.Update.ClockRead = ReadWallClock(&RunState.Update.Start);
+    if (ExitStatus status = OpenAndPrepareImage(args); status != EXIT_OK)
         return status;
 
     ClearScreen();
@@ -313,16 +325,16 @@ int RunUpdateWith(const Arguments& args, const UpdateOptions& options)
     if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
     Update run = {&options, nullptr, nullptr, 0, nullptr};
-    run.Blocks = (FlashState.ImageSize + static_cast<int32_t>(BLOCK_SIZE) - 1) / static_cast<int32_t>(BLOCK_SIZE);
+    run.Blocks = (RunState.ImageSize + static_cast<int32_t>(BLOCK_SIZE) - 1) / static_cast<int32_t>(BLOCK_SIZE);
     auto blocks = static_cast<size_t>(run.Blocks);
     run.Sectors = static_cast<SectorPlan*>(MemAlloc(sizeof(SectorPlan) * blocks * SECTORS_IN_BLOCK));
     run.BlockErase = static_cast<bool*>(MemAlloc(sizeof(bool) * blocks));
     if (options.Backup)
-        run.Backup = static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(FlashState.ImageSize)));
-    int status = EXIT_OK;
+        run.Backup = static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(RunState.ImageSize)));
+    ExitStatus status = EXIT_OK;
     if (run.Sectors == nullptr || run.BlockErase == nullptr || (options.Backup && run.Backup == nullptr)) {
         Print(u"\nOUT OF MEMORY!! No room for the update's plan.\n");
-        FlashState.OutOfMemory = true;
+        RunState.OutOfMemory = true;
         status = EXIT_BAD_IMAGE;
     } else {
         status = RunEntered(args, &run);
@@ -334,13 +346,13 @@ int RunUpdateWith(const Arguments& args, const UpdateOptions& options)
     return status;
 }
 
-int RunUpdate(const Arguments& args)
+ExitStatus RunUpdate(const Arguments& args)
 {
     UpdateOptions none = {};
     return RunUpdateWith(args, none);
 }
 
-int RefuseUpdateLine()
+ExitStatus RefuseUpdateLine()
 {
     return RefuseCommandLine(USAGE);
 }

@@ -1,6 +1,6 @@
 #include "Applications/Main/UpdateWrite.h"
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
@@ -26,7 +26,7 @@ uint32_t BlockStart(int32_t block)
 // Block offset where the image ends, BLOCK_SIZE for a block it fills.
 uint32_t ImageEndInBlock(int32_t block)
 {
-    int64_t rest = FlashState.ImageSize - static_cast<int64_t>(BlockStart(block));
+    int64_t rest = RunState.ImageSize - static_cast<int64_t>(BlockStart(block));
     return rest < static_cast<int64_t>(BLOCK_SIZE) ? static_cast<uint32_t>(rest) : static_cast<uint32_t>(BLOCK_SIZE);
 }
 
@@ -58,7 +58,7 @@ bool Good(const FlashResult& result)
 // neighbours in one call).
 bool Erase(int32_t block, const SectorPlan* row, bool eraseWhole)
 {
-    const FlashChip& chip = FlashState.Chip;
+    const FlashChip& chip = RunState.Chip;
     if (eraseWhole)
         return Good(FlashEraseBlock(chip, BlockStart(block)));
     auto erased = [row](int32_t i) { return row[i].Action == SectorAction::EraseWrite; };
@@ -73,7 +73,7 @@ bool Erase(int32_t block, const SectorPlan* row, bool eraseWhole)
 
 FlashResult ProgramRange(uint32_t address, const uint8_t* data, uint32_t count)
 {
-    const FlashChip& chip = FlashState.Chip;
+    const FlashChip& chip = RunState.Chip;
     switch (ProgramMethodOf(chip)) {
     case ProgramMethod::AaiByte:
         return FlashProgramAaiByte(chip, address, data, count);
@@ -101,7 +101,7 @@ bool Program(int32_t block, const SectorPlan* row)
         uint32_t last = static_cast<uint32_t>(run.End) * PIECE_BYTES;
         if (last > end)
             last = end;
-        if (!Good(ProgramRange(BlockStart(block) + first, FlashState.Block + first, last - first)))
+        if (!Good(ProgramRange(BlockStart(block) + first, RunState.Block + first, last - first)))
             return false;
     }
     return true;
@@ -120,12 +120,12 @@ bool Verify(int32_t block, const SectorPlan* row)
         uint32_t last = static_cast<uint32_t>(run.End) * SECTOR_BYTES;
         if (last > end)
             last = end;
-        FlashResult verify = FlashVerify(BlockStart(block) + first, FlashState.Block + first, last - first);
-        FlashState.Checksum += verify.Sum;
+        FlashResult verify = FlashVerify(BlockStart(block) + first, RunState.Block + first, last - first);
+        RunState.Checksum += verify.Sum;
         if (verify.Outcome == FlashOutcome::Differs)
             Print(u"\n\rVERIFY FAILED!! The byte at %x is not the image's %02X: its sector did not erase, or did"
                   u" not take its bytes.\n",
-                  BlockStart(block) + first + verify.Bytes - 1, FlashState.Block[first + verify.Bytes - 1]);
+                  BlockStart(block) + first + verify.Bytes - 1, RunState.Block[first + verify.Bytes - 1]);
         if (!Good(verify))
             return false;
     }

@@ -7,17 +7,16 @@
 
 namespace zar {
 
-int RunProbe(const Arguments& args);   // /probe
-int RunRead(const Arguments& args);    // /read FILE [SIZE]
-int RunVerify(const Arguments& args);  // /verify IMAGE [p]
-int RunUpdate(const Arguments& args);  // /update IMAGE [p] [ARG3] [/j]
+ExitStatus RunProbe(const Arguments& args);   // /probe
+ExitStatus RunRead(const Arguments& args);    // /read FILE [SIZE]
+ExitStatus RunVerify(const Arguments& args);  // /verify IMAGE [p]
+ExitStatus RunUpdate(const Arguments& args);  // /update IMAGE [p] [ARG3] [/j]
 
 struct UpdateOptions;
 // /update with the words before it: [/backup FILE] [/keep START-END]...
-int RunUpdateWith(const Arguments& args, const UpdateOptions& options);
+ExitStatus RunUpdateWith(const Arguments& args, const UpdateOptions& options);
 // "COMMAND LINE ERROR!!" with /update's usage: those words without /update.
-int RefuseUpdateLine();
-
+ExitStatus RefuseUpdateLine();
 
 // Whether word names one of the verbs above.
 bool IsVerb(const char* word);

@@ -5,7 +5,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "ec/EcChannel.h"
 #include "ec/ModuleName.h"
 #include "flash/FlashPrimitives.h"
 #include "platform/Machine.h"
@@ -37,14 +36,9 @@ struct UpdateTally {
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;
 
-struct FlashStateRecord {
-    // EC ports
-    uint8_t DataPort;
-    uint8_t CommandPort;
-    uint8_t StatusPort;
-
+struct RunStateRecord {
     // The run
-    uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1
+    uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1 (the EC channel's place)
     uint32_t Checksum;
     PlatformFile* ImageFile;
     uint8_t FileModuleName[MODULE_NAME_LENGTH];
@@ -70,12 +64,10 @@ struct FlashStateRecord {
     UpdateTally Update;
 
     // Fail-safe
-    WaitFault Fault;
-    uint8_t FaultBlock;   // BlockCounter when the wait gave up
     bool OutOfMemory;     // the run ended because an allocation failed
     RerunAdvice Rerun;
 };
 
-extern FlashStateRecord FlashState;
+extern RunStateRecord RunState;
 
 }  // namespace zar
