@@ -80,6 +80,10 @@ cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
 perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>;
   substr($d, 0x10123, 1) = chr(ord(substr($d, 0x10123, 1)) ^ 0xFF);
   open(my $o, ">:raw", $ARGV[1]) or die; print $o $d; close $o;' stage/img-page.bin stage/update-in.bin
+# /keep and /backup: one more byte changed, in the sector /keep 0-FFF keeps.
+perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>;
+  substr($d, 0x123, 1) = chr(ord(substr($d, 0x123, 1)) ^ 0xFF);
+  open(my $o, ">:raw", $ARGV[1]) or die; print $o $d; close $o;' stage/update-in.bin stage/keep-in.bin
 # The factory script as shipped, with zar-sim.efi standing in for zar.efi.
 factory() {  # factory ZAR-COMMAND > SCRIPT
   sed -e "s|^set -v ZAR .*|set -v ZAR \"$1\"|" -e 's|^set -v IMAGE .*|set -v IMAGE img.bin|' \
@@ -127,6 +131,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit verify "zar-sim.efi --chip $page --flash-in img-page.bin /verify img-page.bin p /j"
   emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
   emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
+  emit update-keep "zar-sim.efi --chip $page --flash-in keep-in.bin --flash-out out-keep.bin /keep 0-FFF /backup fs0:\\out-backup.bin /update img-page.bin p"
   # A run cut short, then the one its console advised
   emit rerun "zar-sim.efi --chip $(chip page) --wait-limit 1000 --fault ec-obf-never=20000 --rerun --flash-out fs0:\\out-rerun.bin img-page.bin"
   # The run's record, with the machine's identity from QEMU's SMBIOS tables.

@@ -164,15 +164,32 @@ verify-differs)
   ;;
 update)
   expect_status 0x0
-  expect_text "Differs at 10123."
+  expect_text "Erases           : 0 of 64 KiB (0xD8), 1 of 4 KiB (0x20)"
   expect_text "EC closed with 0xFE"
-  [ "$(grep -c -- '-- Unchanged.' <<<"$output")" -eq 2 ] || bad "not two blocks unchanged"
+  grep -qE -- 'Plan +: 1 of [0-9]+ sectors to write' <<<"$output" || bad "no plan of one sector"
   # Block 2 was left alone: only the image's length is compared.
   if [ ! -f disk/out-update.bin ]; then
     bad "wrote no out-update.bin"
   else
     cmp -s -n "$(stat -c %s stage/img-page.bin)" disk/out-update.bin stage/img-page.bin ||
       bad "out-update.bin differs from img-page.bin"
+  fi
+  ;;
+update-keep)
+  # The kept sector keeps its changed byte, the rest takes the image, and the
+  # backup on the disk is the chip from before, over the image's length.
+  expect_status 0x0
+  expect_text "Backup           : "
+  expect_text "EC closed with 0xFE"
+  grep -qE -- 'Plan +: 1 of [0-9]+ sectors to write, [0-9]+ equal, 1 kept' <<<"$output" || bad "no plan keeping one sector"
+  length=$(stat -c %s stage/img-page.bin)
+  if [ ! -f disk/out-keep.bin ] || [ ! -f disk/out-backup.bin ]; then
+    bad "wrote no out-keep.bin or out-backup.bin"
+  else
+    cmp -s -n 4096 disk/out-keep.bin stage/keep-in.bin || bad "the kept sector changed"
+    cmp -s -i 4096 -n $((length - 4096)) disk/out-keep.bin stage/img-page.bin || bad "out-keep.bin differs from the image past the kept sector"
+    [ "$(stat -c %s disk/out-backup.bin)" -eq "$length" ] || bad "out-backup.bin is not the image's length"
+    cmp -s -n "$length" disk/out-backup.bin stage/keep-in.bin || bad "out-backup.bin is not the chip from before"
   fi
   ;;
 log-sim | log-again | log-zar | log-refused)
