@@ -52,19 +52,18 @@ int32_t ReadPass(uint8_t* into, const uint8_t* against, uint32_t size, uint32_t*
 ExitStatus SaveBackup(const char* name, const uint8_t* data, uint32_t size)
 {
     // Looked at again: nothing may have put a file there meanwhile either.
-    if (FileExists(name)) {
+    switch (WriteNewFile(name, data, size)) {
+    case NewFile::Exists:
         Print(u"\n\rFILE EXISTS!! %a appeared during the read; it is kept and nothing was written.\n", name);
         return EXIT_BAD_IMAGE;
-    }
-    PlatformFile* file = FileOpen(name, "wb");
-    if (file == nullptr) {
+    case NewFile::CantCreate:
         Print(u"\n\rFILE WRITE ERROR!! %a can't be created.\n", name);
         return EXIT_BAD_IMAGE;
-    }
-    bool written = FileWrite(data, 1, size, file) == size;
-    if (FileClose(file) != 0 || !written) {
+    case NewFile::Short:
         Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it as a backup.\n", name);
         return EXIT_BAD_IMAGE;
+    case NewFile::Written:
+        break;
     }
     uint32_t sum = 0;
     for (uint32_t i = 0; i < size; ++i)

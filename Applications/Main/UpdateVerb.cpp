@@ -172,21 +172,20 @@ ExitStatus CheckBeforeReading(Update* run, uint8_t closing)
 // already or can't be written whole.
 bool SaveBackup(const char* name, const uint8_t* data, uint32_t size)
 {
-    if (FileExists(name)) {  // it appeared since the command line was read
+    switch (WriteNewFile(name, data, size)) {
+    case NewFile::Exists:  // it appeared since the command line was read
         Print(u"\n\rFILE EXISTS!! %a is kept: /backup never replaces a file. Nothing was erased or written.\n", name);
         return false;
-    }
-    PlatformFile* file = FileOpen(name, "wb");
-    if (file == nullptr) {
+    case NewFile::CantCreate:
         Print(u"\n\rFILE WRITE ERROR!! %a can't be created. Nothing was erased or written.\n", name);
         return false;
-    }
-    bool written = FileWrite(data, 1, size, file) == size;
-    if (FileClose(file) != 0 || !written) {
+    case NewFile::Short:
         Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it. Nothing was erased or "
               u"written.\n",
               name);
         return false;
+    case NewFile::Written:
+        break;
     }
     RunState.Update.BackupWritten = true;
     Print(u"Backup           : %d bytes into %a\n", size, name);

@@ -62,4 +62,15 @@ bool FileExists(const char* name)
     return true;
 }
 
+NewFile WriteNewFile(const char* name, const uint8_t* data, uint32_t size)
+{
+    if (FileExists(name))
+        return NewFile::Exists;
+    PlatformFile* file = FileOpen(name, "wb");
+    if (file == nullptr)
+        return NewFile::CantCreate;
+    bool written = FileWrite(data, 1, size, file) == size;
+    return FileClose(file) == 0 && written ? NewFile::Written : NewFile::Short;
+}
+
 }  // namespace zar

@@ -39,4 +39,13 @@ uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);
 
+enum class NewFile : uint8_t {
+    Written,
+    Exists,      // a file of that name is there: it is kept
+    CantCreate,  // it can't be opened for writing
+    Short,       // it could not be written whole, or closed: not to be kept
+};
+// size bytes of data into a file that must not exist yet.
+NewFile WriteNewFile(const char* name, const uint8_t* data, uint32_t size);
+
 }  // namespace zar
