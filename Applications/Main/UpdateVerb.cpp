@@ -51,9 +51,9 @@ uint32_t ImageBytesInSector(uint32_t address)
 }
 
 // One sector of the open FAST_READ, compared with the image; into `saved`
-// too when it is not nullptr. Its read stops at the first difference from the
-// image that is not a 0xFF, unless `whole`: then *stopped stays false. False
-// when the channel died.
+// too when it is not nullptr. Unless `whole`, the read stops (*stopped) once
+// the sector is known to need an erase: it differs from the image and holds
+// a byte other than 0xFF. False when the channel died.
 bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* sector, uint8_t* saved, bool* stopped)
 {
     uint8_t piece[PIECE_BYTES];
@@ -79,8 +79,8 @@ bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* se
     return true;
 }
 
-// Reads one block's share of the image (the block in Block)
-// and fills in its sectors. False when the channel died.
+// Reads the chip over one block's share of the image (the image's block is in
+// RunState.Block) and fills in its sectors. False when the channel died.
 bool ReadBlock(Update* run, int32_t block)
 {
     SectorPlan* row = run->Sectors + block * SECTORS_IN_BLOCK;
@@ -115,7 +115,7 @@ bool ReadBlock(Update* run, int32_t block)
 enum class PassResult { Done, ImageReadError, NoAnswer };
 
 // The first pass: every block of the image read from the file and from the
-// chip, the backup written on the way.
+// chip, the chip's bytes gathered for the backup on the way.
 PassResult ReadPass(Update* run)
 {
     Print(u"\n\rReading...       : ");
