@@ -139,6 +139,15 @@ run --flash-in img.bin --report -- /update img.bin p
 check "update of an equal chip" test "$status" -eq 0
 check "update writes nothing" contains "$out" "chip work       0 erases, 0 programs, 0 status writes"
 check "update says so" contains "$out" "The EC is already up to date"
+# The old content below a kept range gives way to the image; the kept range
+# keeps it, sees no erase, and the backup holds what was there.
+python3 -c "import sys; d = open('img.bin', 'rb').read(); open('old.bin', 'wb').write(bytes(b ^ 0x33 for b in d))"
+run --spi-log k.log --flash-in old.bin --flash-out kept.bin -- /keep 20000-23FFF /backup b.bin /update img.bin p
+check "update keeping a range passes" test "$status" -eq 0
+check "below the kept range: the image" cmp -n $((0x20000)) kept.bin img.bin
+check "the kept range: the old content" cmp -i $((0x20000)) -n $((0x3456)) kept.bin old.bin
+check "the backup: the old content" cmp b.bin old.bin
+check "no erase in the kept range" test "$(grep -cE '^(SECTOR|BLOCK)_ERASE 02' k.log)" -eq 0
 
 # The run's record with a simulated machine; the module check finds the image behind /log FILE.
 run --machine "ACME,,SN 7" /log run.log img.bin
