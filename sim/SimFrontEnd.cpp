@@ -437,11 +437,8 @@ int RerunCommandLine(int argc, char* argv[], char* out[])
     }
     if (at < argc && TextEqual(argv[at], "/update"))
         out[count++] = argv[at++];
-    if (at >= argc) {
-        for (; at < argc; ++at)
-            out[count++] = argv[at];
+    if (at >= argc)
         return count;
-    }
     out[count++] = argv[at++];  // the image
     out[count++] = skip;
     if (at < argc)

@@ -86,8 +86,9 @@ void FillPattern(uint8_t* contents, uint32_t size);
 const char* ForeignByteName(ForeignByte how);
 
 // The command line of the run the flasher's last run told the user to make:
-// argv with p as its second word when it advised skipping the module check,
-// else argv itself. out has room for argc + 1 words; returns the count.
+// argv with p as the image's next word when it advised skipping the module
+// check (and without "/backup FILE" once that file was written), else argv
+// itself. out has room for argc + 1 words; returns the count.
 int RerunCommandLine(int argc, char* argv[], char* out[]);
 
 }  // namespace zar::sim
