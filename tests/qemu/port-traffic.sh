@@ -23,18 +23,12 @@ DATA=0x00 STATUS=0x01
 COMMANDS=("ports.bin" "ports.bin p")
 
 fail() { echo "qemu.port-traffic: $*" >&2; exit 1; }
+source "$(dirname "$0")/uefi-shell.sh"
 
 [ -f "$uefi/zar.efi" ] || fail "$uefi/zar.efi is missing: build the UEFI applications first (make uefi)"
-for tool in qemu-system-x86_64 mcopy mkfs.fat od perl timeout; do
-  command -v $tool >/dev/null || fail "$tool is missing (tools/install-deps.sh installs it)"
-done
+check_boot_tools od
 qemu-system-x86_64 -device isa-debugcon,help 2>&1 | grep -q readback ||
   fail "this QEMU's isa-debugcon has no readback property"
-firmware=
-for f in /usr/share/ovmf/OVMF.fd /usr/share/qemu/OVMF.fd; do
-  [ -f "$f" ] && { firmware=$f; break; }
-done
-[ -n "$firmware" ] || fail "no OVMF firmware (package ovmf)"
 
 rm -rf "$work"
 mkdir -p "$work/stage" "$work/host"
@@ -56,43 +50,20 @@ cp "$uefi/zar.efi" stage/
 } | sed 's/$/\r/' > stage/startup.nsh
 
 for i in "${!COMMANDS[@]}"; do
-  set +e
-  # shellcheck disable=SC2086  # the command's words
+  status=0
   (cd stage && timeout 60 "$host_sim" --ec-constant "$DATA,$STATUS" --trace "../host/trace-$i.txt" \
-     ${COMMANDS[$i]} > "../host/text-$i.txt")
-  echo $? > "host/status-$i.txt"
-  set -e
+     ${COMMANDS[$i]} > "../host/text-$i.txt") || status=$?
+  echo $status > "host/status-$i.txt"
 done
 
 # ---- The boot --------------------------------------------------------------
 mkfs.fat -C fat.img 4096 >/dev/null
 for f in stage/*; do mcopy -i fat.img "$f" ::; done
-rm -f keys; mkfifo keys
-exec 3<>keys
-timeout "$QEMU_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
-  -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
+boot_shell "$QEMU_LIMIT" fat.img : \
   -chardev file,id=ec-data,path=qemu-62.bin -device isa-debugcon,iobase=0x62,chardev=ec-data,readback=$DATA \
-  -chardev file,id=ec-command,path=qemu-66.bin -device isa-debugcon,iobase=0x66,chardev=ec-command,readback=$STATUS \
-  <&3 > raw-serial.txt 2> qemu-stderr.txt &
-qemu=$!
-key_sent=false
-while kill -0 $qemu 2>/dev/null; do
-  # The Shell waits five seconds before startup.nsh unless a key comes.
-  if ! $key_sent && grep -aq 'seconds to skip' raw-serial.txt; then
-    printf ' ' >&3
-    key_sent=true
-  fi
-  sleep 0.1
-done
-set +e
-wait $qemu
-rc=$?
-set -e
-exec 3>&-
-rm -f keys
-[ $rc -eq 124 ] && fail "QEMU did not finish within $QEMU_LIMIT s"
-[ $rc -eq 0 ] || fail "QEMU ended with status $rc: $(cat qemu-stderr.txt)"
-perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
+  -chardev file,id=ec-command,path=qemu-66.bin -device isa-debugcon,iobase=0x66,chardev=ec-command,readback=$STATUS
+[ $qemu_status -eq 124 ] && fail "QEMU did not finish within $QEMU_LIMIT s"
+[ $qemu_status -eq 0 ] || fail "QEMU ended with status $qemu_status: $(cat qemu-stderr.txt)"
 grep -q '==DONE==' serial.txt || fail "startup.nsh did not run to its end: $(tail -n 5 serial.txt)"
 
 # ---- The judgement ---------------------------------------------------------
