@@ -79,7 +79,8 @@ uint8_t* ReadWholeFile(const char* name, size_t* size)
         data = nullptr;
     }
     zar::FileClose(file);
-    *size = static_cast<size_t>(length);
+    if (data)
+        *size = static_cast<size_t>(length);
     return data;
 }
 
