@@ -16,7 +16,6 @@ uefi=$1 host_sim=$2 work=$(realpath -m "$3")
 QEMU_LIMIT=${ZAR_QEMU_LIMIT:-240}  # seconds for the whole boot
 
 fail() { echo "qemu.boot: $*" >&2; exit 1; }
-. "$(dirname "$0")/shell-boot.sh"
 
 for f in zar.efi zar-sim.efi zar.man; do
   [ -f "$uefi/$f" ] || fail "$uefi/$f is missing: build the UEFI applications first (make uefi)"
@@ -154,8 +153,18 @@ for f in stage/*; do
 done
 
 # ---- The boot -------------------------------------------------------------
-# Software emulation (this machine's KVM does not run OVMF).
+# Software emulation (this machine's KVM does not run OVMF). The Shell waits
+# five seconds before startup.nsh unless a key comes: one is sent as soon as
+# it asks.
+rm -f keys; mkfifo keys
+exec 3<>keys
 start=$EPOCHREALTIME
+timeout "$QEMU_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
+  -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
+  -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042" \
+  <&3 > raw-serial.txt 2> qemu-stderr.txt &
+qemu=$!
+
 elapsed() { echo "$EPOCHREALTIME $start" | awk '{ printf "%.2f", $1 - $2 }'; }
 declare -A seen
 note_markers() {  # times each case marker by when it first shows up
@@ -166,15 +175,26 @@ note_markers() {  # times each case marker by when it first shows up
     fi
   done < <(grep -ao '==\(BEGIN\|STATUS\) [a-z-]*' raw-serial.txt | sed 's/==//')
 }
+key_sent=false
 : > times.txt
-shell_boot "$QEMU_LIMIT" raw-serial.txt qemu-stderr.txt note_markers \
-  -machine q35 -accel tcg -m 256 -smp 1 -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none \
-  -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042"
-rc=$BOOT_STATUS
+while kill -0 $qemu 2>/dev/null; do
+  if ! $key_sent && grep -aq 'seconds to skip' raw-serial.txt; then
+    printf ' ' >&3
+    key_sent=true
+  fi
+  note_markers
+  sleep 0.1
+done
+set +e
+wait $qemu
+rc=$?
+set -e
 note_markers
+exec 3>&-
+rm -f keys
 echo "qemu ran $(elapsed) s, exit status $rc"
 
-console_text raw-serial.txt serial.txt
+perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
 for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '((out-.*|trace)\.(bin|txt)|(zar|factory)\.log)$' || true); do
   mcopy -n -i fat.img "$f" disk/ 2>/dev/null || true
 done
