@@ -15,6 +15,13 @@ key=$1 cert=$2
 shift 2
 [ -f "$key" ] || fail "no key $key"
 [ -f "$cert" ] || fail "no certificate $cert"
+# A key inside a repository that does not ignore it is one commit away from
+# being published.
+key_dir=$(dirname "$key")
+if git -C "$key_dir" rev-parse --is-inside-work-tree > /dev/null 2>&1 &&
+   ! git -C "$key_dir" check-ignore -q "$(basename "$key")"; then
+  echo "sign-efi: warning: $key lies in a git work tree that does not ignore it: keep signing keys out of repositories" >&2
+fi
 for tool in sbsign sbverify; do
   command -v $tool >/dev/null || fail "$tool is missing (package sbsigntool; tools/install-deps.sh installs it)"
 done
