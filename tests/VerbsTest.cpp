@@ -8,6 +8,7 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Harness.h"
+#include "ec/EcChannel.h"
 #include "platform/Crc32.h"
 
 namespace zar::test {
@@ -95,6 +96,31 @@ TEST(Verbs, AnUnacknowledgedEntryIsLeftInFollowMode)
     }
 }
 
+// An EC that takes follow-mode entry but never answers: the wait gives up,
+// and the console says so rather than blaming the acknowledgement.
+TEST(Verbs, ASilentEcEndsThemWithNoAnswer)
+{
+    std::string name = WriteTempFile("silent.bin", MakeImage(0x8000));
+    SetWaitLimits({2000, 2000});
+    struct Case {
+        std::vector<std::string> args;
+        uint64_t answers;  // the module name's 32 reads are answered
+    };
+    for (const Case& c : {Case{{"/probe"}, 32}, Case{{"/verify", name, "p"}, 0}, Case{{"/read", "silent-copy.bin"}, 0}}) {
+        SCOPED_TRACE(c.args[0]);
+        sim::EcConfig ec;
+        ec.Faults.ObfStuckAfterAnswers = c.answers;
+        Rig rig(nullptr, ec);
+        remove("silent-copy.bin");
+        EXPECT_EQ(RunReadOnly(rig, c.args), EXIT_NO_ANSWER);
+        EXPECT_NE(rig.Output().find("NO ANSWER!! The EC output buffer wait ran out"), std::string::npos)
+            << rig.Output();
+        EXPECT_EQ(rig.Output().find("did not acknowledge"), std::string::npos) << rig.Output();
+        EXPECT_TRUE(ReadFileBytes("silent-copy.bin").empty());
+    }
+    SetWaitLimits({0, 0});
+}
+
 TEST(Verbs, CommandLinesThatMakeNoSenseTouchNothing)
 {
     WriteTempFile("there.bin", {1, 2, 3});
@@ -169,19 +195,28 @@ TEST(Read, KnowsNoSizeForAnUnknownPartUnlessGivenOne)
     EXPECT_NE(large.Output().find("SIZE ERROR!! The chip holds 524288 bytes"), std::string::npos);
 }
 
+// The chip is read in pieces of 256 bytes: a flip at either edge of a piece,
+// or of the chip, must be seen as well as one inside.
 TEST(Read, TwoReadsThatDisagreeWriteNoFile)
 {
-    for (uint64_t nth : {1u, 2u}) {  // the first pass or the second one sees the flipped bit
+    struct Flip {
+        uint32_t Address;
+        uint64_t Nth;  // the first pass or the second one sees the flipped bit
+    };
+    for (Flip f : {Flip{0x4321, 1}, Flip{0x4321, 2}, Flip{0, 2}, Flip{0x42FF, 1}, Flip{0x4300, 2},
+                   Flip{0x7FFFF, 1}}) {
+        SCOPED_TRACE(f.Address);
         sim::ChipConfig flip;
         flip.Faults.FlipsRead = true;
-        flip.Faults.FlipAddress = 0x4321;
-        flip.Faults.FlipOnRead = nth;
+        flip.Faults.FlipAddress = f.Address;
+        flip.Faults.FlipOnRead = f.Nth;
         Rig rig(nullptr, {}, flip);
         remove("flip.bin");
         EXPECT_EQ(RunReadOnly(rig, {"/read", "flip.bin"}), EXIT_FLASH_FAILED);
-        uint8_t first = static_cast<uint8_t>(rig.Flash()[0x4321] ^ (nth == 1 ? 1 : 0));
-        EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at 4321 (" +
-                                    Hex(first, "%02X") + " the first time). flip.bin was not written"),
+        uint8_t first = static_cast<uint8_t>(rig.Flash()[f.Address] ^ (f.Nth == 1 ? 1 : 0));
+        EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at " +
+                                    Hex(f.Address) + " (" + Hex(first, "%02X") +
+                                    " the first time). flip.bin was not written"),
                   std::string::npos)
             << rig.Output();
         EXPECT_TRUE(ReadFileBytes("flip.bin").empty());

@@ -99,6 +99,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit usage "zar"
   emit help "help zar"
   emit dash-help "zar -?"
+  emit help-record "help zar -section RECORD"
   emit missing-image "zar nothere.bin p"
   emit usage-error "zar-sim.efi --no-such-option img.bin"
   emit mismatch "zar-sim.efi --ec-module OTHER --trace fs0:\\trace.txt fs0:\\img.bin"
