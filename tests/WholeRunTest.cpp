@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 
 namespace zar::test {
@@ -60,8 +60,8 @@ TEST(WholeRun, ImageSizesEndEveryOperationAtTheImagesEnd)
         EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
         size_t last = c.marks.size() - 1;
         ExpectErased(rig.Flash(), c.size, last * 0x10000 + c.marks[last].Erase * 0x1000);
-        EXPECT_EQ(FlashState.VerifiedBytes, c.size);
-        EXPECT_EQ(FlashState.ProgrammedBytes, c.size);
+        EXPECT_EQ(RunState.VerifiedBytes, c.size);
+        EXPECT_EQ(RunState.ProgrammedBytes, c.size);
         EXPECT_TRUE(rig.Output().ends_with(ChecksumLine(ByteSum(image, image.size()))));
         EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     }
