@@ -9,8 +9,8 @@
 #include "Harness.h"
 #include "platform/Faults.h"
 #include "platform/hosted/HostConsole.h"
-#include "sim/SimFrontEnd.h"
-#include "sim/SimReport.h"
+#include "tools/zar-sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimReport.h"
 
 namespace zar::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
@@ -6,9 +6,9 @@
 #include "ec/EcChannel.h"
 #include "platform/Faults.h"
 #include "platform/Platform.h"
-#include "sim/ChipList.h"
-#include "sim/SimDecode.h"
-#include "sim/SimReport.h"
+#include "tools/zar-sim/ChipList.h"
+#include "tools/zar-sim/SimDecode.h"
+#include "tools/zar-sim/SimReport.h"
 #include "platform/Text.h"
 #include "sim/SimTrace.h"
 #include "sim/SpiLog.h"

@@ -1,4 +1,4 @@
-#include "sim/SimReport.h"
+#include "tools/zar-sim/SimReport.h"
 
 #include "Applications/Main/Main.h"
 #include "platform/Platform.h"

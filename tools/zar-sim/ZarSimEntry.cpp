@@ -2,7 +2,7 @@
 // options as zar-sim on Linux.
 #include "Applications/Main/Main.h"
 #include "platform/uefi/UefiRuntime.h"
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 namespace {
 

@@ -35,8 +35,8 @@
 #include "platform/hosted/HostConsole.h"
 #include "sim/ChipCatalog.h"
 #include "sim/SimEc.h"
-#include "sim/SimFrontEnd.h"
-#include "sim/SimReport.h"
+#include "tools/zar-sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimReport.h"
 #include "sim/SpiNorChip.h"
 #include "RunProfile.h"
 
