@@ -178,7 +178,7 @@ struct Rig::Decoder final : sim::SpiLogSink {
 void Rig::DecodeSpi()
 {
     decoder_ = std::make_unique<Decoder>();
-    ec_->SetTrace(&decoder_->decoder);
+    machine_->Ec().SetTrace(&decoder_->decoder);
 }
 
 std::vector<std::string> Rig::SpiLog()
@@ -190,17 +190,17 @@ std::vector<std::string> Rig::SpiLog()
 }
 
 Rig::Rig(const sim::ChipInfo* chip, const sim::EcConfig& ec, const sim::ChipConfig& chipConfig)
-    : ec_(std::make_unique<sim::SimEc>()), chip_(std::make_unique<sim::SpiNorChip>()),
-      capture_(std::make_unique<Capture>())
+    : machine_(std::make_unique<sim::SimMachine>()), capture_(std::make_unique<Capture>())
 {
-    const sim::ChipInfo& info = chip ? *chip : sim::DefaultChip();
-    flash_.assign(info.Part->Size, 0);
+    sim::MachineSetup setup;
+    setup.Chip = chip;
+    setup.Ec = ec;
+    setup.ChipSetup = chipConfig;
+    flash_.assign(machine_->ChooseChip(setup).Part->Size, 0);
     for (size_t i = 0; i < flash_.size(); ++i)
         flash_[i] = static_cast<uint8_t>(0xCC ^ (i >> 12));  // neither erased nor zero
-    ec_->Init(ec);
-    chip_->Init(info, chipConfig, flash_.data(), &ec_->Clock());
-    ec_->AttachChip(chip_.get());
-    ec_->SetTrace(&trace_);
+    machine_->PowerUp(setup, flash_.data());
+    machine_->Ec().SetTrace(&trace_);
     SetEcModule("TESTMOD ");
 }
 
@@ -209,15 +209,14 @@ Rig::~Rig() = default;
 void Rig::SetEcModule(const std::string& name)
 {
     std::string padded = PaddedName(name);
-    for (size_t i = 0; i < 32; ++i)
-        ec_->Memory()[sim::SimEc::MODULE_NAME_ADDRESS + i] = static_cast<uint8_t>(padded[i]);
+    machine_->SetModuleName(reinterpret_cast<const uint8_t*>(padded.data()), padded.size());
 }
 
 void Rig::Activate()
 {
     capture_->console.output.clear();
     hosted::SetConsoleSink(&capture_->console);
-    sim::SetActiveEc(ec_.get());
+    sim::SetActiveEc(&machine_->Ec());
 }
 
 void Rig::Deactivate()

@@ -31,10 +31,12 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "ec/EcChannel.h"
+#include "ec/ModuleName.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/hosted/HostConsole.h"
 #include "sim/ChipCatalog.h"
 #include "sim/SimEc.h"
+#include "sim/SimMachine.h"
 #include "tools/zar-sim/SimFrontEnd.h"
 #include "tools/zar-sim/SimReport.h"
 #include "sim/SpiNorChip.h"
@@ -84,21 +86,19 @@ public:
 
     void PowerUp(const Part& part, sim::ForeignByte foreign, const sim::EcFaults& faults)
     {
+        sim::MachineSetup setup;
+        setup.Chip = part.Chip;
+        setup.Ec.Foreign = foreign;
+        setup.Ec.Faults = faults;
+        if (Latency > 0) {
+            setup.Ec.IbfDelay = {sim::ReadDelay::Random, static_cast<uint32_t>(Latency), LATENCY_SEED};
+            setup.Ec.ObfDelay = setup.Ec.IbfDelay;
+        }
         flash_.resize(part.Chip->Part->Size);
         sim::FillPattern(flash_.data(), part.Chip->Part->Size);
-        sim::EcConfig ec;
-        ec.Foreign = foreign;
-        ec.Faults = faults;
-        if (Latency > 0) {
-            ec.IbfDelay = {sim::ReadDelay::Random, static_cast<uint32_t>(Latency), LATENCY_SEED};
-            ec.ObfDelay = ec.IbfDelay;
-        }
-        ec_.Init(ec);
-        chip_.Init(*part.Chip, sim::ChipConfig{}, flash_.data(), &ec_.Clock());
-        ec_.AttachChip(&chip_);
+        machine_.PowerUp(setup, flash_.data());
         // The EC holds the image's own module name, as zar-sim gives it.
-        for (uint32_t i = 0; i < 32; ++i)
-            ec_.Memory()[sim::SimEc::MODULE_NAME_ADDRESS + i] = Image()[0x50 + i];
+        machine_.SetModuleName(Image().data() + MODULE_NAME_OFFSET, MODULE_NAME_LENGTH);
     }
 
     int Run(const std::vector<std::string>& words, sim::TraceSink* sink, uint32_t waitLimit)
@@ -110,23 +110,19 @@ public:
             argv.push_back(word.data());
         argv.push_back(nullptr);
         console_.output.clear();
-        ec_.SetTrace(sink);
+        machine_.Ec().SetTrace(sink);
         hosted::SetConsoleSink(&console_);
-        sim::SetActiveEc(&ec_);
+        sim::SetActiveEc(&machine_.Ec());
         SetWaitLimits({waitLimit, waitLimit});
         int status = zar::main(static_cast<int>(storage.size()), argv.data());
         SetWaitLimits({0, 0});
         sim::SetActiveEc(nullptr);
         hosted::SetConsoleSink(nullptr);
-        ec_.SetTrace(nullptr);
+        machine_.Ec().SetTrace(nullptr);
         return status;
     }
 
-    void NextRun()
-    {
-        ec_.NextRun();
-        chip_.NextRun();
-    }
+    void NextRun() { machine_.NextRun(); }
 
     static const std::vector<uint8_t>& Image()
     {
@@ -135,20 +131,19 @@ public:
             for (uint32_t i = 0; i < IMAGE_SIZE; ++i)
                 bytes[i] = static_cast<uint8_t>((i * 29) ^ (i >> 7) ^ 0x5A);
             const char name[] = "SWEEPMOD";
-            for (uint32_t i = 0; i < 32; ++i)
-                bytes[0x50 + i] = i < sizeof name - 1 ? static_cast<uint8_t>(name[i]) : ' ';
+            for (uint32_t i = 0; i < MODULE_NAME_LENGTH; ++i)
+                bytes[MODULE_NAME_OFFSET + i] = i < sizeof name - 1 ? static_cast<uint8_t>(name[i]) : ' ';
             return bytes;
         }();
         return image;
     }
 
-    sim::SimEc& Ec() { return ec_; }
+    sim::SimEc& Ec() { return machine_.Ec(); }
     const std::vector<uint8_t>& Flash() const { return flash_; }
     const std::string& Output() const { return console_.output; }
 
 private:
-    sim::SimEc ec_;
-    sim::SpiNorChip chip_;
+    sim::SimMachine machine_;
     std::vector<uint8_t> flash_;
     hosted::CaptureConsole console_;
 };
