@@ -110,6 +110,14 @@ run --ec-foreign sideways img.bin
 check "bad --ec-foreign is 64" test "$status" -eq 64
 run --help
 check "help lists --rerun" contains "$out" "--rerun"
+# The man page names exactly the options and faults --help lists (the parser's
+# table): neither can lose or gain one alone.
+man=$(dirname "$0")/../tools/zar-sim.1
+listed() { tr -d '\r' <<<"$out" | grep -oE "^$1[a-z-]+" | tr -d ' ' | sort; }
+man_options=$(grep -E '^\.B[IR]? +\\-\\-' "$man" | sed -E 's/^\.B[IR]? +//; s/\\-/-/g; s/[ "].*//' | sort)
+man_faults=$(sed -n '/^\.BI \\-\\-fault /,/^\.TP/p' "$man" | grep -oE '\\fB[a-z][a-z-]*\\fR' | sed -E 's/\\f[BR]//g' | sort)
+check "man page options are --help's" test "$(listed '  --')" = "$man_options"
+check "man page faults are --help's" test "$(listed ' {6}')" = "$man_faults"
 
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"

@@ -93,6 +93,10 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options);
 
 void PrintHelp();
 
+// --fault NAME[=VALUE]: false when the name or its value is not one of ours.
+bool ParseFault(const char* text, SimOptions* options);
+void PrintFaultHelp();
+
 // --ec-foreign's word for it: "ignore", "subcommand", "serve", "leave".
 const char* ForeignByteName(ForeignByte how);
 
