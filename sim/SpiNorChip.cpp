@@ -70,6 +70,8 @@ void SpiNorChip::NextRun()
 {
     config_.Faults = ChipFaults{};
     stuckBusy_ = false;
+    if (phase_ == Phase::ReadFlipping)
+        phase_ = Phase::ReadData;
 }
 
 bool SpiNorChip::Busy() const
@@ -130,7 +132,7 @@ void SpiNorChip::Write(uint8_t value)
             AddressComplete();
         break;
     case Phase::Dummy:
-        phase_ = Phase::ReadData;
+        phase_ = ArrayRead();
         break;
     case Phase::ByteData:
     case Phase::StatusData:
@@ -157,7 +159,9 @@ void SpiNorChip::Write(uint8_t value)
 
 uint8_t SpiNorChip::Read()
 {
-    if (phase_ == Phase::ReadData && !config_.Faults.FlipsRead)
+    // The hot path: a fault that watches array reads is armed per
+    // transaction (ArrayRead), so plain reads test nothing else.
+    if (phase_ == Phase::ReadData)
         return contents_[address_++ & mask_];
     return ReadSlow();
 }
@@ -165,7 +169,7 @@ uint8_t SpiNorChip::Read()
 uint8_t SpiNorChip::ReadSlow()
 {
     switch (phase_) {
-    case Phase::ReadData: {
+    case Phase::ReadFlipping: {
         const ChipFaults& faults = config_.Faults;
         uint32_t at = address_++ & mask_;
         uint8_t value = contents_[at];
@@ -237,7 +241,7 @@ void SpiNorChip::Begin(uint8_t opcode)
             withAddress(Phase::ResRead);
             break;
         case READ:
-            withAddress(Phase::ReadData);
+            withAddress(ArrayRead());
             break;
         case FAST_READ:
             withAddress(Phase::Dummy);
