@@ -6,7 +6,6 @@
 namespace zar::sim {
 namespace {
 
-constexpr uint8_t READ = 0x03;      // plain read: address, then data
 constexpr uint8_t SR_AAI = 0x40;    // SST: set while in AAI mode
 constexpr uint32_t PAGE_BUFFER = 256;
 

@@ -10,6 +10,7 @@
 
 #include "Applications/Main/Main.h"
 #include "ec/EcChannel.h"
+#include "flash/SpiOpcodes.h"
 #include "platform/hosted/HostConsole.h"
 #include "sim/SpiLog.h"
 
@@ -153,12 +154,11 @@ size_t CountOf(const std::string& text, const std::string& piece)
 
 std::vector<std::string> FlashWrites(const std::vector<std::string>& spiLog)
 {
-    static const char* const WRITES[] = {"WRSR", "SECTOR_ERASE", "BLOCK_ERASE", "PAGE_PROGRAM", "AAI_BYTE_PROGRAM",
-                                         "AAI_WORD_PROGRAM"};
     std::vector<std::string> found;
     for (const std::string& line : spiLog) {
-        for (const char* opcode : WRITES) {
-            if (line.starts_with(std::string(opcode) + " "))
+        for (const SpiOpcodeInfo& opcode : SPI_OPCODES) {
+            bool changes = opcode.Properties & (OP_PROGRAMS | OP_ERASES | OP_WRITES_STATUS);
+            if (changes && line.starts_with(std::string(opcode.Name) + " "))
                 found.push_back(line);
         }
     }

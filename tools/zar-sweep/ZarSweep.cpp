@@ -167,25 +167,8 @@ public:
         ++writes;
         if (!payload && (value == EC_CMD_FOLLOW_EXIT || value == EC_CMD_FOLLOW_EXIT_ALT))
             closing = true;
-        if (opcode && Writes(value))
+        if (opcode && (SpiOpcodeProperties(value) & OP_WRITES))
             writing = true;
-    }
-
-    static bool Writes(uint8_t opcode)
-    {
-        switch (opcode) {
-        case WREN:
-        case WRSR:
-        case EWSR:
-        case SECTOR_ERASE:
-        case BLOCK_ERASE:
-        case PAGE_PROGRAM:
-        case AAI_BYTE_PROGRAM:
-        case AAI_WORD_PROGRAM:
-            return true;
-        default:
-            return false;
-        }
     }
 
     uint64_t writes = 0;
