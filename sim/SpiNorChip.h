@@ -93,10 +93,12 @@ private:
     bool Busy() const;
     void StartOperation(uint32_t typicalUs);
     void Begin(uint8_t opcode);
+    bool BeginIdle(uint8_t opcode);
     Phase ArrayRead() const { return config_.Faults.FlipsRead ? Phase::ReadFlipping : Phase::ReadData; }
     void AddressComplete();
     uint8_t ReadSlow();
     void Execute(bool ewsrArmed);
+    void WriteStatus(bool ewsrArmed);
     void Erase(uint32_t unit, uint32_t typicalUs);
     void ProgramPage();
     void ProgramBytes(uint32_t address, const uint8_t* data, uint32_t count);
