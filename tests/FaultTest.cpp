@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "flash/SpiOpcodes.h"
@@ -207,7 +207,7 @@ TEST_P(Faults, ImageReadFails)
 
 TEST_P(Faults, AllocationFailsBeforeFollowMode)
 {
-    SetAllocationFailAfter(1);  // the second block buffer
+    SetAllocationFailAfter(0);  // the block buffer
     auto rig = Run({}, EXIT_BAD_IMAGE, "OUT OF MEMORY!!");
     EXPECT_TRUE(LastRunOutOfMemory());
     EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::Normal);
@@ -277,7 +277,7 @@ TEST(FailedBlock, LaterBlocksStillEndAtTheImagesEnd)
     EXPECT_EQ(marks[2], (BlockMarks{16, 11, 11, 11}));
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x10000, rig.Flash().begin()));
     EXPECT_TRUE(std::equal(image.begin() + 0x20000, image.end(), rig.Flash().begin() + 0x20000));
-    EXPECT_EQ(FlashState.VerifiedBytes, IMAGE_SIZE);
+    EXPECT_EQ(RunState.VerifiedBytes, IMAGE_SIZE);
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Follow);
     EXPECT_NE(rig.Output().find("No closing command sent"), std::string::npos);
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 #include "platform/Crc32.h"
 
@@ -215,8 +215,8 @@ TEST(Verify, EqualAndDifferingChips)
         << other.Output();
     EXPECT_NE(other.Output().find("VERIFY FAILED!! 1 of 3 blocks differ from the image."), std::string::npos);
     EXPECT_EQ(other.Ec().Mode(), sim::EcMode::ClosedExitAlt);
-    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
-    EXPECT_EQ(FlashState.BlocksFailed, 1);
+    EXPECT_EQ(RunState.BlocksUnchanged, 2);
+    EXPECT_EQ(RunState.BlocksFailed, 1);
 
     Rig mismatch;
     mismatch.SetEcModule("OTHER");
@@ -237,8 +237,8 @@ TEST(Update, RewritesOnlyTheBlockThatDiffers)
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     EXPECT_EQ(CountOf(rig.Output(), " -- Unchanged. "), 2u);
     EXPECT_NE(rig.Output().find("Compare...       : ======== -- Differs at 18000. \r\nEraseing"), std::string::npos);
-    EXPECT_EQ(FlashState.BlocksWritten, 1);
-    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
+    EXPECT_EQ(RunState.BlocksWritten, 1);
+    EXPECT_EQ(RunState.BlocksUnchanged, 2);
     EXPECT_TRUE(rig.Output().ends_with("Current F/W Checksum : " + Hex(ByteSum(image, image.size()), "%04X") + "\r\n"));
 
     // Every erase and program lands in block 1; one status write unprotects it.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 
 namespace zar::test {
@@ -52,8 +52,8 @@ TEST(WholeRun, ImageSizesEndEveryOperationAtTheImagesEnd)
         for (int b = 0; b < static_cast<int>(marks.size()); ++b)
             EXPECT_EQ(marks[b], ExpectedPageMarks(size, b)) << "block " << b;
         EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
-        EXPECT_EQ(FlashState.VerifiedBytes, size);
-        EXPECT_EQ(FlashState.ProgrammedBytes, size);
+        EXPECT_EQ(RunState.VerifiedBytes, size);
+        EXPECT_EQ(RunState.ProgrammedBytes, size);
         EXPECT_TRUE(rig.Output().ends_with(ChecksumLine(ByteSum(image, image.size()))));
         EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     }

@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "Applications/Main/ExitStatus.h"
+
 namespace zar {
 
 // After FlashIdentify, with the channel alive. EXIT_OK when the run may go
@@ -14,12 +16,9 @@ namespace zar {
 // run's status: EXIT_NO_ANSWER when no chip answered, EXIT_BAD_IMAGE when
 // imageSize bytes don't fit. An imageSize of 0 asks only whether a chip
 // answered.
-[[nodiscard]] int GuardChip(int32_t imageSize, uint8_t closing);
+[[nodiscard]] ExitStatus GuardChip(int32_t imageSize, uint8_t closing);
 
 // "NO FLASH CHIP!!" and what it means.
 void SayNoFlashChip();
-
-// The line a run prints when it ends without a closing command.
-void SayEcStaysInFollowMode();
 
 }  // namespace zar

@@ -4,8 +4,8 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -49,7 +49,7 @@ int32_t ReadPass(uint8_t* into, const uint8_t* against, uint32_t size, uint32_t*
     return EcChannelDead() ? -1 : differing;
 }
 
-int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
+ExitStatus SaveBackup(const char* name, const uint8_t* data, uint32_t size)
 {
     // Looked at again: nothing may have put a file there meanwhile either.
     if (FileExists(name)) {
@@ -70,8 +70,8 @@ int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
     for (uint32_t i = 0; i < size; ++i)
         sum += data[i];
     // The run's record gives the file's size and checksum as a flash run's.
-    FlashState.ImageSize = static_cast<int32_t>(size);
-    FlashState.Checksum = sum;
+    RunState.ImageSize = static_cast<int32_t>(size);
+    RunState.Checksum = sum;
     Print(u"\n\rSaved            : %d bytes into %a\n", size, name);
     Print(u"Checksum         : %04X\n", sum);
     Print(u"CRC-32           : %08X\n", Crc32(0, data, size));
@@ -79,12 +79,12 @@ int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
 }
 
 // Both passes and the file; the EC is still in follow mode afterwards.
-int ReadChipInto(const char* name, uint32_t size)
+ExitStatus ReadChipInto(const char* name, uint32_t size)
 {
     auto* data = static_cast<uint8_t*>(MemAlloc(size));
     if (data == nullptr) {
         Print(u"\n\rOUT OF MEMORY!! No room for the chip's %d bytes.\n", size);
-        FlashState.OutOfMemory = true;
+        RunState.OutOfMemory = true;
         return EXIT_BAD_IMAGE;
     }
     uint32_t first = 0;
@@ -95,7 +95,7 @@ int ReadChipInto(const char* name, uint32_t size)
         Print(u"Reading again... : ");
         differing = ReadPass(nullptr, data, size, &first);
     }
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (differing < 0) {
         ReportWaitFault();
         status = EXIT_NO_ANSWER;
@@ -115,7 +115,7 @@ int ReadChipInto(const char* name, uint32_t size)
 
 }  // namespace
 
-int RunRead(const Arguments& args)
+ExitStatus RunRead(const Arguments& args)
 {
     constexpr const char16_t* USAGE = u"zar /read FILE [SIZE] [/j]";
     int words = WordsBeforeAltExit(args);
@@ -137,13 +137,13 @@ int RunRead(const Arguments& args)
     PrintBanner();
     if (!EnterFollowModeAndIdentify(&closing))
         return EXIT_NO_ANSWER;
-    if (int refused = GuardChip(0, closing); refused != EXIT_OK)
+    if (ExitStatus refused = GuardChip(0, closing); refused != EXIT_OK)
         return refused;
-    FlashReportIdentity();
+    FlashReportIdentity(RunState.Chip);
 
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    const ChipIdentity& chip = RunState.Chip.Known;
     auto size = static_cast<uint32_t>(given ? given : chip.Size);
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (size == 0) {
         Print(u"\n\rSIZE UNKNOWN!! The part table does not know this chip's size: give it, zar /read FILE SIZE.\n");
         status = EXIT_BAD_IMAGE;

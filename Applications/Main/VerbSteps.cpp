@@ -4,6 +4,7 @@
 #include "Applications/Main/ChipGuards.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "platform/Platform.h"
@@ -26,7 +27,7 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args)
     return EndsWithAltExit(args) ? EC_CMD_FOLLOW_EXIT_ALT : EC_CMD_FOLLOW_EXIT;
 }
 
-int RefuseCommandLine(const char16_t* usage)
+ExitStatus RefuseCommandLine(const char16_t* usage)
 {
     Print(u"\nCOMMAND LINE ERROR!! Usage: %s\n", usage);
     return EXIT_BAD_IMAGE;
@@ -45,23 +46,11 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
 {
     *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
-        FlashIdentify();
+        RunState.Chip = FlashIdentify();
     if (!EcChannelDead())
         return true;
     ReportWaitFault();
     return false;
-}
-
-int HandBackAndEnd(uint8_t closing, int status)
-{
-    HandBackEc(closing, status);
-    if (closing == 0)
-        SayEcStaysInFollowMode();
-    if (status == EXIT_OK && EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
-    return status;
 }
 
 bool FileExists(const char* name)

@@ -1,10 +1,13 @@
 // What the verbs share: the closing rule of the verbs that write nothing,
-// the way into follow mode, and how a verb refuses its command line.
+// the way into follow mode, how a verb refuses its command line, and the way
+// out (HandBack.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "Applications/Main/Arguments.h"
+#include "Applications/Main/ExitStatus.h"
+#include "Applications/Main/HandBack.h"
 
 namespace zar {
 
@@ -19,7 +22,7 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args);
 
 // "COMMAND LINE ERROR!!" with the verb's usage; nothing has touched the EC.
 // Returns EXIT_BAD_IMAGE.
-int RefuseCommandLine(const char16_t* usage);
+ExitStatus RefuseCommandLine(const char16_t* usage);
 
 // An EC that answers follow-mode entry with anything but its acknowledgement
 // may have been in follow mode already, left there by a run that was cut
@@ -32,11 +35,6 @@ uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 // not acknowledged (ClosingAfterEntry). False, once it has said which wait
 // ran out, when the EC or the chip stopped answering: nothing more can be sent.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
-
-// Hands the EC back with `closing` and returns status, or EXIT_NO_ANSWER
-// when the EC did not take the closing command of a good run. Without a
-// closing command it says the EC stays in follow mode.
-int HandBackAndEnd(uint8_t closing, int status);
 
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);

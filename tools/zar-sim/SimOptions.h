@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "Applications/Main/ExitStatus.h"
 #include "platform/Machine.h"
 #include "sim/ChipCatalog.h"
 #include "sim/SimEc.h"
@@ -13,8 +14,8 @@
 
 namespace zar::sim {
 
-constexpr int EXIT_USAGE = 64;
-constexpr int EXIT_BAD_TRACE = 65;  // --decode: the trace has lines that are not port accesses
+using zar::EXIT_BAD_TRACE;
+using zar::EXIT_USAGE;
 
 // Real timing on an LPC bus: an I/O cycle takes about a microsecond, and the
 // EC's firmware takes a byte or answers a couple of microseconds after it.

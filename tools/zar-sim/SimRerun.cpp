@@ -1,6 +1,6 @@
 #include "tools/zar-sim/SimRerun.h"
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/Main.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -24,7 +24,7 @@ int RerunCommandLine(int argc, char* argv[], char* out[])
     static char skip[] = "p";
     for (int i = 0; i < argc; ++i)
         out[i] = argv[i];
-    if (FlashState.Rerun != RerunAdvice::SkipModuleCheck)
+    if (RunState.Rerun != RerunAdvice::SkipModuleCheck)
         return argc;
     // p goes after the image, which follows "/log FILE" and "/update".
     int image = argc > 2 && TextEqual(argv[1], "/log") ? 3 : 1;

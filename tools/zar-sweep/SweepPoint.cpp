@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/SpiOpcodes.h"
 #include "tools/zar-sim/SimFrontEnd.h"

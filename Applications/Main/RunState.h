@@ -6,19 +6,10 @@
 #include <stdint.h>
 
 #include "ec/ModuleName.h"
+#include "flash/FlashPrimitives.h"
 #include "platform/Platform.h"
 
 namespace zar {
-
-// Which bounded wait gave up. Once set, the EC channel sends nothing more and
-// the run ends through its timeout exit (status EXIT_NO_ANSWER).
-enum class WaitFault : uint8_t {
-    None,
-    EcInputBuffer,   // IBF never cleared
-    EcOutputBuffer,  // OBF never set
-    FlashBusy,       // SR_WIP never cleared
-    WriteEnable,     // SR_WEL never reached the wanted state
-};
 
 // What the run told the user to type next.
 enum class RerunAdvice : uint8_t {
@@ -30,14 +21,9 @@ enum class RerunAdvice : uint8_t {
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;
 
-struct FlashStateRecord {
-    // EC ports
-    uint8_t DataPort;
-    uint8_t CommandPort;
-    uint8_t StatusPort;
-
+struct RunStateRecord {
     // The run
-    uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1
+    uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1 (the EC channel's place)
     uint32_t Checksum;
     PlatformFile* ImageFile;
     uint8_t FileModuleName[MODULE_NAME_LENGTH];
@@ -45,29 +31,16 @@ struct FlashStateRecord {
 
     // Image and byte counters
     int32_t ImageSize;
-    int32_t ImageSizeKiB;
-    int32_t BlankCheckedBytes;
     int32_t ProgrammedBytes;
     int32_t VerifiedBytes;
     int32_t ImageBytesRead;  // what the block reads have delivered so far
     bool ImageReadFailed;    // a read came up short before ImageSize bytes
 
-    // The current block
-    uint8_t* LowHalf;   // block offsets 0x0000-0x7FFF
-    uint8_t* HighHalf;  // block offsets 0x8000-0xFFFF
-    int32_t LowCount;
-    int32_t HighCount;
+    // The current block: BLOCK_SIZE bytes, the image's and 0xFF past its end
+    uint8_t* Block;
 
-    // The flash chip
-    uint8_t FlashId[4];  // as the chip sent them; FlashId[0] is the maker
-    uint8_t SstIdByRes;  // 1 when RES (not RDID) reported an SST part
-    bool IdByRes;        // RDID answered 00: FlashId holds the RES answer
-    uint8_t RdidAnswer[4];  // what RDID answered, kept when RES took over
-
-    // Loop positions, set by each flash operation before use
-    int32_t PageIndex;
-    int32_t ByteIndex;
-    int32_t ChunkIndex;
+    // The flash chip, as identification found it
+    FlashChip Chip;
 
     // What became of the blocks, for the run's record
     int32_t BlocksWritten;    // erased, programmed and verified
@@ -75,17 +48,10 @@ struct FlashStateRecord {
     int32_t BlocksFailed;     // blank check or verify failed, or the EC stopped answering
 
     // Fail-safe
-    WaitFault Fault;
-    uint8_t FaultBlock;   // BlockCounter when the wait gave up
     bool OutOfMemory;     // the run ended because an allocation failed
     RerunAdvice Rerun;
 };
 
-extern FlashStateRecord FlashState;
-
-inline uint8_t ManufacturerId()
-{
-    return FlashState.FlashId[0];
-}
+extern RunStateRecord RunState;
 
 }  // namespace zar
