@@ -118,6 +118,9 @@ man_options=$(grep -E '^\.B[IR]? +\\-\\-' "$man" | sed -E 's/^\.B[IR]? +//; s/\\
 man_faults=$(sed -n '/^\.BI \\-\\-fault /,/^\.TP/p' "$man" | grep -oE '\\fB[a-z][a-z-]*\\fR' | sed -E 's/\\f[BR]//g' | sort)
 check "man page options are --help's" test "$(listed '  --')" = "$man_options"
 check "man page faults are --help's" test "$(listed ' {6}')" = "$man_faults"
+help=$out
+run --list-chips
+check "help names the default chip" contains "$help" "default $(awk 'NR == 1 { print $1 }' <<<"$out"))"
 
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"
