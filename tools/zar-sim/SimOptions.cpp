@@ -245,7 +245,7 @@ constexpr OptionSpec OPTIONS[] = {
      "this text"},
 };
 
-constexpr size_t HELP_COLUMN = 24;  // where each option's help starts
+constexpr size_t HELP_COLUMN = 24;  // where each option's help starts: "  %-22a" below
 
 void PrintOptionHelp(const OptionSpec& spec)
 {
