@@ -93,21 +93,10 @@ uint8_t SimEc::PortRead(uint16_t port)
     uint8_t value;
     if (port == EC_STATUS_PORT) {
         ++stats_.StatusReads;
-        // The output buffer counts down only for reads after the answer was made.
-        if (answerPending_ && !obf_ && !obfStuck_) {
-            if (obfReads_ == 0)
-                obf_ = true;
-            else
-                --obfReads_;
-        }
-        if (ibf_ && !ibfStuck_) {
-            if (ibfReads_ == 0) {
-                ibf_ = false;
-                Take(pendingPort_, pendingValue_);
-            } else {
-                --ibfReads_;
-            }
-        }
+        // Most status reads find both buffers settled: the countdowns stay
+        // off the hot path.
+        if (ibf_ || (answerPending_ && !obf_)) [[unlikely]]
+            CountDown();
         value = static_cast<uint8_t>((obf_ ? EC_STATUS_OBF : 0) | (ibf_ ? EC_STATUS_IBF : 0));
     } else if (port == EC_DATA_PORT) {
         value = data_;
@@ -139,6 +128,25 @@ uint8_t SimEc::ConstantRead(uint16_t port)
     }
     Trace(false, static_cast<uint8_t>(port), value);
     return value;
+}
+
+void SimEc::CountDown()
+{
+    // The output buffer counts down only for reads after the answer was made.
+    if (answerPending_ && !obf_ && !obfStuck_) {
+        if (obfReads_ == 0)
+            obf_ = true;
+        else
+            --obfReads_;
+    }
+    if (ibf_ && !ibfStuck_) {
+        if (ibfReads_ == 0) {
+            ibf_ = false;
+            Take(pendingPort_, pendingValue_);
+        } else {
+            --ibfReads_;
+        }
+    }
 }
 
 void SimEc::PortWrite(uint16_t port, uint8_t value)

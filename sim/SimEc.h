@@ -113,6 +113,8 @@ public:
 private:
     enum class Expect : uint8_t { Command, MemoryHigh, MemoryLow, SpiOpcode, SpiByte };
 
+    // A status read while a buffer is still counting down its delay.
+    [[gnu::noinline, gnu::cold]] void CountDown();
     void Take(uint16_t port, uint8_t value);
     void TakeNormal(uint16_t port, uint8_t value);
     void TakeFollow(uint16_t port, uint8_t value);

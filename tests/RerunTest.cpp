@@ -11,7 +11,7 @@
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 namespace zar::test {
 namespace {

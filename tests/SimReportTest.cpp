@@ -2,6 +2,7 @@
 // comparison of the report, and the options that set timing up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,8 @@
 #include "Harness.h"
 #include "platform/Faults.h"
 #include "platform/hosted/HostConsole.h"
-#include "sim/SimFrontEnd.h"
-#include "sim/SimReport.h"
+#include "tools/zar-sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimReport.h"
 
 namespace zar::test {
 namespace {
@@ -184,21 +185,31 @@ TEST(FlashComparison, EqualDifferingAndWrappedImages)
     EXPECT_EQ(last.Chip, flash[0x9000]);
     EXPECT_EQ(last.Image, flash[0x9000] ^ 0x10);
 
-    // 1.5 times the chip: addresses 0-0x7FFF were written twice, the second
-    // time from the image's last 0x8000 bytes.
+    // 1.5 times the chip, its last 0x8000 bytes written over addresses
+    // 0-0x7FFF: the chip holds the last pass, not the image.
     std::vector<uint8_t> wrapped(0x18000);
     for (size_t i = 0; i < wrapped.size(); ++i)
         wrapped[i] = static_cast<uint8_t>(i < 0x10000 ? 0x55 : flash[i - 0x10000]);
     for (size_t i = 0x8000; i < 0x10000; ++i)
         wrapped[i] = flash[i];
     sim::FlashComparison folded = compare(wrapped);
-    EXPECT_EQ(folded.Result, sim::FlashComparison::Equal);
+    EXPECT_EQ(folded.Result, sim::FlashComparison::Differs);
+    EXPECT_EQ(folded.Address, 0u);
     EXPECT_TRUE(folded.Wrapped);
     EXPECT_EQ(folded.Compared, 0x10000u);
-    wrapped[0x7FFF] ^= 1;  // overwritten later: doesn't count
-    EXPECT_EQ(compare(wrapped).Result, sim::FlashComparison::Equal);
-    wrapped[0x17FFF] ^= 1;
-    EXPECT_EQ(compare(wrapped).Address, 0x7FFFu);
+    // Even where the part that fits is equal, the report says the rest is
+    // in no chip.
+    std::copy(flash.begin(), flash.end(), wrapped.begin());
+    sim::FlashComparison fits = compare(wrapped);
+    EXPECT_EQ(fits.Result, sim::FlashComparison::Equal);
+    EXPECT_TRUE(fits.Wrapped);
+    hosted::CaptureConsole console;
+    hosted::SetConsoleSink(&console);
+    sim::PrintFlashComparison(fits, 0x10000);
+    hosted::SetConsoleSink(nullptr);
+    EXPECT_EQ(console.output, "holds the image's first 65536 bytes only\r\n                the image (98304 bytes) "
+                              "does not fit in the chip's 65536 bytes: its later bytes went to wrapped addresses and "
+                              "overwrote earlier ones\r\n");
 
     EXPECT_EQ(compare({}).Result, sim::FlashComparison::Empty);
     EXPECT_EQ(sim::CompareWithImage(flash.data(), 0x10000, "no-such-file.bin").Result,

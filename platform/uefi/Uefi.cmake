@@ -51,9 +51,10 @@ zar_uefi_objects(zar_uefi_runtime
 )
 # memset and friends must stay loops, not calls to themselves.
 set_source_files_properties(${ZAR_UEFI_DIR}/CompilerSupport.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
-zar_uefi_objects(zar_uefi_sim ${ZAR_SIM_SOURCES})
-zar_uefi_objects(zar_uefi_flasher_entry ${ZAR_UEFI_DIR}/ZarEntry.cpp ${ZAR_UEFI_DIR}/UefiPorts.cpp)
-zar_uefi_objects(zar_uefi_sim_entry ${ZAR_UEFI_DIR}/ZarSimEntry.cpp)
+zar_uefi_objects(zar_uefi_sim ${ZAR_SIM_SOURCES} ${ZAR_SIM_FRONT_END_SOURCES})
+zar_uefi_objects(zar_uefi_flasher_entry ${CMAKE_CURRENT_SOURCE_DIR}/Applications/Main/ZarEntry.cpp
+                 ${ZAR_UEFI_DIR}/UefiPorts.cpp)
+zar_uefi_objects(zar_uefi_sim_entry ${CMAKE_CURRENT_SOURCE_DIR}/tools/zar-sim/ZarSimEntry.cpp)
 zar_uefi_objects(zar_uefi_enrol_keys_entry ${ZAR_UEFI_DIR}/EnrolKeysEntry.cpp)
 
 # /Brepro: the time stamp is a hash of the image, so two builds of the same

@@ -30,29 +30,15 @@
 
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/Main.h"
-#include "ec/EcChannel.h"
-#include "flash/SpiOpcodes.h"
-#include "platform/hosted/HostConsole.h"
 #include "sim/ChipCatalog.h"
-#include "sim/SimEc.h"
-#include "sim/SimFrontEnd.h"
-#include "sim/SimReport.h"
-#include "sim/SpiNorChip.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 #include "RunProfile.h"
+#include "SweepPoint.h"
 
 namespace zar::sweep {
 namespace {
 
-constexpr uint32_t IMAGE_SIZE = 0x15A5B;  // a full block, then one that ends mid-page and mid-sector
-constexpr const char* IMAGE_NAME = "zar-sweep.bin";
 constexpr unsigned POINT_SECONDS = 20;    // far beyond any point's run; only a hang gets there
-
-// ---- The simulated machine ---------------------------------------------------
-
-struct Part {
-    const sim::ChipInfo* Chip;
-    const char* Method;
-};
 
 struct Options {
     int Points = 2000;   // spread evenly over the run, per part and kind of fault
@@ -65,215 +51,10 @@ struct Options {
     bool Verbose = false;
 };
 
-// The first run's command lines: the closing rule of each is kept by the
-// rerun the console advises.
-struct Variant {
-    std::vector<std::string> Words;
-    sim::EcMode Closed;
-};
-
-const Variant VARIANTS[] = {
-    {{IMAGE_NAME}, sim::EcMode::ClosedExit},
-    {{IMAGE_NAME, "x", "y", "/j"}, sim::EcMode::ClosedExitAlt},
-};
-
-class Machine {
-public:
-    static constexpr uint64_t LATENCY_SEED = 7;
-    int Latency = 0;
-
-    void PowerUp(const Part& part, sim::ForeignByte foreign, const sim::EcFaults& faults)
-    {
-        flash_.resize(part.Chip->Part->Size);
-        sim::FillPattern(flash_.data(), part.Chip->Part->Size);
-        sim::EcConfig ec;
-        ec.Foreign = foreign;
-        ec.Faults = faults;
-        if (Latency > 0) {
-            ec.IbfDelay = {sim::ReadDelay::Random, static_cast<uint32_t>(Latency), LATENCY_SEED};
-            ec.ObfDelay = ec.IbfDelay;
-        }
-        ec_.Init(ec);
-        chip_.Init(*part.Chip, sim::ChipConfig{}, flash_.data(), &ec_.Clock());
-        ec_.AttachChip(&chip_);
-        // The EC holds the image's own module name, as zar-sim gives it.
-        for (uint32_t i = 0; i < 32; ++i)
-            ec_.Memory()[sim::SimEc::MODULE_NAME_ADDRESS + i] = Image()[0x50 + i];
-    }
-
-    int Run(const std::vector<std::string>& words, sim::TraceSink* sink, uint32_t waitLimit)
-    {
-        std::vector<std::string> storage = {"zar"};
-        storage.insert(storage.end(), words.begin(), words.end());
-        std::vector<char*> argv;
-        for (std::string& word : storage)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        console_.output.clear();
-        ec_.SetTrace(sink);
-        hosted::SetConsoleSink(&console_);
-        sim::SetActiveEc(&ec_);
-        SetWaitLimits({waitLimit, waitLimit});
-        int status = zar::main(static_cast<int>(storage.size()), argv.data());
-        SetWaitLimits({0, 0});
-        sim::SetActiveEc(nullptr);
-        hosted::SetConsoleSink(nullptr);
-        ec_.SetTrace(nullptr);
-        return status;
-    }
-
-    void NextRun()
-    {
-        ec_.NextRun();
-        chip_.NextRun();
-    }
-
-    static const std::vector<uint8_t>& Image()
-    {
-        static const std::vector<uint8_t> image = [] {
-            std::vector<uint8_t> bytes(IMAGE_SIZE);
-            for (uint32_t i = 0; i < IMAGE_SIZE; ++i)
-                bytes[i] = static_cast<uint8_t>((i * 29) ^ (i >> 7) ^ 0x5A);
-            const char name[] = "SWEEPMOD";
-            for (uint32_t i = 0; i < 32; ++i)
-                bytes[0x50 + i] = i < sizeof name - 1 ? static_cast<uint8_t>(name[i]) : ' ';
-            return bytes;
-        }();
-        return image;
-    }
-
-    sim::SimEc& Ec() { return ec_; }
-    const std::vector<uint8_t>& Flash() const { return flash_; }
-    const std::string& Output() const { return console_.output; }
-
-private:
-    sim::SimEc ec_;
-    sim::SpiNorChip chip_;
-    std::vector<uint8_t> flash_;
-    hosted::CaptureConsole console_;
-};
-
-// ---- One fault point ---------------------------------------------------------
-
-// Watches the first run: what reaches the command port once the EC has
-// stopped (it may take no closing command and no opcode that writes).
-class AfterFault : public sim::TraceSink {
-public:
-    explicit AfterFault(sim::SimEc& ec) : ec_(ec) {}
-    void Access(bool write, uint8_t port, uint8_t value) override
-    {
-        if (!write || port != EC_COMMAND_PORT)
-            return;
-        bool payload = payload_ != 0;
-        bool opcode = payload_ == FOLLOW_OPCODE;
-        payload_ = !payload && (value == FOLLOW_OPCODE || value == FOLLOW_WRITE) ? value : 0;
-        if (ec_.Stats().StuckAt == 0)
-            return;
-        ++writes;
-        if (!payload && (value == EC_CMD_FOLLOW_EXIT || value == EC_CMD_FOLLOW_EXIT_ALT))
-            closing = true;
-        if (opcode && Writes(value))
-            writing = true;
-    }
-
-    static bool Writes(uint8_t opcode)
-    {
-        switch (opcode) {
-        case WREN:
-        case WRSR:
-        case EWSR:
-        case SECTOR_ERASE:
-        case BLOCK_ERASE:
-        case PAGE_PROGRAM:
-        case AAI_BYTE_PROGRAM:
-        case AAI_WORD_PROGRAM:
-            return true;
-        default:
-            return false;
-        }
-    }
-
-    uint64_t writes = 0;
-    bool closing = false;
-    bool writing = false;
-
-private:
-    sim::SimEc& ec_;
-    uint8_t payload_ = 0;
-};
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    for (size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
-        lines.push_back(text.substr(at, end - at));
-    lines.push_back(text.substr(at));
-    return lines;
-}
-
-std::vector<std::string> Words(const std::string& line)
-{
-    std::vector<std::string> words;
-    size_t at = 0;
-    while ((at = line.find_first_not_of(' ', at)) != std::string::npos) {
-        size_t end = line.find(' ', at);
-        words.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
-        at = end;
-    }
-    return words;
-}
-
-// What the console says after a wait ran out: the wait and where, as the
-// last block number it printed says.
-std::string ExpectedNoAnswer(const std::string& output, bool ibf)
-{
-    std::string wait = ibf ? "EC input buffer" : "EC output buffer";
-    size_t message = output.find("NO ANSWER!! ");
-    const std::string label = "Block Number     : ";
-    size_t block = output.rfind(label, message);
-    std::string where = "before the first block.";
-    if (block != std::string::npos) {
-        size_t start = block + label.size();
-        where = "at block " + output.substr(start, output.find(' ', start) - start) + ".";
-    }
-    return "NO ANSWER!! The " + wait + " wait ran out " + where;
-}
-
-struct Tally {
-    uint64_t Points = 0;
-    uint64_t KindPoints = 0;
-    uint64_t Failures = 0;
-    uint64_t Hangs = 0;
-    uint64_t ClosingAfterFault = 0;
-    uint64_t FalseSuccesses = 0;
-    uint64_t RerunsGood = 0;
-
-    void Add(const Tally& other)
-    {
-        Points += other.Points;
-        KindPoints += other.KindPoints;
-        Failures += other.Failures;
-        Hangs += other.Hangs;
-        ClosingAfterFault += other.ClosingAfterFault;
-        FalseSuccesses += other.FalseSuccesses;
-        RerunsGood += other.RerunsGood;
-    }
-};
-
 unsigned long long Count(uint64_t n)
 {
     return static_cast<unsigned long long>(n);
 }
-
-struct PointSetup {
-    const Part* ThePart;
-    bool Ibf;
-    uint64_t Setting;  // writes (IBF) or answers (OBF) before the EC stops
-    int Kind;
-    const Variant* TheVariant;
-    sim::ForeignByte Foreign;
-};
 
 std::string ReproLine(const PointSetup& p, const Options& options)
 {
@@ -296,87 +77,6 @@ void OnHang(int)
     ssize_t ignored = write(STDOUT_FILENO, gHangMessage, strlen(gHangMessage));
     (void)ignored;
     _exit(3);
-}
-
-// Runs one point; returns what went wrong ("" when nothing did).
-std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, Tally& tally)
-{
-    sim::EcFaults faults;
-    (p.Ibf ? faults.IbfStuckAfterWrites : faults.ObfStuckAfterAnswers) = p.Setting;
-    machine.PowerUp(*p.ThePart, p.Foreign, faults);
-
-    // 1. The run the EC stops answering in.
-    AfterFault watch(machine.Ec());
-    int status = machine.Run(p.TheVariant->Words, &watch, waitLimit);
-    const std::string output = machine.Output();
-    std::string problems;
-    auto fail = [&](const std::string& what) { problems += (problems.empty() ? "" : "; ") + what; };
-    if (status == EXIT_OK) {
-        ++tally.FalseSuccesses;
-        fail("first run reported success");
-    } else if (status != EXIT_NO_ANSWER) {
-        fail("first run status " + std::to_string(status));
-    }
-    sim::EcMode mode = machine.Ec().Mode();
-    if (watch.closing || mode == sim::EcMode::ClosedExit || mode == sim::EcMode::ClosedExitAlt) {
-        ++tally.ClosingAfterFault;
-        fail("closing command after the fault");
-    }
-    if (watch.writing)
-        fail("a writing opcode after the fault");
-    if (output.find(ExpectedNoAnswer(output, p.Ibf)) == std::string::npos)
-        fail("no \"" + ExpectedNoAnswer(output, p.Ibf) + "\"");
-    // Blocks after the one the fault stopped in are as they were.
-    std::vector<uint8_t> before(machine.Flash().size());
-    sim::FillPattern(before.data(), static_cast<uint32_t>(before.size()));
-    size_t reached = output.find("at block 1.") != std::string::npos ? 2
-                     : output.find("at block 0.") != std::string::npos ? 1 : 0;
-    if (!std::equal(before.begin() + static_cast<long>(reached * BLOCK_SIZE), before.end(),
-                    machine.Flash().begin() + static_cast<long>(reached * BLOCK_SIZE)))
-        fail("a block the run never reached was changed");
-
-    // 2. The command the console told the user to type, against the EC and
-    //    the chip as they were left, the fault gone.
-    std::vector<std::string> rerun;
-    for (const std::string& line : Lines(output)) {
-        if (line.rfind("  zar ", 0) == 0) {
-            rerun = Words(line);
-            break;
-        }
-    }
-    if (rerun.empty())
-        return problems + (problems.empty() ? "" : "; ") + "the console gave no command to run again";
-    rerun.erase(rerun.begin());
-    std::vector<std::string> storage = {"zar"};
-    storage.insert(storage.end(), p.TheVariant->Words.begin(), p.TheVariant->Words.end());
-    std::vector<char*> argv, advised(storage.size() + 1);
-    for (std::string& word : storage)
-        argv.push_back(word.data());
-    int count = sim::RerunCommandLine(static_cast<int>(argv.size()), argv.data(), advised.data());
-    if (std::vector<std::string>(advised.begin() + 1, advised.begin() + count) != rerun)
-        fail("zar-sim's rerun differs from the console's");
-
-    uint64_t afterClose = machine.Ec().Stats().AfterClose;
-    machine.NextRun();
-    status = machine.Run(rerun, nullptr, waitLimit);
-    const std::vector<uint8_t>& image = Machine::Image();
-    bool flashed = std::equal(image.begin(), image.end(), machine.Flash().begin());
-    bool untouched = std::equal(before.begin() + 2 * BLOCK_SIZE, before.end(), machine.Flash().begin() + 2 * BLOCK_SIZE);
-    if (status != EXIT_OK)
-        fail("rerun status " + std::to_string(status));
-    else if (!flashed)
-        ++tally.FalseSuccesses;
-    if (!flashed)
-        fail("rerun left the chip unlike the image");
-    if (!untouched)
-        fail("rerun wrote past the image's blocks");
-    if (machine.Ec().Mode() != p.TheVariant->Closed)
-        fail(std::string("EC after the rerun: ") + sim::EcStateText(machine.Ec().Mode()));
-    if (machine.Ec().Stats().AfterClose != afterClose)
-        fail("accesses after the closing command");
-    if (status == EXIT_OK && flashed && machine.Ec().Mode() == p.TheVariant->Closed)
-        ++tally.RerunsGood;
-    return problems;
 }
 
 // ---- The sweep ---------------------------------------------------------------

@@ -1,0 +1,56 @@
+#include "tools/zar-sim/SimRerun.h"
+
+#include "Applications/Main/RunState.h"
+#include "Applications/Main/Main.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+#include "tools/zar-sim/SimReport.h"
+
+namespace zar::sim {
+namespace {
+
+void PrintCommandLine(int argc, char* argv[])
+{
+    Print(u"zar-sim:  ");
+    for (int i = 0; i < argc; ++i)
+        Print(u" %a", argv[i]);
+    Print(u"\n");
+}
+
+}  // namespace
+
+int RerunCommandLine(int argc, char* argv[], char* out[])
+{
+    static char skip[] = "p";
+    for (int i = 0; i < argc; ++i)
+        out[i] = argv[i];
+    if (RunState.Rerun != RerunAdvice::SkipModuleCheck)
+        return argc;
+    // p goes after the image, which follows "/log FILE" and "/update".
+    int image = argc > 2 && TextEqual(argv[1], "/log") ? 3 : 1;
+    if (image < argc && TextEqual(argv[image], "/update"))
+        ++image;
+    if (image >= argc)
+        return argc;
+    out[image + 1] = skip;
+    return image + 1 == argc ? argc + 1 : argc;
+}
+
+void SayHowTheRunEnded(SimEc& ec, const char* run, int status, const char* verb)
+{
+    Print(u"zar-sim: %a: status %d, %a\n", run, status, ExitStatusText(status, ec.Mode() != EcMode::Normal, verb));
+}
+
+int RunAsAdvised(SimMachine& machine, int argc, char* argv[], int firstStatus, const char* verb)
+{
+    static char* rerunArgv[65];
+    int rerunArgc = RerunCommandLine(argc, argv, rerunArgv);
+    Print(u"zar-sim: EC %a\n", EcStateText(machine.Ec().Mode()));
+    SayHowTheRunEnded(machine.Ec(), "first run", firstStatus, verb);
+    machine.NextRun();  // an absent chip is a fault too
+    Print(u"zar-sim: faults cleared; again, against the EC and chip as the first run left them:\n");
+    PrintCommandLine(rerunArgc, rerunArgv);
+    return zar::main(rerunArgc, rerunArgv);
+}
+
+}  // namespace zar::sim
