@@ -183,7 +183,7 @@ TEST_F(RunRecord, ALogThatCantTakeTheRecordStopsTheRunBeforeTheEc)
     mkdir("logdir", 0755);
     std::vector<uint8_t> notALog = {'M', 'Z', 0x90, 0x00, 1, 2, 3, 4, 5};
     WriteTempFile("other.bin", notALog);
-    for (std::string log : {"nodir/run.log", "logdir", "/dev/full", "other.bin", "logged.bin"}) {
+    for (std::string log : {"nodir/run.log", "logdir", "../../dev/full", "other.bin", "logged.bin"}) {
         SCOPED_TRACE(log);
         Rig rig;
         EXPECT_EQ(rig.Run({"/log", log, imageName_, "p"}), EXIT_BAD_IMAGE);

@@ -1,6 +1,7 @@
 // The verbs as whole runs: what each prints, its status, how it leaves the EC,
 // and that only /update ever sends an erase, program or status write.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -112,6 +113,38 @@ TEST(Verbs, CommandLinesThatMakeNoSenseTouchNothing)
     Rig rig;
     rig.Run({"/read", "there.bin"});
     EXPECT_NE(rig.Output().find("FILE EXISTS!! there.bin is kept"), std::string::npos);
+}
+
+// A word that must name a file is never a switch or a verb: missing, or
+// beginning with "/", it ends the run with status 2 before the EC is touched,
+// and nothing of that name is created (zar-sim would create "/verify" at the
+// root of the file system).
+TEST(Verbs, AFileNameThatIsMissingOrASwitchIsRefused)
+{
+    std::string image = WriteTempFile("refused.bin", MakeImage(0x18000));
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+        std::vector<std::string> notCreated;
+    } cases[] = {
+        {{"/log", "/verify", image, "p"}, "LOG FILE ERROR!! /log needs a file name.", {"/verify", "verify"}},
+        {{"/log", "/probe"}, "LOG FILE ERROR!! /log needs a file name.", {"/probe", "probe"}},
+        {{"/log"}, "LOG FILE ERROR!! /log needs a file name.", {}},
+        {{"/log", "/read", "r.bin"}, "LOG FILE ERROR!!", {"/read", "r.bin"}},
+        {{"/read", "/verify", image}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {"/verify"}},
+        {{"/read", "/log", "r.log"}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {"/log", "r.log"}},
+        {{"/read", ""}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.size() > 1 ? c.args[0] + " " + c.args[1] : c.args[0]);
+        Rig rig;
+        EXPECT_EQ(rig.Run(c.args), EXIT_BAD_IMAGE);
+        EXPECT_FALSE(rig.Trace().TouchedPorts());
+        EXPECT_NE(rig.Output().find(c.message), std::string::npos) << rig.Output();
+        EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Normal);
+        for (const std::string& name : c.notCreated)
+            EXPECT_NE(access(name.c_str(), F_OK), 0) << name;
+    }
 }
 
 TEST(Read, TheFileEqualsTheChipAndEachPassCostsFiveAccessesAByte)

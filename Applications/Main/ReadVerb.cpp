@@ -117,11 +117,15 @@ int ReadChipInto(const char* name, uint32_t size)
 
 int RunRead(const Arguments& args)
 {
-    constexpr const char16_t* USAGE = u"zar /read FILE [SIZE] [/j]";
+    constexpr const char16_t* REFUSAL = u"\nCOMMAND LINE ERROR!! Usage: zar /read FILE [SIZE] [/j]\n";
+    const char* name = FileNameWord(args, 1, REFUSAL);
+    if (name == nullptr)
+        return EXIT_BAD_IMAGE;
     int words = WordsBeforeAltExit(args);
-    if (words < 2 || words > 3 || args.First(1) == '/')
-        return RefuseCommandLine(USAGE);
-    const char* name = args.At(1);
+    if (words > 3) {
+        Print(u"%s", REFUSAL);
+        return EXIT_BAD_IMAGE;
+    }
     uint64_t given = 0;
     if (words == 3 && (!ParseNumber(args.At(2), &given) || given == 0 || given > MAX_READ_SIZE)) {
         Print(u"\nSIZE ERROR!! SIZE is a byte count from 1 to %d (0x%x), decimal or 0x hex.\n", MAX_READ_SIZE,

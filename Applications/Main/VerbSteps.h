@@ -17,6 +17,12 @@ int WordsBeforeAltExit(const Arguments& args);
 // or EC_CMD_FOLLOW_EXIT_ALT when its last word is "/j".
 uint8_t ReadOnlyClosingCommand(const Arguments& args);
 
+// A word that must name a file ("/log FILE", "/read FILE"): when it is
+// missing or begins with "/" (a switch or a verb, never a file) it is refused
+// before anything touches the EC. Prints message and returns nullptr; the run
+// then ends with EXIT_BAD_IMAGE.
+[[nodiscard]] const char* FileNameWord(const Arguments& args, int index, const char16_t* message);
+
 // "COMMAND LINE ERROR!!" with the verb's usage; nothing has touched the EC.
 // Returns EXIT_BAD_IMAGE.
 int RefuseCommandLine(const char16_t* usage);
