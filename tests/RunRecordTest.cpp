@@ -183,13 +183,17 @@ TEST_F(RunRecord, ALogThatCantTakeTheRecordStopsTheRunBeforeTheEc)
     mkdir("logdir", 0755);
     std::vector<uint8_t> notALog = {'M', 'Z', 0x90, 0x00, 1, 2, 3, 4, 5};
     WriteTempFile("other.bin", notALog);
-    for (std::string log : {"nodir/run.log", "logdir", "../../dev/full", "other.bin", "logged.bin"}) {
+    unlink("dangling.log");
+    ASSERT_EQ(symlink("nowhere.log", "dangling.log"), 0);
+    for (std::string log :
+         {"nodir/run.log", "logdir", "../../dev/full", "../../dev/null", "dangling.log", "other.bin", "logged.bin"}) {
         SCOPED_TRACE(log);
         Rig rig;
         EXPECT_EQ(rig.Run({"/log", log, imageName_, "p"}), EXIT_BAD_IMAGE);
         EXPECT_FALSE(rig.Trace().TouchedPorts());
         EXPECT_NE(rig.Output().find("LOG FILE ERROR!! " + log), std::string::npos) << rig.Output();
     }
+    EXPECT_NE(access("nowhere.log", F_OK), 0) << "the link was followed";
     EXPECT_EQ(ReadFileBytes("other.bin"), notALog);
     EXPECT_EQ(ReadFileBytes(imageName_), image_) << "the image was appended to";
 }

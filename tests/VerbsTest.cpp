@@ -1,6 +1,9 @@
 // The verbs as whole runs: what each prints, its status, how it leaves the EC,
 // and that only /update ever sends an erase, program or status write.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -9,6 +12,7 @@
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Harness.h"
+#include "ec/EcChannel.h"
 #include "platform/Crc32.h"
 
 namespace zar::test {
@@ -217,9 +221,64 @@ TEST(Read, TwoReadsThatDisagreeWriteNoFile)
                                     Hex(first, "%02X") + " the first time). flip.bin was not written"),
                   std::string::npos)
             << rig.Output();
-        EXPECT_TRUE(ReadFileBytes("flip.bin").empty());
+        EXPECT_NE(access("flip.bin", F_OK), 0);
         EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     }
+}
+
+// FILE is claimed before the EC is touched: a name that is taken, whatever
+// has it, or can't be created costs no port access and creates nothing.
+TEST(Read, AFileThatCantBeCreatedNewIsRefusedBeforeTheEc)
+{
+    mkdir("folder", 0755);
+    unlink("dangling.bin");
+    ASSERT_EQ(symlink("nowhere.bin", "dangling.bin"), 0);
+    for (std::string name : {"../../dev/null", "dangling.bin", "folder", "nodir/backup.bin"}) {
+        SCOPED_TRACE(name);
+        Rig rig;
+        EXPECT_EQ(rig.Run({"/read", name, "16"}), EXIT_BAD_IMAGE);
+        EXPECT_FALSE(rig.Trace().TouchedPorts());
+        EXPECT_NE(rig.Output().find("FILE WRITE ERROR!! " + name + " can't be created"), std::string::npos)
+            << rig.Output();
+    }
+    EXPECT_NE(access("nowhere.bin", F_OK), 0) << "the link was followed";
+}
+
+// A backup that can't be saved whole is not left behind: a disk that fills
+// up, or a chip that stops answering in the second pass.
+TEST(Read, NoPartialFileIsLeftBehind)
+{
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit full = saved;
+    full.rlim_cur = 100 * 1024;
+    auto* previous = signal(SIGXFSZ, SIG_IGN);
+    Rig rig;
+    rig.StopTracing();
+    unlink("full.bin");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    int status = rig.Run({"/read", "full.bin"});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(status, EXIT_BAD_IMAGE);
+    EXPECT_NE(rig.Output().find("FILE WRITE ERROR!! full.bin could not be written whole; it was deleted."),
+              std::string::npos)
+        << rig.Output();
+    EXPECT_NE(access("full.bin", F_OK), 0);
+
+    Rig counting;
+    counting.StopTracing();
+    unlink("count.bin");
+    ASSERT_EQ(counting.Run({"/read", "count.bin", "0x1000"}), EXIT_OK);
+    sim::EcConfig ec;
+    ec.Faults.ObfStuckAfterAnswers = counting.Ec().Stats().Answers - 100;  // in the second pass
+    SetWaitLimits({2000, 2000});
+    Rig stopped(nullptr, ec);
+    stopped.StopTracing();
+    unlink("cut.bin");
+    EXPECT_EQ(stopped.Run({"/read", "cut.bin", "0x1000"}), EXIT_NO_ANSWER);
+    SetWaitLimits({0, 0});
+    EXPECT_NE(access("cut.bin", F_OK), 0);
 }
 
 TEST(Verify, EqualAndDifferingChips)

@@ -49,37 +49,69 @@ int32_t ReadPass(uint8_t* into, const uint8_t* against, uint32_t size, uint32_t*
     return EcChannelDead() ? -1 : differing;
 }
 
-int SaveBackup(const char* name, const uint8_t* data, uint32_t size)
+// FILE as the run holds it: created before the EC is touched, so that a name
+// that can't be used costs no read, and deleted again unless the backup was
+// saved whole.
+struct Backup {
+    const char* Name;
+    PlatformFile* File;  // open until written
+    bool Kept;           // saved whole: never deleted
+};
+
+bool ClaimBackup(Backup* backup)
 {
-    // Looked at again: nothing may have put a file there meanwhile either.
-    if (FileExists(name)) {
-        Print(u"\n\rFILE EXISTS!! %a appeared during the read; it is kept and nothing was written.\n", name);
+    if (FileExists(backup->Name)) {
+        Print(u"\nFILE EXISTS!! %a is kept: /read never replaces a file. Give a new name.\n", backup->Name);
+        return false;
+    }
+    backup->File = FileOpen(backup->Name, "xb");
+    if (backup->File == nullptr) {
+        Print(u"\nFILE WRITE ERROR!! %a can't be created: something other than a file has that name, or its folder "
+              u"can't take it. Give a new name.\n",
+              backup->Name);
+        return false;
+    }
+    return true;
+}
+
+// No partial backup is ever left to be taken for a whole one. True when the
+// backup was kept whole or is gone.
+bool DiscardBackup(Backup* backup)
+{
+    if (backup->File)
+        FileClose(backup->File);
+    backup->File = nullptr;
+    return backup->Kept || FileRemove(backup->Name) == 0;
+}
+
+int SaveBackup(Backup* backup, const uint8_t* data, uint32_t size)
+{
+    bool written = FileWrite(data, 1, size, backup->File) == size;
+    written = FileClose(backup->File) == 0 && written;
+    backup->File = nullptr;
+    if (!written) {
+        if (DiscardBackup(backup))
+            Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole; it was deleted.\n", backup->Name);
+        else
+            Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it as a backup.\n",
+                  backup->Name);
         return EXIT_BAD_IMAGE;
     }
-    PlatformFile* file = FileOpen(name, "wb");
-    if (file == nullptr) {
-        Print(u"\n\rFILE WRITE ERROR!! %a can't be created.\n", name);
-        return EXIT_BAD_IMAGE;
-    }
-    bool written = FileWrite(data, 1, size, file) == size;
-    if (FileClose(file) != 0 || !written) {
-        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it as a backup.\n", name);
-        return EXIT_BAD_IMAGE;
-    }
+    backup->Kept = true;
     uint32_t sum = 0;
     for (uint32_t i = 0; i < size; ++i)
         sum += data[i];
     // The run's record gives the file's size and checksum as a flash run's.
     FlashState.ImageSize = static_cast<int32_t>(size);
     FlashState.Checksum = sum;
-    Print(u"\n\rSaved            : %d bytes into %a\n", size, name);
+    Print(u"\n\rSaved            : %d bytes into %a\n", size, backup->Name);
     Print(u"Checksum         : %04X\n", sum);
     Print(u"CRC-32           : %08X\n", Crc32(0, data, size));
     return EXIT_OK;
 }
 
 // Both passes and the file; the EC is still in follow mode afterwards.
-int ReadChipInto(const char* name, uint32_t size)
+int ReadChipInto(Backup* backup, uint32_t size)
 {
     auto* data = static_cast<uint8_t*>(MemAlloc(size));
     if (data == nullptr) {
@@ -103,14 +135,43 @@ int ReadChipInto(const char* name, uint32_t size)
         Print(u" -- Differ. \n");
         Print(u"\n\rREAD MISMATCH!! The two reads disagree on %d byte(s), the first at %x (%02X the first time). "
               u"%a was not written: run /read again.\n",
-              differing, first, data[first], name);
+              differing, first, data[first], backup->Name);
         status = EXIT_FLASH_FAILED;
     } else {
         Print(u" -- Same. \n");
-        status = SaveBackup(name, data, size);
+        status = SaveBackup(backup, data, size);
     }
     MemFree(data);
     return status;
+}
+
+// From the banner to the hand-back, with FILE claimed.
+int ReadChipToBackup(const Arguments& args, uint64_t given, Backup* backup)
+{
+    uint8_t closing = ReadOnlyClosingCommand(args);
+
+    PrintBanner();
+    if (!EnterFollowModeAndIdentify(&closing))
+        return EXIT_NO_ANSWER;
+    if (int refused = GuardChip(0, closing); refused != EXIT_OK)
+        return refused;
+    FlashReportIdentity();
+
+    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    auto size = static_cast<uint32_t>(given ? given : chip.Size);
+    int status = EXIT_OK;
+    if (size == 0) {
+        Print(u"\n\rSIZE UNKNOWN!! The part table does not know this chip's size: give it, zar /read FILE SIZE.\n");
+        status = EXIT_BAD_IMAGE;
+    } else if (chip.Size != 0 && size > chip.Size) {
+        Print(u"\n\rSIZE ERROR!! The chip holds %d bytes, fewer than the %d asked for.\n", chip.Size, size);
+        status = EXIT_BAD_IMAGE;
+    } else {
+        status = ReadChipInto(backup, size);
+        if (status == EXIT_NO_ANSWER)
+            return status;  // the channel is dead: nothing more goes out
+    }
+    return HandBackAndEnd(closing, status);
 }
 
 }  // namespace
@@ -132,34 +193,12 @@ int RunRead(const Arguments& args)
               MAX_READ_SIZE);
         return EXIT_BAD_IMAGE;
     }
-    if (FileExists(name)) {
-        Print(u"\nFILE EXISTS!! %a is kept: /read never replaces a file. Give a new name.\n", name);
+    Backup backup = {name, nullptr, false};
+    if (!ClaimBackup(&backup))
         return EXIT_BAD_IMAGE;
-    }
-    uint8_t closing = ReadOnlyClosingCommand(args);
-
-    PrintBanner();
-    if (!EnterFollowModeAndIdentify(&closing))
-        return EXIT_NO_ANSWER;
-    if (int refused = GuardChip(0, closing); refused != EXIT_OK)
-        return refused;
-    FlashReportIdentity();
-
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
-    auto size = static_cast<uint32_t>(given ? given : chip.Size);
-    int status = EXIT_OK;
-    if (size == 0) {
-        Print(u"\n\rSIZE UNKNOWN!! The part table does not know this chip's size: give it, zar /read FILE SIZE.\n");
-        status = EXIT_BAD_IMAGE;
-    } else if (chip.Size != 0 && size > chip.Size) {
-        Print(u"\n\rSIZE ERROR!! The chip holds %d bytes, fewer than the %d asked for.\n", chip.Size, size);
-        status = EXIT_BAD_IMAGE;
-    } else {
-        status = ReadChipInto(name, size);
-        if (status == EXIT_NO_ANSWER)
-            return status;  // the channel is dead: nothing more goes out
-    }
-    return HandBackAndEnd(closing, status);
+    int status = ReadChipToBackup(args, given, &backup);
+    DiscardBackup(&backup);
+    return status;
 }
 
 }  // namespace zar

@@ -373,13 +373,17 @@ void AmendRecord(int status)
     }
 }
 
+enum class LogFile { Missing, Log, NotALog };
+
 // A file that is already there must be a log: one word wrong on the command
-// line must not append text to an image.
-bool AppendableLog(const char* path)
+// line must not append text to an image. Anything that does not open for
+// reading (a device, a folder, a link to nowhere) is never taken as missing:
+// the log is then created only where nothing has its name.
+LogFile LookAtLog(const char* path)
 {
     PlatformFile* file = FileOpen(path, "rb");
     if (file == nullptr)
-        return true;  // created by the append, or refused by it
+        return LogFile::Missing;
     char head[LOG_MAGIC_LENGTH];
     size_t got = 0;
     bool empty = FileSeek(file, 0, FILE_SEEK_END) == 0 && FileTell(file) == 0;
@@ -387,14 +391,14 @@ bool AppendableLog(const char* path)
         got = FileRead(head, 1, sizeof head, file);
     FileClose(file);
     if (empty)
-        return true;
+        return LogFile::Log;
     if (got != sizeof head)
-        return false;
+        return LogFile::NotALog;
     for (size_t i = 0; i < sizeof head; ++i) {
         if (head[i] != LOG_MAGIC[i])
-            return false;
+            return LogFile::NotALog;
     }
-    return true;
+    return LogFile::Log;
 }
 
 }  // namespace
@@ -404,12 +408,19 @@ bool RunRecordBegin(const char* path, const Arguments& fullCommandLine)
     MemSet(&gRecord, 0, sizeof gRecord);
     gRecord.Path = path;
     gRecord.Image = ImageWord(fullCommandLine);
-    if (!AppendableLog(path)) {
+    LogFile found = LookAtLog(path);
+    if (found == LogFile::NotALog) {
         Print(u"\nLOG FILE ERROR!! %a is not a ZAR log: nothing was appended to it, nothing was sent to the EC.\n",
               path);
         return false;
     }
-    gRecord.File = FileOpen(path, "ab");
+    gRecord.File = FileOpen(path, found == LogFile::Missing ? "xb" : "ab");
+    if (gRecord.File == nullptr && found == LogFile::Missing) {
+        Print(u"\nLOG FILE ERROR!! %a can't be created (something other than a file has that name, or its folder "
+              u"can't take it): nothing was sent to the EC.\n",
+              path);
+        return false;
+    }
     if (gRecord.File == nullptr) {
         Print(u"\nLOG FILE ERROR!! %a can't be opened for appending: nothing was sent to the EC.\n", path);
         return false;
