@@ -14,6 +14,7 @@
 #include "flash/FlashProgram.h"
 #include "flash/FlashRead.h"
 #include "flash/FlashVerify.h"
+#include "flash/PartTable.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
@@ -107,6 +108,37 @@ BlockResult FlashOneBlock(BlockMode mode)
     if (EcChannelDead())
         return BlockResult::NoAnswer;
     return verified ? BlockResult::Verified : BlockResult::Failed;
+}
+
+// On a chip whose size is unknown an image larger than the chip wraps around
+// its addresses: a later block overwrites block 0, and still verifies. Block 0
+// is read back once more after the last block and compared with the image's
+// first block. Chips of known size never get here: the guard refused an image
+// too large for them. False when block 0 differs or the EC stopped answering.
+bool FirstBlockStillHoldsTheImage()
+{
+    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    if (chip.Size != 0 || FlashState.BlockCounter < 2 || FlashState.BlocksWritten == 0)
+        return true;
+    if (FileSeek(FlashState.ImageFile, 0, FILE_SEEK_SET) != 0 ||
+        FileRead(FlashState.LowHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile) != HALF_BLOCK_SIZE ||
+        FileRead(FlashState.HighHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile) != HALF_BLOCK_SIZE) {
+        FlashState.ImageBytesRead = 0;
+        ReportImageReadError();
+        return false;
+    }
+    Print(u"\n\rBlock 0 again    : the chip's size is unknown; a larger image would have wrapped onto block 0.\n");
+    // The block is read as a verify reads it; the run's checksum keeps its sum once.
+    uint32_t checksum = FlashState.Checksum;
+    int32_t verified = FlashState.VerifiedBytes;
+    FlashState.BlockCounter = 1;  // a wait that runs out here is at block 0
+    FlashState.VerifiedBytes = 0;
+    bool same = FlashVerifyBlock(0);
+    FlashState.Checksum = checksum;
+    FlashState.VerifiedBytes = verified;
+    if (!same && !EcChannelDead())
+        Print(u"\n\rBLOCK 0 OVERWRITTEN!! The image is larger than the chip: its addresses wrapped.\n");
+    return same;
 }
 
 }  // namespace
@@ -227,6 +259,11 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
             allVerified = false;
             break;
         }
+    }
+
+    if (allVerified && !readFailed && !EcChannelDead() && !FirstBlockStillHoldsTheImage()) {
+        ++FlashState.BlocksFailed;
+        allVerified = false;
     }
 
     // 5. Close only after a fully good run; otherwise the EC stays in follow
