@@ -151,6 +151,49 @@ TEST(Verbs, AFileNameThatIsMissingOrASwitchIsRefused)
     }
 }
 
+// "NO ANSWER!!" says where the run stopped: the EC stops answering (or
+// taking bytes) a set number of exchanges before the end of a good run.
+TEST(Verbs, NoAnswerNamesTheStageItStoppedIn)
+{
+    std::string image = WriteTempFile("stage.bin", MakeImage(0x18000));
+    struct Case {
+        std::vector<std::string> args;
+        bool ibf;       // the EC stops taking bytes, else stops answering
+        int64_t after;  // after this many exchanges; negative: counted back from the end of a good run
+        const char* where;
+    } cases[] = {
+        {{"/read", "stage.rd", "0x1000"}, false, -0x1000 - 100, "in read pass 1 at F9F."},
+        {{"/read", "stage.rd", "0x1000"}, false, -100, "in read pass 2 at F9D."},
+        {{"/read", "stage.rd", "0x1000"}, false, 3, "at follow-mode entry or identification."},
+        {{"/probe"}, true, -1, "at the closing command."},
+        {{"/probe"}, false, 10, "at the module check."},
+        {{"/verify", image}, false, 10, "at the module check."},
+        {{"/verify", image, "p"}, false, 0, "before the first block."},
+    };
+    SetWaitLimits({2000, 2000});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        Rig good;
+        good.StopTracing();
+        unlink("stage.rd");
+        EXPECT_NE(good.Run(c.args), EXIT_NO_ANSWER) << good.Output();
+        unlink("stage.rd");
+        sim::EcConfig ec;
+        uint64_t end = c.ibf ? good.Ec().Stats().Writes : good.Ec().Stats().Answers;
+        (c.ibf ? ec.Faults.IbfStuckAfterWrites : ec.Faults.ObfStuckAfterAnswers) =
+            c.after < 0 ? end + c.after : c.after;
+        Rig rig(nullptr, ec);
+        rig.StopTracing();
+        EXPECT_EQ(rig.Run(c.args), EXIT_NO_ANSWER);
+        std::string wait = c.ibf ? "EC input buffer" : "EC output buffer";
+        EXPECT_NE(rig.Output().find("NO ANSWER!! The " + wait + " wait ran out " + c.where +
+                                    " Nothing more was sent to the EC."),
+                  std::string::npos)
+            << rig.Output();
+    }
+    SetWaitLimits({0, 0});
+}
+
 TEST(Read, TheFileEqualsTheChipAndEachPassCostsFiveAccessesAByte)
 {
     Rig rig;

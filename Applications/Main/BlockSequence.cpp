@@ -174,12 +174,39 @@ void ReportWaitFault()
     default:
         break;
     }
-    if (FlashState.FaultBlock == 0)
-        Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. Nothing more was sent to the EC.\n",
-              wait);
-    else
-        Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. Nothing more was sent to the EC.\n", wait,
-              FlashState.FaultBlock - 1);
+    constexpr const char16_t* NOTHING_MORE = u"Nothing more was sent to the EC.";
+    switch (FlashState.Stage) {
+    case RunStage::ModuleCheck:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at the module check. %s\n", wait, NOTHING_MORE);
+        break;
+    case RunStage::Identification:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at follow-mode entry or identification. %s\n", wait,
+              NOTHING_MORE);
+        break;
+    case RunStage::ReadPass1:
+    case RunStage::ReadPass2:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out in read pass %d at %x. %s\n", wait,
+              FlashState.Stage == RunStage::ReadPass1 ? 1 : 2, FlashState.StageAddress, NOTHING_MORE);
+        break;
+    case RunStage::Closing:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at the closing command. %s\n", wait, NOTHING_MORE);
+        break;
+    case RunStage::Blocks:
+        if (FlashState.FaultBlock == 0)
+            Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. %s\n", wait, NOTHING_MORE);
+        else
+            Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. %s\n", wait, FlashState.FaultBlock - 1,
+                  NOTHING_MORE);
+        break;
+    }
+}
+
+void EnterStage(RunStage stage, uint32_t address)
+{
+    if (EcChannelDead())
+        return;
+    FlashState.Stage = stage;
+    FlashState.StageAddress = address;
 }
 
 int PrepareImage(const Arguments& args)
@@ -224,6 +251,7 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
 
     // 3. Follow mode and the chip: one that is missing, or too small for
     //    the image, ends the run before anything is erased.
+    EnterStage(RunStage::Blocks);
     EnterFollowMode();
     if (!EcChannelDead())
         FlashIdentify();

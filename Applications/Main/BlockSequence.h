@@ -3,6 +3,7 @@
 #include <stdint.h>
 
 #include "Applications/Main/Arguments.h"
+#include "Applications/Main/FlashState.h"
 
 namespace zar {
 
@@ -31,5 +32,8 @@ void PrintChecksum();
 
 // Says which wait ran out and where; the channel has sent nothing since.
 void ReportWaitFault();
+// What the run does from here on (and at which address, where that
+// counts), for ReportWaitFault; kept once a wait has run out.
+void EnterStage(RunStage stage, uint32_t address = 0);
 
 }  // namespace zar

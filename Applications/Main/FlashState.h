@@ -27,6 +27,16 @@ enum class RerunAdvice : uint8_t {
     SkipModuleCheck,  // the same command with p: the EC may be left in follow mode
 };
 
+// What the run was doing, so that a wait that ran out can say where.
+enum class RunStage : uint8_t {
+    Blocks,          // follow mode, identification and an image's blocks (FaultBlock tells which)
+    ModuleCheck,     // the EC's module name
+    Identification,  // follow mode and the chip, on the verbs without blocks
+    ReadPass1,       // the chip read whole; StageAddress is where the wait ran out
+    ReadPass2,
+    Closing,         // the closing command
+};
+
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;
 
@@ -77,6 +87,8 @@ struct FlashStateRecord {
     // Fail-safe
     WaitFault Fault;
     uint8_t FaultBlock;   // BlockCounter when the wait gave up
+    RunStage Stage;
+    uint32_t StageAddress;
     bool OutOfMemory;     // the run ended because an allocation failed
     RerunAdvice Rerun;
 };

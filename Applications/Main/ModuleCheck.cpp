@@ -1,6 +1,7 @@
 #include "Applications/Main/ModuleCheck.h"
 
 #include "Applications/Main/Banner.h"
+#include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -41,6 +42,7 @@ void CloseImage()
 
 bool ReadEcModuleName()
 {
+    EnterStage(RunStage::ModuleCheck);
     for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
         FlashState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
         if (EcChannelDead())

@@ -97,6 +97,7 @@ int RunProbe(const Arguments& args)
     }
     PrintModuleName();
 
+    EnterStage(RunStage::Identification);
     uint8_t ack = EcEnterFollowMode();
     closing = ClosingAfterEntry(ack, closing);
     if (!EcChannelDead())

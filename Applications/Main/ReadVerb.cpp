@@ -24,27 +24,27 @@ constexpr uint32_t MARKS_PER_PASS = 16;
 
 // One pass over the chip in one FAST_READ: into `into`, or compared with
 // `against`. Returns how many bytes differ (0 for the first pass), or -1 when
-// the channel died.
-int32_t ReadPass(uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
+// the channel died (StageAddress then says where: the byte being read).
+int32_t ReadPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
 {
     uint32_t chunk = (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS;
-    uint8_t piece[256];
     int32_t differing = 0;
+    EnterStage(pass);
     FlashReadStart(0);
-    for (uint32_t at = 0; at < size;) {
-        uint32_t end = at + chunk < size ? at + chunk : size;
-        while (at < end) {
-            uint32_t n = end - at < sizeof piece ? end - at : static_cast<uint32_t>(sizeof piece);
-            if (!FlashReadBytes(into ? into + at : piece, n))
-                return -1;
-            for (uint32_t i = 0; against && i < n; ++i) {
-                if (piece[i] != against[at + i] && differing++ == 0)
-                    *firstDifference = at + i;
-            }
-            at += n;
+    for (uint32_t at = 0; at < size; ++at) {
+        uint8_t value = 0;
+        if (!FlashReadBytes(&value, 1)) {
+            FlashState.StageAddress = at;
+            return -1;
         }
-        Print(u"=");
+        if (into)
+            into[at] = value;
+        else if (value != against[at] && differing++ == 0)
+            *firstDifference = at;
+        if ((at + 1) % chunk == 0 || at + 1 == size)
+            Print(u"=");
     }
+    EnterStage(pass, size);
     FlashReadEnd();
     return EcChannelDead() ? -1 : differing;
 }
@@ -121,11 +121,11 @@ int ReadChipInto(Backup* backup, uint32_t size)
     }
     uint32_t first = 0;
     Print(u"\n\rReading...       : ");
-    int32_t differing = ReadPass(data, nullptr, size, &first);
+    int32_t differing = ReadPass(RunStage::ReadPass1, data, nullptr, size, &first);
     if (differing >= 0) {
         Print(u" -- %d bytes. \n", size);
         Print(u"Reading again... : ");
-        differing = ReadPass(nullptr, data, size, &first);
+        differing = ReadPass(RunStage::ReadPass2, nullptr, data, size, &first);
     }
     int status = EXIT_OK;
     if (differing < 0) {
@@ -151,6 +151,7 @@ int ReadChipToBackup(const Arguments& args, uint64_t given, Backup* backup)
     uint8_t closing = ReadOnlyClosingCommand(args);
 
     PrintBanner();
+    EnterStage(RunStage::Identification);
     if (!EnterFollowModeAndIdentify(&closing))
         return EXIT_NO_ANSWER;
     if (int refused = GuardChip(0, closing); refused != EXIT_OK)

@@ -17,6 +17,7 @@
 // "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
+#include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/Verbs.h"
@@ -462,8 +463,10 @@ void HandBackEc(uint8_t command, int status)
 {
     if (gRecord.Active && !gRecord.HandedBack)
         CloseRecord(status, command);
-    if (command != 0)
+    if (command != 0) {
+        EnterStage(RunStage::Closing);
         EcSendCommand(command);
+    }
 }
 
 void RunRecordEnd(int status)

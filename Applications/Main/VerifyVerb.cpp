@@ -52,6 +52,7 @@ int RunVerify(const Arguments& args)
         return EXIT_BAD_IMAGE;
 
     PrintBanner();
+    EnterStage(RunStage::Blocks);
     if (!EnterFollowModeAndIdentify(&closing))
         return EXIT_NO_ANSWER;
     if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
