@@ -102,10 +102,8 @@ int RunProbe(const Arguments& args)
     closing = ClosingAfterEntry(ack, closing);
     if (!EcChannelDead())
         FlashIdentify();
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
+    if (EcChannelDead())
+        return EndInFollowMode(args);
     Print(u"Follow mode      : entered, acknowledged with %02X%a\n", ack,
           ack == EC_FOLLOW_ACK ? "" : " (not 33)");
 
@@ -129,11 +127,9 @@ int RunProbe(const Arguments& args)
         PrintPart(chip);
         PrintStatusRegister(FlashReadStatus());
     }
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
-    return HandBackAndEnd(closing, status);
+    if (EcChannelDead())
+        return EndInFollowMode(args);
+    return HandBackAndEnd(args, closing, status);
 }
 
 }  // namespace zar

@@ -129,7 +129,6 @@ int ReadChipInto(Backup* backup, uint32_t size)
     }
     int status = EXIT_OK;
     if (differing < 0) {
-        ReportWaitFault();
         status = EXIT_NO_ANSWER;
     } else if (differing > 0) {
         Print(u" -- Differ. \n");
@@ -153,9 +152,9 @@ int ReadChipToBackup(const Arguments& args, uint64_t given, Backup* backup)
     PrintBanner();
     EnterStage(RunStage::Identification);
     if (!EnterFollowModeAndIdentify(&closing))
-        return EXIT_NO_ANSWER;
+        return EndInFollowMode(args);
     if (int refused = GuardChip(0, closing); refused != EXIT_OK)
-        return refused;
+        return AfterHandBack(args, closing, refused);
     FlashReportIdentity();
 
     ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
@@ -170,9 +169,9 @@ int ReadChipToBackup(const Arguments& args, uint64_t given, Backup* backup)
     } else {
         status = ReadChipInto(backup, size);
         if (status == EXIT_NO_ANSWER)
-            return status;  // the channel is dead: nothing more goes out
+            return EndInFollowMode(args);  // the channel is dead: nothing more goes out
     }
-    return HandBackAndEnd(closing, status);
+    return HandBackAndEnd(args, closing, status);
 }
 
 }  // namespace

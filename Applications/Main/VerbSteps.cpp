@@ -3,6 +3,7 @@
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
@@ -55,22 +56,31 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
     *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
         FlashIdentify();
-    if (!EcChannelDead())
-        return true;
-    ReportWaitFault();
-    return false;
+    return !EcChannelDead();
 }
 
-int HandBackAndEnd(uint8_t closing, int status)
+int EndInFollowMode(const Arguments& args)
+{
+    ReportWaitFault();
+    AdviseHandBackAfterLooking(args);
+    return EXIT_NO_ANSWER;
+}
+
+int AfterHandBack(const Arguments& args, uint8_t closing, int status)
+{
+    if (closing == 0)
+        AdviseHandBackAfterLooking(args);
+    return status;
+}
+
+int HandBackAndEnd(const Arguments& args, uint8_t closing, int status)
 {
     HandBackEc(closing, status);
     if (closing == 0)
         SayEcStaysInFollowMode();
-    if (status == EXIT_OK && EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
-    return status;
+    if (status == EXIT_OK && EcChannelDead())
+        return EndInFollowMode(args);  // the closing command was not taken
+    return AfterHandBack(args, closing, status);
 }
 
 bool FileExists(const char* name)

@@ -35,14 +35,24 @@ int RefuseCommandLine(const char16_t* usage);
 uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 
 // Follow mode, then identification; *closing becomes 0 when the entry was
-// not acknowledged (ClosingAfterEntry). False, once it has said which wait
-// ran out, when the EC or the chip stopped answering: nothing more can be sent.
+// not acknowledged (ClosingAfterEntry). False when the EC or the chip stopped
+// answering: nothing more can be sent, the run ends with EndInFollowMode.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
+
+// A verb that writes nothing stopped after follow-mode entry went out: says
+// which wait ran out and the command that hands the EC back. Returns
+// EXIT_NO_ANSWER.
+int EndInFollowMode(const Arguments& args);
+
+// After a hand-back with `closing` (0: none, the EC stays in follow mode,
+// and the verb says what to type). Returns status.
+int AfterHandBack(const Arguments& args, uint8_t closing, int status);
 
 // Hands the EC back with `closing` and returns status, or EXIT_NO_ANSWER
 // when the EC did not take the closing command of a good run. Without a
-// closing command it says the EC stays in follow mode.
-int HandBackAndEnd(uint8_t closing, int status);
+// closing command it says the EC stays in follow mode. Either way an EC left
+// in follow mode gets the command to type.
+int HandBackAndEnd(const Arguments& args, uint8_t closing, int status);
 
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);

@@ -54,9 +54,9 @@ int RunVerify(const Arguments& args)
     PrintBanner();
     EnterStage(RunStage::Blocks);
     if (!EnterFollowModeAndIdentify(&closing))
-        return EXIT_NO_ANSWER;
+        return EndInFollowMode(args);
     if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
-        return refused;
+        return AfterHandBack(args, closing, refused);
     FlashReportIdentity();
     Print(u"\n");
 
@@ -71,10 +71,8 @@ int RunVerify(const Arguments& args)
             break;
         }
         Verdict verdict = CompareBlock();
-        if (verdict == Verdict::NoAnswer) {
-            ReportWaitFault();
-            return EXIT_NO_ANSWER;
-        }
+        if (verdict == Verdict::NoAnswer)
+            return EndInFollowMode(args);
         if (verdict == Verdict::Equal) {
             ++FlashState.BlocksUnchanged;
         } else {
@@ -89,7 +87,7 @@ int RunVerify(const Arguments& args)
     else if (status == EXIT_OK)
         Print(u"\n\rThe chip holds the image: all %d bytes equal.\n", FlashState.ImageSize);
     PrintChecksum();
-    return HandBackAndEnd(closing, status);
+    return HandBackAndEnd(args, closing, status);
 }
 
 }  // namespace zar
