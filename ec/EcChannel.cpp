@@ -1,19 +1,21 @@
 #include "ec/EcChannel.h"
 
-#include "Applications/Main/FlashState.h"
 #include "platform/Platform.h"
 
 namespace zar {
 namespace {
 
 WaitLimits gLimits = DEFAULT_WAIT_LIMITS;
+EcPorts gPorts = ACPI_EC_PORTS;
+EcFault gFault = {WaitFault::None, {0, 0}};
+EcPlace gPlace = {0, 0};
 
 // Reads the status port until the bits in mask equal want, at most
 // gLimits.EcStatusReads times. On the last failed read the channel gives up.
 [[nodiscard]] inline bool WaitStatus(uint8_t mask, uint8_t want, WaitFault fault)
 {
     uint32_t reads = gLimits.EcStatusReads;
-    while ((PortReadByte(FlashState.StatusPort) & mask) != want) {
+    while ((PortReadByte(gPorts.Status) & mask) != want) {
         if (--reads == 0) {
             EcGiveUp(fault);
             return false;
@@ -56,40 +58,59 @@ WaitLimits CurrentWaitLimits()
     return gLimits;
 }
 
+void EcOpenChannel(EcPorts ports)
+{
+    gPorts = ports;
+    gFault = {WaitFault::None, {0, 0}};
+    gPlace = {0, 0};
+}
+
+EcPorts EcChannelPorts()
+{
+    return gPorts;
+}
+
+EcFault EcChannelFault()
+{
+    return gFault;
+}
+
+void EcMarkPlace(EcPlace place)
+{
+    gPlace = place;
+}
+
 bool EcChannelDead()
 {
-    return FlashState.Fault != WaitFault::None;
+    return gFault.Wait != WaitFault::None;
 }
 
 void EcGiveUp(WaitFault fault)
 {
-    if (FlashState.Fault == WaitFault::None) {
-        FlashState.Fault = fault;
-        FlashState.FaultBlock = FlashState.BlockCounter;
-    }
+    if (gFault.Wait == WaitFault::None)
+        gFault = {fault, gPlace};
 }
 
 void EcTakeBackGiveUp()
 {
-    FlashState.Fault = WaitFault::None;
-    FlashState.FaultBlock = 0;
+    gFault = {WaitFault::None, {0, 0}};
 }
 
 void EcSendCommand(uint8_t value)
 {
-    WriteWithHandshake(FlashState.CommandPort, value);
+    WriteWithHandshake(gPorts.Command, value);
 }
 
 void EcWriteData(uint8_t value)
 {
-    WriteWithHandshake(FlashState.DataPort, value);
+    WriteWithHandshake(gPorts.Data, value);
 }
 
 uint8_t EcReadData()
 {
     if (EcChannelDead() || !WaitOutputFull())
         return 0xFF;
-    return PortReadByte(FlashState.DataPort);
+    return PortReadByte(gPorts.Data);
 }
 
 uint8_t EcFollowRead()

@@ -12,6 +12,14 @@ constexpr uint8_t EC_DATA_PORT = 0x62;
 constexpr uint8_t EC_COMMAND_PORT = 0x66;  // written: commands
 constexpr uint8_t EC_STATUS_PORT = 0x66;   // read: status
 
+// The channel's ports: the ACPI EC's, unless a test moves them.
+struct EcPorts {
+    uint8_t Data;
+    uint8_t Command;
+    uint8_t Status;
+};
+constexpr EcPorts ACPI_EC_PORTS = {EC_DATA_PORT, EC_COMMAND_PORT, EC_STATUS_PORT};
+
 // Status register bits
 constexpr uint8_t EC_STATUS_OBF = 0x01;  // output buffer full: a byte waits in the data port
 constexpr uint8_t EC_STATUS_IBF = 0x02;  // input buffer full: the EC has not taken the last byte
@@ -33,6 +41,16 @@ enum FollowCommand : uint8_t {
     FOLLOW_WRITE = 0x03,   // the next command-port byte is an address, dummy or data byte
     FOLLOW_READ = 0x04,    // clock one byte in from the chip into the data port (sets OBF)
     FOLLOW_END = 0x05,     // end the open SPI transaction (chip deselect)
+};
+
+// Which bounded wait gave up. Once one has, the channel sends nothing more
+// and the run ends through its timeout exit (status EXIT_NO_ANSWER).
+enum class WaitFault : uint8_t {
+    None,
+    EcInputBuffer,   // IBF never cleared
+    EcOutputBuffer,  // OBF never set
+    FlashBusy,       // SR_WIP never cleared
+    WriteEnable,     // SR_WEL never reached the wanted state
 };
 
 // How many status reads (EC waits) or status polls (flash waits) pass before
@@ -69,14 +87,31 @@ uint8_t EcReadMemory(uint8_t high, uint8_t low);
 // answer is reported, and the run goes on all the same.
 uint8_t EcEnterFollowMode();
 
+// Where the run is, in its own terms: a stage it numbers itself and a mark
+// within it (the flasher's block counter, an address). The channel only keeps it.
+struct EcPlace {
+    uint8_t Stage;
+    uint32_t Mark;
+};
+
+// Which wait gave up, and where the run was then (the place last marked).
+struct EcFault {
+    WaitFault Wait;
+    EcPlace Place;
+};
+
+// A channel on ports with no wait given up and place 0: every run opens one
+// before it touches the EC.
+void EcOpenChannel(EcPorts ports = ACPI_EC_PORTS);
+EcPorts EcChannelPorts();
+EcFault EcChannelFault();
+// Where the run is now; a wait that gives up keeps it.
+void EcMarkPlace(EcPlace place);
+
 // True once a wait has given up: from then on the channel sends nothing and
 // reads return 0xFF.
 bool EcChannelDead();
 
-}  // namespace zar
-
-namespace zar {
-enum class WaitFault : uint8_t;
 // Records that a wait gave up (the first one wins) and kills the channel.
 void EcGiveUp(WaitFault fault);
 // Takes the give-up back: the channel works again. For the one wait the run

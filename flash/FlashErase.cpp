@@ -1,69 +1,62 @@
 #include "flash/FlashErase.h"
 
-#include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashRead.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
 namespace zar {
 
-void FlashEraseSectors(uint8_t block, uint8_t count)
+FlashResult FlashErase(const FlashChip& chip, uint32_t address, uint32_t count)
 {
-    Print(u"Eraseing...      : ");
-    if (count > SECTORS_PER_BLOCK)
-        count = SECTORS_PER_BLOCK;  // a 17th step would wrap to the block's start
-    // ST's M25P parts have no 4 KiB erase; their 0xD8 erases the whole 64 KiB
-    // block, so the 16 steps all land in the same erase unit.
-    uint8_t opcode = ManufacturerId() == MAKER_ST ? BLOCK_ERASE : SECTOR_ERASE;
-
-    for (uint8_t i = 0; i < count; ++i) {
-        // Exact equality in KiB: an image that ends inside a 4 KiB step has
-        // that whole step erased.
-        if ((FlashState.BlockCounter - 1) * 64 + i * 4 == FlashState.ImageSizeKiB)
-            break;
-        FlashWriteEnable();
-        SpiStartAt(opcode, block, static_cast<uint8_t>(i * 16), 0x00);
+    if (!InAddressSpace(address, count))
+        return {FlashOutcome::OutOfRange, 0, 0};
+    Print(ERASE_HEADING);
+    uint8_t opcode = chip.Maker() == MAKER_ST ? BLOCK_ERASE : SECTOR_ERASE;
+    uint32_t first = address & ~(ERASE_STEP - 1);
+    uint32_t end = address + count;
+    for (uint32_t step = first; step < end; step += ERASE_STEP) {
+        FlashWriteEnable(chip);
+        SpiStartAt(opcode, static_cast<uint8_t>(step >> 16), static_cast<uint8_t>(step >> 8),
+                   static_cast<uint8_t>(step));
         EcSendCommand(FOLLOW_END);
         FlashWaitReady();
         if (EcChannelDead())
-            return;
+            return {FlashOutcome::NoAnswer, step - first, 0};
         Print(u"=");
     }
-    Print(u" -- Erase OK. \n\n");
+    Print(ERASE_OK);
+    return {FlashOutcome::Done, count, 0};
 }
 
-bool FlashBlankCheck(uint8_t block)
+FlashResult FlashBlankCheck(uint32_t address, uint32_t count)
 {
+    if (!InAddressSpace(address, count))
+        return {FlashOutcome::OutOfRange, 0, 0};
     FlashWriteDisable();
-    FlashReadStart(static_cast<uint32_t>(block) << 16);
+    FlashReadStart(address);
     Print(u"Erase Verify...  : ");
-
-    bool blank = true;
-    for (FlashState.ByteIndex = 0; FlashState.ByteIndex < static_cast<int32_t>(BLOCK_SIZE); ++FlashState.ByteIndex) {
-        if (FlashState.BlankCheckedBytes == FlashState.ImageSize)
-            break;
+    uint32_t offset = 0;
+    for (; offset < count; ++offset) {
         uint8_t value = EcFollowRead();
         if (EcChannelDead())
-            return false;
-        if (value != 0xFF) {
-            blank = false;
+            return {FlashOutcome::NoAnswer, offset, 0};
+        if (value != 0xFF)
             break;
-        }
-        ++FlashState.BlankCheckedBytes;
-        if ((FlashState.ByteIndex & 0xFFF) == 0)
+        if ((offset & 0xFFF) == 0)
             Print(u"=");
     }
-
     FlashWaitReady();  // its FOLLOW_START ends the read
     if (EcChannelDead())
-        return false;
-    if (blank)
+        return {FlashOutcome::NoAnswer, offset, 0};
+    if (offset == count) {
         Print(u" -- Verify OK. \n\n");
-    else
-        Print(u" -- Verify Fail. file counter=%x\n", FlashState.ByteIndex);
-    return blank;
+        return {FlashOutcome::Done, count, 0};
+    }
+    Print(u" -- Verify Fail. file counter=%x\n", offset);
+    return {FlashOutcome::Differs, offset, 0};
 }
 
 }  // namespace zar

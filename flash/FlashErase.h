@@ -2,15 +2,20 @@
 
 #include <stdint.h>
 
+#include "flash/FlashPrimitives.h"
+
 namespace zar {
 
-constexpr uint8_t SECTORS_PER_BLOCK = 16;
+constexpr uint32_t ERASE_STEP = 0x1000;
 
-// Erases count 4 KiB steps from the start of the block, stopping at the end
-// of the image.
-void FlashEraseSectors(uint8_t block, uint8_t count);
+// Erases the 4 KiB steps holding address .. address + count - 1, one erase
+// command at the start of each step, a mark per step. ST's M25P parts have
+// no 4 KiB erase: their BLOCK_ERASE, sent at each step's address, erases the
+// whole 64 KiB block around it.
+[[nodiscard]] FlashResult FlashErase(const FlashChip& chip, uint32_t address, uint32_t count);
 
-// Reads the block back in one FAST_READ and checks every image byte is 0xFF.
-[[nodiscard]] bool FlashBlankCheck(uint8_t block);
+// Reads count bytes from address in one FAST_READ and checks every one is
+// 0xFF; stops at the first that is not (Differs, Bytes its offset).
+[[nodiscard]] FlashResult FlashBlankCheck(uint32_t address, uint32_t count);
 
 }  // namespace zar

@@ -1,23 +1,11 @@
 #include "flash/FlashPrimitives.h"
 
-#include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
 namespace zar {
 namespace {
-
-void PrintSst() { Print(u"SPI Vendor       : SST \n"); }
-void PrintWinbond() { Print(u"SPI Vendor       : Winbond \n"); }
-void PrintAtmel() { Print(u"SPI Vendor       : Atmel \n"); }
-void PrintSt() { Print(u"SPI Vendor       : ST \n"); }
-void PrintSpansion() { Print(u"SPI Vendor       : Spansion \n"); }
-void PrintMxic() { Print(u"SPI Vendor       : MXIC \n"); }
-void PrintAmic() { Print(u"SPI Vendor       : AMIC \n"); }
-void PrintEon() { Print(u"SPI Vendor       : EON \n"); }
-void PrintEsmt() { Print(u"SPI Vendor       : ESMT \n"); }
-void PrintPmc() { Print(u"SPI Vendor       : PMC \n"); }
 
 // Polls the status register inside one RDSR transaction (the chip repeats it
 // while selected) until (status & mask) == want. The bound counts READs.
@@ -56,10 +44,23 @@ void WaitReadyOrAbsent()
 // 0x9F for Atmel is what the table has always said, though Atmel's JEDEC
 // code is 0x1F; parts answering 0x1F get no maker's line.
 const VendorRow VendorTable[VENDOR_COUNT] = {
-    {0xBF, PrintSst, "SST"},   {0xEF, PrintWinbond, "Winbond"},   {0x9F, PrintAtmel, "Atmel"}, {0x20, PrintSt, "ST"},
-    {0x01, PrintSpansion, "Spansion"}, {0xC2, PrintMxic, "MXIC"}, {0x37, PrintAmic, "AMIC"},   {0x1C, PrintEon, "EON"},
-    {0x8C, PrintEsmt, "ESMT"}, {0x7F, PrintPmc, "PMC"},
+    {0xBF, "SST"},      {0xEF, "Winbond"}, {0x9F, "Atmel"}, {0x20, "ST"},   {0x01, "Spansion"},
+    {0xC2, "MXIC"},     {0x37, "AMIC"},    {0x1C, "EON"},   {0x8C, "ESMT"}, {0x7F, "PMC"},
 };
+
+bool InAddressSpace(uint32_t address, uint32_t count)
+{
+    return address <= FLASH_ADDRESS_SPACE && count <= FLASH_ADDRESS_SPACE - address;
+}
+
+ProgramMethod ProgramMethodOf(const FlashChip& chip)
+{
+    if (chip.Maker() == MAKER_SST)
+        return chip.SstByRes() ? ProgramMethod::AaiByte : ProgramMethod::AaiWord;
+    if (chip.Maker() == MAKER_MXIC && chip.Id[2] == MXIC_CHUNKED_ID2)
+        return ProgramMethod::Chunked;
+    return ProgramMethod::Pages;
+}
 
 void SpiStart(uint8_t opcode)
 {
@@ -88,11 +89,11 @@ void FlashWaitReady()
     EcSendCommand(FOLLOW_END);
 }
 
-void FlashWriteEnable()
+void FlashWriteEnable(const FlashChip& chip)
 {
     FlashWaitReady();
     SpiStart(WREN);  // left open: takes effect at the next FOLLOW_START
-    if (ManufacturerId() == MAKER_SST)
+    if (chip.Maker() == MAKER_SST)
         SpiStart(EWSR);
     PollStatus(SR_WEL | SR_WIP, SR_WEL, WaitFault::WriteEnable);
     EcSendCommand(FOLLOW_END);
@@ -108,56 +109,57 @@ void FlashWriteDisable()
 
 namespace {
 
-void ReadIdentity()
+// RDID, and RES when RDID answers 00: older SST parts only know RES.
+void ReadIdentity(FlashChip* chip)
 {
-    FlashState.IdByRes = false;
+    chip->ByRes = false;
     WaitReadyOrAbsent();
     SpiStart(RDID);
-    for (uint8_t& byte : FlashState.FlashId)
+    for (uint8_t& byte : chip->Id)
         byte = EcFollowRead();
-    MemCopy(FlashState.RdidAnswer, FlashState.FlashId, sizeof FlashState.RdidAnswer);
-    if (ManufacturerId() != 0x00) {
+    MemCopy(chip->RdidAnswer, chip->Id, sizeof chip->RdidAnswer);
+    if (chip->Maker() != 0x00) {
         EcSendCommand(FOLLOW_END);
         return;
     }
-
-    // No JEDEC answer: older SST parts only know RES.
-    FlashState.IdByRes = true;
+    chip->ByRes = true;
     WaitReadyOrAbsent();
     SpiStartAt(RES, 0x00, 0x00, 0x00);
-    for (uint8_t& byte : FlashState.FlashId)
+    for (uint8_t& byte : chip->Id)
         byte = EcFollowRead();
-    FlashState.SstIdByRes = ManufacturerId() == MAKER_SST ? 1 : 0;
     EcSendCommand(FOLLOW_END);
     EcSendCommand(FOLLOW_END);
 }
 
 }  // namespace
 
-void FlashIdentify()
+FlashChip FlashIdentify()
 {
-    ReadIdentity();
-    if (ManufacturerId() == 0x00 && !EcChannelDead()) {
+    FlashChip chip = {};
+    ReadIdentity(&chip);
+    if (chip.Maker() == 0x00 && !EcChannelDead()) {
         // Neither RDID nor RES answered. An SST part that a run cut short
         // left in AAI mode takes nothing but AAI, RDSR and WRDI until WRDI
         // ends that mode (SST25VF080B, DS25045A, "Auto Address Increment
         // (AAI) Word-Program"): end it and ask once more.
         FlashWriteDisable();
-        ReadIdentity();
+        ReadIdentity(&chip);
     }
+    chip.Known = IdentifyPart(chip.Id, chip.ByRes);
+    return chip;
 }
 
-void FlashReportIdentity()
+void FlashReportIdentity(const FlashChip& chip)
 {
-    const uint8_t* id = FlashState.FlashId;
+    const uint8_t* id = chip.Id;
     Print(u"\n\rDevice ID        : %x %x %x %x \n\r", id[0], id[1], id[2], id[3]);
     for (const VendorRow& row : VendorTable) {
-        if (row.Id == ManufacturerId())
-            row.PrintLine();
+        if (row.Id == chip.Maker())
+            Print(u"SPI Vendor       : %a \n", row.Name);
     }
 }
 
-void FlashUnprotect()
+void FlashUnprotect(const FlashChip& chip)
 {
     FlashWaitReady();
     SpiStart(WREN);
@@ -170,7 +172,7 @@ void FlashUnprotect()
             return;
         }
     }
-    if (ManufacturerId() == MAKER_SST)
+    if (chip.Maker() == MAKER_SST)
         SpiStart(EWSR);
     SpiStart(WRSR);
     SpiWrite(0x00);     // clears the block-protect bits

@@ -6,12 +6,14 @@
 
 #include <stdint.h>
 
+#include "flash/PartTable.h"
+#include "flash/SpiOpcodes.h"
+
 namespace zar {
 
 struct VendorRow {
     uint8_t Id;
-    void (*PrintLine)();
-    const char* Name;  // the maker as its line names it
+    const char* Name;  // the maker as its "SPI Vendor" line names it
 };
 
 constexpr int VENDOR_COUNT = 10;
@@ -27,15 +29,51 @@ constexpr int VENDOR_COUNT = 10;
 constexpr uint32_t NO_CHIP_POLLS = 100000;
 extern const VendorRow VendorTable[VENDOR_COUNT];
 
+// The chip as identification found it.
+struct FlashChip {
+    uint8_t Id[4];          // as the chip sent them; Id[0] is the maker
+    uint8_t RdidAnswer[4];  // what RDID answered, kept when RES took over
+    bool ByRes;             // RDID answered 00: Id holds the RES answer
+    ChipIdentity Known;     // what the part table makes of Id
+
+    uint8_t Maker() const { return Id[0]; }
+    // An SST part that only RES identified: the oldest ones, programmed a
+    // byte per AAI command.
+    bool SstByRes() const { return ByRes && Id[0] == MAKER_SST; }
+};
+
+// How a chip takes its data (the caller gives each its range).
+enum class ProgramMethod : uint8_t { Pages, Chunked, AaiByte, AaiWord };
+ProgramMethod ProgramMethodOf(const FlashChip& chip);
+
+// What became of an erase, blank check, program or verify.
+enum class FlashOutcome : uint8_t {
+    Done,        // every byte of the range
+    Differs,     // blank check or verify: a byte differs
+    NoAnswer,    // the channel died on the way: nothing more was sent
+    OutOfRange,  // the range leaves the 24-bit address space (or, for AAI
+                 // words, is not word-aligned): nothing was sent
+};
+
+struct [[nodiscard]] FlashResult {
+    FlashOutcome Outcome;
+    uint32_t Bytes;  // bytes handled: all of them, or up to and including the one that differs
+    uint32_t Sum;    // verify: the bytes read, added up
+};
+
+// 24-bit addresses: 16 MiB.
+constexpr uint32_t FLASH_ADDRESS_SPACE = 0x1000000;
+bool InAddressSpace(uint32_t address, uint32_t count);
+
 void FlashWaitReady();
-void FlashWriteEnable();
+void FlashWriteEnable(const FlashChip& chip);
 void FlashWriteDisable();
-// Fills FlashId (and SstIdByRes, IdByRes). Its waits give up on an absent
-// chip within NO_CHIP_POLLS reads and leave the channel alive, so the caller
-// can tell from the ID bytes (IdentifyPart) and still hand the EC back.
-void FlashIdentify();
-void FlashReportIdentity();
-void FlashUnprotect();
+// Its waits give up on an absent chip within NO_CHIP_POLLS reads and leave
+// the channel alive, so the caller can tell from the ID bytes (Known) and
+// still hand the EC back.
+[[nodiscard]] FlashChip FlashIdentify();
+void FlashReportIdentity(const FlashChip& chip);
+void FlashUnprotect(const FlashChip& chip);
 
 // Helpers for the operations of flash/: one SPI transaction piece each.
 void SpiStart(uint8_t opcode);                      // FOLLOW_START, FOLLOW_OPCODE opcode

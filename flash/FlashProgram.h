@@ -2,19 +2,26 @@
 
 #include <stdint.h>
 
+#include "flash/FlashPrimitives.h"
+
 namespace zar {
 
-// 256 page programs of up to 256 bytes; stops at the end of the image.
-void FlashProgramPages(uint8_t block);
-// Each page as 8 programs of 32 bytes, for the MXIC parts that need it;
-// always the whole block.
-void FlashProgramChunked(uint8_t block);
-// SST auto-address-increment: one byte, or two bytes, per command; always
-// the whole block.
-void FlashProgramAaiByte(uint8_t block);
-void FlashProgramAaiWord(uint8_t block);
+// Each writes count bytes of data from address on; the range must be erased
+// first. Bytes is what was sent before the end or the channel's death.
 
-// The image data of page p (0-255) of the current block.
-const uint8_t* PageData(int32_t page);
+// Page programs of up to a page each (none crosses a page's end), a mark
+// every 16 pages.
+[[nodiscard]] FlashResult FlashProgramPages(const FlashChip& chip, uint32_t address, const uint8_t* data,
+                                            uint32_t count);
+// The same with each page sent as programs of up to 32 bytes, for the MXIC
+// parts that need it; one wait per page, a mark every 12 pages.
+[[nodiscard]] FlashResult FlashProgramChunked(const FlashChip& chip, uint32_t address, const uint8_t* data,
+                                              uint32_t count);
+// SST auto-address-increment: one byte, or two bytes, per command, 11 marks
+// per 32 KiB. The word form takes an even address and count.
+[[nodiscard]] FlashResult FlashProgramAaiByte(const FlashChip& chip, uint32_t address, const uint8_t* data,
+                                              uint32_t count);
+[[nodiscard]] FlashResult FlashProgramAaiWord(const FlashChip& chip, uint32_t address, const uint8_t* data,
+                                              uint32_t count);
 
 }  // namespace zar

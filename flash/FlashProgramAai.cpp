@@ -1,59 +1,65 @@
-#include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
 namespace zar {
 namespace {
 
-constexpr int32_t AAI_MARK_INTERVAL = 3276;  // 11 marks per half
+constexpr uint32_t AAI_MARK_SPAN = 0x8000;
+constexpr uint32_t AAI_MARK_INTERVAL = 3276;  // 11 marks per span
 
-// One write enable, then the block's bytes strictly in order: the first
-// command carries the block's address, every later one only data. After each
-// command the chip is polled (its FOLLOW_START ends the command) and the next
-// command is opened; the last one stays empty and WRDI ends the sequence.
-void ProgramAai(uint8_t block, uint8_t opcode, int bytesPerCommand)
+// One write enable, then the bytes strictly in order: the first command
+// carries the address, every later one only data. After each command the
+// chip is polled (its FOLLOW_START ends the command) and the next command is
+// opened; the last one stays empty and WRDI ends the sequence.
+FlashResult ProgramAai(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count, uint8_t opcode,
+                       uint32_t bytesPerCommand)
 {
-    FlashWriteEnable();
-    SpiStartAt(opcode, block, 0x00, 0x00);
-    Print(u"Programing...    : ");
-
-    int sent = 0;  // bytes in the open command; runs on across the halves
-    for (FlashState.PageIndex = 0; FlashState.PageIndex < 2; ++FlashState.PageIndex) {
-        const uint8_t* half = FlashState.PageIndex == 0 ? FlashState.LowHalf : FlashState.HighHalf;
-        for (FlashState.ByteIndex = 0; FlashState.ByteIndex < static_cast<int32_t>(HALF_BLOCK_SIZE);
-             ++FlashState.ByteIndex) {
-            SpiWrite(half[FlashState.ByteIndex]);
+    if (!InAddressSpace(address, count) || address % bytesPerCommand != 0 || count % bytesPerCommand != 0)
+        return {FlashOutcome::OutOfRange, 0, 0};
+    FlashWriteEnable(chip);
+    SpiStartAt(opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+               static_cast<uint8_t>(address));
+    Print(PROGRAM_HEADING);
+    uint32_t sent = 0;  // bytes in the open command; runs on across the spans
+    for (uint32_t done = 0; done < count;) {
+        uint32_t span = count - done < AAI_MARK_SPAN ? count - done : AAI_MARK_SPAN;
+        const uint8_t* from = data + done;
+        for (uint32_t i = 0; i < span; ++i) {
+            SpiWrite(from[i]);
             if (++sent == bytesPerCommand) {
                 sent = 0;
                 FlashWaitReady();
                 if (EcChannelDead())
-                    return;
+                    return {FlashOutcome::NoAnswer, done + i + 1, 0};
                 SpiStart(opcode);
             }
-            if (FlashState.ByteIndex % AAI_MARK_INTERVAL == 0)
+            if (i % AAI_MARK_INTERVAL == 0)
                 Print(u"=");
         }
+        done += span;
     }
     FlashWriteDisable();
     FlashWaitReady();
     if (EcChannelDead())
-        return;
-    Print(u" -- Programing OK. \n\n");
+        return {FlashOutcome::NoAnswer, count, 0};
+    Print(PROGRAM_OK);
+    return {FlashOutcome::Done, count, 0};
 }
 
 }  // namespace
 
-void FlashProgramAaiByte(uint8_t block)
+FlashResult FlashProgramAaiByte(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
 {
-    ProgramAai(block, AAI_BYTE_PROGRAM, 1);
+    return ProgramAai(chip, address, data, count, AAI_BYTE_PROGRAM, 1);
 }
 
-void FlashProgramAaiWord(uint8_t block)
+FlashResult FlashProgramAaiWord(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
 {
-    ProgramAai(block, AAI_WORD_PROGRAM, 2);
+    return ProgramAai(chip, address, data, count, AAI_WORD_PROGRAM, 2);
 }
 
 }  // namespace zar

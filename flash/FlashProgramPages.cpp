@@ -1,72 +1,73 @@
-#include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
 namespace zar {
+namespace {
 
-constexpr int32_t PAGE_SIZE = 256;
-constexpr int32_t PAGES_PER_BLOCK = 256;
-constexpr int32_t CHUNK_SIZE = 32;
-constexpr int32_t CHUNKS_PER_PAGE = 8;
+constexpr uint32_t PAGE_SIZE = 256;
+constexpr uint32_t CHUNK_SIZE = 32;
 
-const uint8_t* PageData(int32_t page)
+void StartProgramAt(uint32_t address)
 {
-    return page < 128 ? FlashState.LowHalf + page * PAGE_SIZE : FlashState.HighHalf + (page - 128) * PAGE_SIZE;
+    SpiStartAt(PAGE_PROGRAM, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+               static_cast<uint8_t>(address));
 }
 
-void FlashProgramPages(uint8_t block)
+// Bytes from offset to the end of its page, or of the range if sooner.
+uint32_t ToPageEnd(uint32_t address, uint32_t offset, uint32_t count)
 {
-    Print(u"Programing...    : ");
-    for (FlashState.PageIndex = 0; FlashState.PageIndex < PAGES_PER_BLOCK; ++FlashState.PageIndex) {
-        if (FlashState.ProgrammedBytes == FlashState.ImageSize)
-            break;
-        FlashWriteEnable();
-        SpiStartAt(PAGE_PROGRAM, block, static_cast<uint8_t>(FlashState.PageIndex), 0x00);
-        const uint8_t* data = PageData(FlashState.PageIndex);
-        for (FlashState.ByteIndex = 0; FlashState.ByteIndex < PAGE_SIZE; ++FlashState.ByteIndex) {
-            if (FlashState.ProgrammedBytes == FlashState.ImageSize)
-                break;
-            SpiWrite(data[FlashState.ByteIndex]);
-            ++FlashState.ProgrammedBytes;
+    uint32_t room = PAGE_SIZE - ((address + offset) & (PAGE_SIZE - 1));
+    return count - offset < room ? count - offset : room;
+}
+
+// Each page as programs of up to chunk bytes (never past the page's end),
+// then one wait; a mark every markEvery pages.
+FlashResult ProgramPageByPage(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count,
+                              uint32_t chunk, uint32_t markEvery)
+{
+    if (!InAddressSpace(address, count))
+        return {FlashOutcome::OutOfRange, 0, 0};
+    Print(PROGRAM_HEADING);
+    uint32_t done = 0;
+    for (uint32_t page = 0; done < count; ++page) {
+        uint32_t pageEnd = done + ToPageEnd(address, done, count);
+        while (done < pageEnd) {
+            uint32_t room = chunk - ((address + done) & (chunk - 1));
+            uint32_t bytes = pageEnd - done < room ? pageEnd - done : room;
+            FlashWriteEnable(chip);  // waits for the previous chunk too
+            StartProgramAt(address + done);
+            const uint8_t* from = data + done;
+            for (uint32_t i = 0; i < bytes; ++i)
+                SpiWrite(from[i]);
+            done += bytes;
         }
-        FlashWaitReady();  // its FOLLOW_START ends the page: the chip programs it now
+        FlashWaitReady();  // its FOLLOW_START ends the last program: the chip writes it now
         if (EcChannelDead())
-            return;
-        if (FlashState.PageIndex % 16 == 0)
+            return {FlashOutcome::NoAnswer, done, 0};
+        if (page % markEvery == 0)
             Print(u"=");
     }
     FlashWriteDisable();
     if (EcChannelDead())
-        return;
-    Print(u" -- Programing OK. \n\n");
+        return {FlashOutcome::NoAnswer, count, 0};
+    Print(PROGRAM_OK);
+    return {FlashOutcome::Done, count, 0};
 }
 
-void FlashProgramChunked(uint8_t block)
+}  // namespace
+
+FlashResult FlashProgramPages(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
 {
-    Print(u"Programing...    : ");
-    for (FlashState.PageIndex = 0; FlashState.PageIndex < PAGES_PER_BLOCK; ++FlashState.PageIndex) {
-        const uint8_t* data = PageData(FlashState.PageIndex);
-        for (FlashState.ChunkIndex = 0; FlashState.ChunkIndex < CHUNKS_PER_PAGE; ++FlashState.ChunkIndex) {
-            FlashWriteEnable();  // waits for the previous chunk too
-            SpiStartAt(PAGE_PROGRAM, block, static_cast<uint8_t>(FlashState.PageIndex),
-                       static_cast<uint8_t>(FlashState.ChunkIndex * CHUNK_SIZE));
-            const uint8_t* chunk = data + FlashState.ChunkIndex * CHUNK_SIZE;
-            for (FlashState.ByteIndex = 0; FlashState.ByteIndex < CHUNK_SIZE; ++FlashState.ByteIndex)
-                SpiWrite(chunk[FlashState.ByteIndex]);
-        }
-        FlashWaitReady();
-        if (EcChannelDead())
-            return;
-        if (FlashState.PageIndex % 12 == 0)
-            Print(u"=");
-    }
-    FlashWriteDisable();
-    if (EcChannelDead())
-        return;
-    Print(u" -- Programing OK. \n\n");
+    return ProgramPageByPage(chip, address, data, count, PAGE_SIZE, 16);
+}
+
+FlashResult FlashProgramChunked(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count)
+{
+    return ProgramPageByPage(chip, address, data, count, CHUNK_SIZE, 12);
 }
 
 }  // namespace zar

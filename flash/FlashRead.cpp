@@ -1,6 +1,5 @@
 #include "flash/FlashRead.h"
 
-#include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/SpiOpcodes.h"
@@ -33,10 +32,10 @@ void FlashReadEnd()
     FlashWaitReady();
 }
 
-BlockComparison FlashCompareBlock(uint8_t block, int32_t count, bool stopAtFirst)
+FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst)
 {
-    BlockComparison result = {0, 0, -1, 0, false};
-    FlashReadStart(static_cast<uint32_t>(block) << 16);
+    FlashComparison result = {0, 0, -1, 0, false};
+    FlashReadStart(address);
     for (int32_t offset = 0; offset < count; ++offset) {
         uint8_t value = EcFollowRead();
         if (EcChannelDead()) {
@@ -45,8 +44,7 @@ BlockComparison FlashCompareBlock(uint8_t block, int32_t count, bool stopAtFirst
         }
         ++result.Compared;
         result.Sum += value;
-        const uint8_t* half = offset < static_cast<int32_t>(HALF_BLOCK_SIZE) ? FlashState.LowHalf : FlashState.HighHalf;
-        if (value != half[offset % HALF_BLOCK_SIZE]) {
+        if (value != expected[offset]) {
             if (result.Differing++ == 0)
                 result.FirstDifference = offset;
             if (stopAtFirst)

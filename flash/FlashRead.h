@@ -16,18 +16,18 @@ void FlashReadStart(uint32_t address);
 // Ends the read: the wait's FOLLOW_START closes it.
 void FlashReadEnd();
 
-struct BlockComparison {
+struct [[nodiscard]] FlashComparison {
     int32_t Compared;         // bytes read and compared
-    int32_t Differing;        // how many of them differ from the image
-    int32_t FirstDifference;  // block offset of the first difference, -1 for none
-    uint32_t Sum;             // the bytes read, added as Checksum adds them
+    int32_t Differing;        // how many of them differ from expected
+    int32_t FirstDifference;  // offset in the range of the first difference, -1 for none
+    uint32_t Sum;             // the bytes read, added up as the run's checksum adds them
     bool NoAnswer;            // the channel died on the way
 };
 
-// Reads the first `count` bytes of the block in one FAST_READ and compares
-// them with LowHalf and HighHalf, printing a mark every 4 KiB as the verify
-// does. With stopAtFirst the read ends at the first difference.
-BlockComparison FlashCompareBlock(uint8_t block, int32_t count, bool stopAtFirst);
+// Reads count bytes from address in one FAST_READ and compares them with
+// expected, printing a mark every 4 KiB as the verify does. With stopAtFirst
+// the read ends at the first difference.
+FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst);
 
 // One RDSR read, whatever the chip is doing.
 uint8_t FlashReadStatus();

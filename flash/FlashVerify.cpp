@@ -1,6 +1,5 @@
 #include "flash/FlashVerify.h"
 
-#include "Applications/Main/FlashState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashRead.h"
@@ -8,42 +7,40 @@
 
 namespace zar {
 
-bool FlashVerifyBlock(uint8_t block)
-{
-    FlashWriteDisable();
-    FlashReadStart(static_cast<uint32_t>(block) << 16);
-    Print(u"Verify...        : ");
+// A difference in the second 32 KiB is named as the run has always named
+// it: "str2[...]" with its offset plus 0x8000 and the expected byte.
+constexpr uint32_t SECOND_HALF = 0x8000;
 
-    for (int half = 0; half < 2; ++half) {
-        const uint8_t* expected = half == 0 ? FlashState.LowHalf : FlashState.HighHalf;
-        for (int32_t position = 0; position < static_cast<int32_t>(HALF_BLOCK_SIZE); ++position) {
-            if (FlashState.VerifiedBytes == FlashState.ImageSize)
-                break;
-            uint8_t value = EcFollowRead();
+FlashResult FlashVerify(uint32_t address, const uint8_t* expected, uint32_t count)
+{
+    if (!InAddressSpace(address, count))
+        return {FlashOutcome::OutOfRange, 0, 0};
+    FlashWriteDisable();
+    FlashReadStart(address);
+    Print(u"Verify...        : ");
+    uint32_t sum = 0;
+    for (uint32_t offset = 0; offset < count; ++offset) {
+        uint8_t value = EcFollowRead();
+        if (EcChannelDead())
+            return {FlashOutcome::NoAnswer, offset, sum};
+        sum += value;
+        if (value != expected[offset]) {
+            FlashWaitReady();
             if (EcChannelDead())
-                return false;
-            // Counted and summed before the comparison: a differing byte is in
-            // the checksum too.
-            ++FlashState.VerifiedBytes;
-            FlashState.Checksum += value;
-            if (value != expected[position]) {
-                FlashWaitReady();
-                if (EcChannelDead())
-                    return false;
-                Print(u" -- Verify Fail. \n");
-                if (half == 1)
-                    Print(u"\nstr2[%x]=%x", 0x10000 + position, expected[position]);
-                return false;
-            }
-            if ((position & 0xFFF) == 0)
-                Print(u"=");
+                return {FlashOutcome::NoAnswer, offset + 1, sum};
+            Print(u" -- Verify Fail. \n");
+            if (offset >= SECOND_HALF)
+                Print(u"\nstr2[%x]=%x", offset + SECOND_HALF, expected[offset]);
+            return {FlashOutcome::Differs, offset + 1, sum};
         }
+        if ((offset & 0xFFF) == 0)
+            Print(u"=");
     }
     FlashWaitReady();
     if (EcChannelDead())
-        return false;
+        return {FlashOutcome::NoAnswer, count, sum};
     Print(u" -- Verify OK. \n");
-    return true;
+    return {FlashOutcome::Done, count, sum};
 }
 
 }  // namespace zar

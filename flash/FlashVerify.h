@@ -2,10 +2,13 @@
 
 #include <stdint.h>
 
+#include "flash/FlashPrimitives.h"
+
 namespace zar {
 
-// Reads the block back, adds every byte read into Checksum and compares it
-// with the image up to the image's end. False at the first difference.
-[[nodiscard]] bool FlashVerifyBlock(uint8_t block);
+// Reads count bytes from address back in one FAST_READ, adding each into Sum,
+// and compares them with expected; stops at the first difference (Differs,
+// Bytes counting the differing byte, which is in Sum too).
+[[nodiscard]] FlashResult FlashVerify(uint32_t address, const uint8_t* expected, uint32_t count);
 
 }  // namespace zar

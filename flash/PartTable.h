@@ -42,7 +42,7 @@ struct ChipIdentity {
     const char* Maker;       // the vendor table's name, nullptr when the maker is not in it
 };
 
-// id: the four bytes FlashIdentify left in FlashId; byRes: they came from RES
+// id: the four bytes FlashIdentify read (FlashChip::Id); byRes: they came from RES
 // because RDID answered 00. A part not in the table whose maker is in the
 // vendor table and whose third RDID byte is 0x10 to 0x18 has 2^that bytes.
 ChipIdentity IdentifyPart(const uint8_t id[4], bool byRes);

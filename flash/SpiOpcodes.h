@@ -23,6 +23,9 @@ enum SpiOpcode : uint8_t {
 
 constexpr uint8_t SR_WIP = 0x01;  // write in progress
 constexpr uint8_t SR_WEL = 0x02;  // write enable latch
+constexpr uint8_t SR_BP0_BP2 = 0x1C;  // block protect bits 0-2
+constexpr uint8_t SR_BIT5 = 0x20;     // BP3 on some parts, top/bottom protect on others
+constexpr uint8_t SR_SRWD = 0x80;     // status register write disable (BPL on SST)
 
 // Makers whose parts are written differently
 constexpr uint8_t MAKER_SST = 0xBF;   // auto-address-increment programming, EWSR before WRSR

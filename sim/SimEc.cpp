@@ -8,6 +8,10 @@ namespace zar::sim {
 void SimEc::Init(const EcConfig& config)
 {
     config_ = config;
+    // Constant reads show no IBF or OBF, so nothing could count a latency
+    // down: every byte is taken as it is written.
+    if (config.Constant.On)
+        config_.IbfDelay = config_.ObfDelay = ReadDelay{};
     ibfRandom_ = SimRandom(config.IbfDelay.Seed);
     obfRandom_ = SimRandom(config.ObfDelay.Seed ^ 0x5A5A5A5Aull);
     clock_ = SimClock{};
@@ -111,6 +115,27 @@ uint8_t SimEc::PortRead(uint16_t port)
         answerPending_ = false;
     } else {
         value = 0xFF;
+    }
+    Trace(false, static_cast<uint8_t>(port), value);
+    return value;
+}
+
+uint8_t SimEc::ConstantRead(uint16_t port)
+{
+    clock_.Now += config_.AccessNs;
+    ++stats_.Accesses;
+    if ((mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt) && port != EC_STATUS_PORT)
+        ++stats_.AfterClose;
+
+    uint8_t value = 0xFF;
+    if (port == EC_STATUS_PORT) {
+        ++stats_.StatusReads;
+        value = config_.Constant.Status;
+    } else if (port == EC_DATA_PORT) {
+        // The read takes whatever answer the EC had made, as a real read would.
+        value = config_.Constant.Data;
+        obf_ = false;
+        answerPending_ = false;
     }
     Trace(false, static_cast<uint8_t>(port), value);
     return value;
@@ -287,11 +312,13 @@ void SimEc::TakeForeign(uint16_t port, uint8_t value)
 
 namespace {
 SimEc* gActiveEc = nullptr;
+SimEc* gModelReads = nullptr;  // gActiveEc, unless its reads are constant
 }
 
 void SetActiveEc(SimEc* ec)
 {
     gActiveEc = ec;
+    gModelReads = ec && !ec->ReadsConstant() ? ec : nullptr;
 }
 
 SimEc* ActiveEc()
@@ -307,8 +334,10 @@ namespace zar {
 // the bus reads as nothing connected.
 uint8_t PortReadByte(uint16_t port)
 {
+    if (sim::SimEc* ec = sim::gModelReads)
+        return ec->PortRead(port);
     sim::SimEc* ec = sim::ActiveEc();
-    return ec ? ec->PortRead(port) : 0xFF;
+    return ec ? ec->ConstantRead(port) : 0xFF;
 }
 
 void PortWriteByte(uint16_t port, uint8_t value)

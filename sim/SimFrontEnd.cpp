@@ -1,6 +1,6 @@
 #include "sim/SimFrontEnd.h"
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -89,6 +89,9 @@ void PrintHelp()
     Print(u"                        after an interrupted one sends first): ignore (default), subcommand\n");
     Print(u"                        (decoded by its low three bits), serve (answered, follow mode stays) or\n");
     Print(u"                        leave (follow mode ends, then it is answered)\n");
+    Print(u"  --ec-constant DATA,STATUS\n");
+    Print(u"                        every read of the data port (0x62) returns DATA and of the status port\n");
+    Print(u"                        (0x66) STATUS, whatever the EC holds; it still takes every byte written\n");
     Print(u"  --rerun               after the run, clear the faults and run again as the console told the\n");
     Print(u"                        user, against the EC and chip as the run left them; the exit status is\n");
     Print(u"                        the second run's\n");
@@ -411,7 +414,7 @@ int RerunCommandLine(int argc, char* argv[], char* out[])
     static char skip[] = "p";
     for (int i = 0; i < argc; ++i)
         out[i] = argv[i];
-    if (FlashState.Rerun != RerunAdvice::SkipModuleCheck)
+    if (RunState.Rerun != RerunAdvice::SkipModuleCheck)
         return argc;
     // p goes after the image, which follows "/log FILE" and "/update".
     int image = argc > 2 && TextEqual(argv[1], "/log") ? 3 : 1;
@@ -531,6 +534,18 @@ bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
                 return false;
             if (!ParseForeign(text, &options->Ec.Foreign))
                 return Refuse("--ec-foreign is ignore, subcommand, serve or leave, not", text);
+        } else if (TextEqual(arg, "--ec-constant")) {
+            if (!value(&text))
+                return false;
+            size_t dataLength;
+            const char* status = SplitAt(text, ',', &dataLength);
+            char data[8] = {};
+            uint64_t statusByte = 0;
+            if (status && dataLength < sizeof data)
+                MemCopy(data, text, dataLength);
+            if (!ParseNumber(data, &number) || number > 0xFF || !ParseNumber(status, &statusByte) || statusByte > 0xFF)
+                return Refuse("--ec-constant is DATA,STATUS, two bytes, not", text);
+            options->Ec.Constant = {true, static_cast<uint8_t>(number), static_cast<uint8_t>(statusByte)};
         } else if (TextEqual(arg, "--rerun")) {
             options->Rerun = true;
         } else if (TextEqual(arg, "--fault")) {

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "Applications/Main/FlashState.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -16,10 +15,7 @@ class EcChannel : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        MemSet(&FlashState, 0, sizeof FlashState);
-        FlashState.DataPort = EC_DATA_PORT;
-        FlashState.CommandPort = EC_COMMAND_PORT;
-        FlashState.StatusPort = EC_STATUS_PORT;
+        EcOpenChannel();
     }
     void TearDown() override { SetWaitLimits({0, 0}); }
 };
@@ -168,7 +164,7 @@ TEST_F(EcChannel, WaitsGiveUpAfterTheirBound)
         EcWriteData(0x08);
         EXPECT_EQ(EcReadData(), 0xFF);
     });
-    EXPECT_EQ(FlashState.Fault, WaitFault::EcInputBuffer);
+    EXPECT_EQ(EcChannelFault().Wait, WaitFault::EcInputBuffer);
     EXPECT_TRUE(EcChannelDead());
     EXPECT_EQ(rig.Ec().Stats().Writes, 1u);
     EXPECT_EQ(rig.Ec().Stats().StatusReads, 1u + 500u);  // the go-ahead read, then the bound
@@ -181,7 +177,7 @@ TEST_F(EcChannel, WaitsGiveUpAfterTheirBound)
         EcEnterFollowMode();
         EcSendCommand(FOLLOW_START);
     });
-    EXPECT_EQ(FlashState.Fault, WaitFault::EcOutputBuffer);
+    EXPECT_EQ(EcChannelFault().Wait, WaitFault::EcOutputBuffer);
     EXPECT_EQ(silent.Output(), "");  // no ACK message for an answer that never came
     EXPECT_EQ(silent.Trace().CommandStream(), "DC");
     EXPECT_EQ(silent.Ec().Stats().StatusReads, 2u + 500u);

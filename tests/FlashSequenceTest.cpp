@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
@@ -14,6 +13,7 @@
 #include "flash/FlashProgram.h"
 #include "flash/FlashVerify.h"
 #include "flash/SpiOpcodes.h"
+#include "platform/Platform.h"
 
 namespace zar::test {
 namespace {
@@ -59,13 +59,10 @@ protected:
         sim::ChipConfig config;
         config.Busy = {sim::ReadDelay::Zero, 0, 1};
         rig_ = std::make_unique<Rig>(chip, sim::EcConfig{}, config);
-        MemSet(&FlashState, 0, sizeof FlashState);
-        FlashState.DataPort = EC_DATA_PORT;
-        FlashState.CommandPort = EC_COMMAND_PORT;
-        FlashState.StatusPort = EC_STATUS_PORT;
-        rig_->With([] {
+        EcOpenChannel();
+        rig_->With([&] {
             EcEnterFollowMode();
-            FlashIdentify();
+            chip_ = FlashIdentify();
         });
         rig_->Trace().accesses.clear();
         low_.assign(0x8000, 0);
@@ -74,13 +71,14 @@ protected:
             low_[i] = static_cast<uint8_t>(i * 3 + 1);
             high_[i] = static_cast<uint8_t>(i * 5 + 2);
         }
-        FlashState.LowHalf = low_.data();
-        FlashState.HighHalf = high_.data();
+        block_ = low_;
+        block_.insert(block_.end(), high_.begin(), high_.end());
     }
     std::string Stream() { return rig_->Trace().CommandStream(); }
 
     std::unique_ptr<Rig> rig_;
-    std::vector<uint8_t> low_, high_;
+    FlashChip chip_ = {};
+    std::vector<uint8_t> low_, high_, block_;  // block_: low_ then high_
 };
 
 TEST_F(FlashOps, IdentifyThroughRdid)
@@ -88,14 +86,14 @@ TEST_F(FlashOps, IdentifyThroughRdid)
     const sim::ChipInfo* chip =
         FindPart([](const sim::ChipInfo& c) { return c.Part->AnswersRdid && c.Part->Rdid[0] == 0xBF; });
     Start(chip);
-    EXPECT_EQ(FlashState.FlashId[0], 0xBF);
-    EXPECT_EQ(FlashState.FlashId[1], chip->Part->Rdid[1]);
-    EXPECT_EQ(FlashState.FlashId[2], chip->Part->Rdid[2]);
-    EXPECT_EQ(FlashState.SstIdByRes, 0);
-    rig_->With([] { FlashReportIdentity(); });
+    EXPECT_EQ(chip_.Id[0], 0xBF);
+    EXPECT_EQ(chip_.Id[1], chip->Part->Rdid[1]);
+    EXPECT_EQ(chip_.Id[2], chip->Part->Rdid[2]);
+    EXPECT_FALSE(chip_.SstByRes());
+    rig_->With([&] { FlashReportIdentity(chip_); });
     char line[64];
     snprintf(line, sizeof line, "\r\nDevice ID        : BF %X %X %X \r\n", chip->Part->Rdid[1], chip->Part->Rdid[2],
-             FlashState.FlashId[3]);
+             chip_.Id[3]);
     EXPECT_EQ(rig_->Output(), std::string(line) + "SPI Vendor       : SST \r\n");
 }
 
@@ -106,12 +104,12 @@ TEST_F(FlashOps, IdentifyFallsBackToResWithTwoEnds)
     ASSERT_NE(chip, nullptr);
     Start(chip);
     rig_->Trace().accesses.clear();
-    rig_->With([] { FlashIdentify(); });
+    rig_->With([&] { chip_ = FlashIdentify(); });
     EXPECT_EQ(Stream(), WAIT + " 01 02 9F R R R R " + WAIT + " 01 02 AB 03 00 03 00 03 00 R R R R 05 05");
-    EXPECT_EQ(FlashState.FlashId[0], 0xBF);
-    EXPECT_EQ(FlashState.FlashId[1], chip->Part->ResId[1]);
-    EXPECT_EQ(FlashState.FlashId[2], 0xBF);
-    EXPECT_EQ(FlashState.SstIdByRes, 1);
+    EXPECT_EQ(chip_.Id[0], 0xBF);
+    EXPECT_EQ(chip_.Id[1], chip->Part->ResId[1]);
+    EXPECT_EQ(chip_.Id[2], 0xBF);
+    EXPECT_TRUE(chip_.SstByRes());
 }
 
 TEST_F(FlashOps, IdentityReportForMakersInAndOutOfTheTable)
@@ -127,8 +125,8 @@ TEST_F(FlashOps, IdentityReportForMakersInAndOutOfTheTable)
         {{0x7F, 0x9D, 0x7C, 0}, "\r\nDevice ID        : 7F 9D 7C 0 \r\nSPI Vendor       : PMC \r\n"},
     };
     for (const Case& c : cases) {
-        MemCopy(FlashState.FlashId, c.id, 4);
-        rig_->With([] { FlashReportIdentity(); });
+        MemCopy(chip_.Id, c.id, 4);
+        rig_->With([&] { FlashReportIdentity(chip_); });
         EXPECT_EQ(rig_->Output(), c.text);
     }
     EXPECT_FALSE(rig_->Trace().TouchedPorts());
@@ -140,7 +138,7 @@ TEST_F(FlashOps, UnprotectSendsEwsrOnlyForSst)
         SCOPED_TRACE(sst);
         Start(sst ? FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Part->Rdid[0] == 0xBF; })
                   : PagePart());
-        rig_->With([] { FlashUnprotect(); });
+        rig_->With([&] { FlashUnprotect(chip_); });
         EXPECT_EQ(Stream(), WAIT + " 01 02 06 01 02 05 R" + (sst ? " 01 02 50" : "") + " 01 02 01 03 00 " + WAIT);
         EXPECT_EQ(rig_->Chip().Status() & 0xFC, 0) << "protection cleared";
     }
@@ -149,13 +147,13 @@ TEST_F(FlashOps, UnprotectSendsEwsrOnlyForSst)
 TEST_F(FlashOps, EraseStepsAndTheirStop)
 {
     Start(PagePart());
-    FlashState.BlockCounter = 3;  // block 2
-    FlashState.ImageSizeKiB = 0x7FFFFFFF;
-    rig_->With([] {
-        FlashUnprotect();
+    FlashResult result = {};
+    rig_->With([&] {
+        FlashUnprotect(chip_);
     });
     rig_->Trace().accesses.clear();
-    rig_->With([] { FlashEraseSectors(2, 4); });
+    rig_->With([&] { result = FlashErase(chip_, 0x20000, 0x4000); });
+    EXPECT_EQ(result.Outcome, FlashOutcome::Done);
     std::string expected;
     for (int i = 0; i < 4; ++i) {
         if (i)
@@ -170,15 +168,13 @@ TEST_F(FlashOps, EraseStepsAndTheirStop)
 
     // The end of the image stops the steps: 68 KiB ends one step into block 1.
     rig_->Trace().accesses.clear();
-    FlashState.BlockCounter = 2;
-    FlashState.ImageSizeKiB = 68;
-    rig_->With([] { FlashEraseSectors(1, 16); });
+    rig_->With([&] { result = FlashErase(chip_, 0x10000, 0x1000); });
     EXPECT_EQ(CountOf(Stream(), "01 02 20 03"), 1u);
     EXPECT_EQ(rig_->Output(), "Eraseing...      : = -- Erase OK. \r\n\r\n");
 
     // A count of 0 sends nothing.
     rig_->Trace().accesses.clear();
-    rig_->With([] { FlashEraseSectors(1, 0); });
+    rig_->With([&] { result = FlashErase(chip_, 0x10000, 0); });
     EXPECT_FALSE(rig_->Trace().TouchedPorts());
     EXPECT_EQ(rig_->Output(), "Eraseing...      :  -- Erase OK. \r\n\r\n");
 }
@@ -186,11 +182,9 @@ TEST_F(FlashOps, EraseStepsAndTheirStop)
 TEST_F(FlashOps, StPartsEraseWithD8)
 {
     Start(FindPart([](const sim::ChipInfo& c) { return c.FitsAlgorithms && c.Part->Rdid[0] == 0x20; }));
-    FlashState.BlockCounter = 1;
-    FlashState.ImageSizeKiB = 8;
-    rig_->With([] {
-        FlashUnprotect();
-        FlashEraseSectors(0, 16);
+    rig_->With([&] {
+        FlashUnprotect(chip_);
+        EXPECT_EQ(FlashErase(chip_, 0, 0x2000).Outcome, FlashOutcome::Done);  // an image of 8 KiB
     });
     EXPECT_EQ(CountOf(Stream(), "01 02 D8 03 00 03 00 03 00 05"), 1u);
     EXPECT_EQ(CountOf(Stream(), "01 02 D8 03 00 03 10 03 00 05"), 1u);
@@ -202,24 +196,20 @@ TEST_F(FlashOps, BlankCheckReadsOneTransactionAndStopsAtTheFirstDirtyByte)
     Start(PagePart());
     std::fill(rig_->Flash().begin() + 0x20000, rig_->Flash().begin() + 0x30000, 0xFF);
     rig_->Flash()[0x21234] = 0xFE;
-    FlashState.BlockCounter = 3;
-    FlashState.ImageSize = 0x7FFFFFFF;
-    bool blank = true;
-    rig_->With([&] { blank = FlashBlankCheck(2); });
-    EXPECT_FALSE(blank);
+    FlashResult blank = {};
+    rig_->With([&] { blank = FlashBlankCheck(0x20000, 0x10000); });
+    EXPECT_EQ(blank.Outcome, FlashOutcome::Differs);
     std::string reads;
     for (int i = 0; i < 0x1235; ++i)
         reads += " R";
     EXPECT_EQ(Stream(), WRDI_SEQ + " " + WAIT + " 01 02 0B 03 02 03 00 03 00 03 00" + reads + " " + WAIT);
     EXPECT_EQ(rig_->Output(), "Erase Verify...  : == -- Verify Fail. file counter=1234\r\n");
-    EXPECT_EQ(FlashState.BlankCheckedBytes, 0x1234);
+    EXPECT_EQ(blank.Bytes, 0x1234u);
 
     // The image's end ends the check, on the byte.
     rig_->Trace().accesses.clear();
-    FlashState.BlankCheckedBytes = 0;
-    FlashState.ImageSize = 0x1001;
-    rig_->With([&] { blank = FlashBlankCheck(2); });
-    EXPECT_TRUE(blank);
+    rig_->With([&] { blank = FlashBlankCheck(0x20000, 0x1001); });
+    EXPECT_EQ(blank.Outcome, FlashOutcome::Done);
     EXPECT_EQ(CountOf(Stream(), "R"), 3u + 0x1001u + 1u);  // WRDI and wait polls, the bytes, the closing wait
     EXPECT_EQ(rig_->Output(), "Erase Verify...  : == -- Verify OK. \r\n\r\n");
 }
@@ -227,15 +217,15 @@ TEST_F(FlashOps, BlankCheckReadsOneTransactionAndStopsAtTheFirstDirtyByte)
 TEST_F(FlashOps, PageProgramOfPage0x81)
 {
     Start(PagePart());
-    FlashState.ImageSize = 0x7FFFFFFF;
-    rig_->With([] { FlashUnprotect(); });
+    FlashResult result = {};
+    rig_->With([&] { FlashUnprotect(chip_); });
     rig_->Trace().accesses.clear();
-    rig_->With([] { FlashProgramPages(2); });
+    rig_->With([&] { result = FlashProgramPages(chip_, 0x20000, block_.data(), 0x10000); });
     std::vector<uint8_t> data(high_.begin() + 0x100, high_.begin() + 0x200);
     std::string page = WrenSeq(false) + " 01 02 02 03 02 03 81 03 00" + Writes(data) + " " + WAIT;
     EXPECT_EQ(CountOf(Stream(), page), 1u);
     EXPECT_EQ(CountOf(Stream(), "01 02 02 03 02"), 256u);
-    EXPECT_EQ(FlashState.ProgrammedBytes, 0x10000);
+    EXPECT_EQ(result.Bytes, 0x10000u);
     EXPECT_EQ(rig_->Output(), "Programing...    : ================ -- Programing OK. \r\n\r\n");
     EXPECT_EQ(Stream().substr(Stream().size() - WRDI_SEQ.size()), WRDI_SEQ);
 }
@@ -243,9 +233,9 @@ TEST_F(FlashOps, PageProgramOfPage0x81)
 TEST_F(FlashOps, PageProgramStopsAtTheImagesEnd)
 {
     Start(PagePart());
-    FlashState.ImageSize = 0x10180;
-    FlashState.ProgrammedBytes = 0x10000;
-    rig_->With([] { FlashProgramPages(1); });
+    FlashResult result = {};
+    rig_->With([&] { result = FlashProgramPages(chip_, 0x10000, block_.data(), 0x180); });  // image 0x10180 bytes
+    EXPECT_EQ(result.Outcome, FlashOutcome::Done);
     EXPECT_EQ(CountOf(Stream(), "01 02 02 03 01"), 2u);
     std::vector<uint8_t> tail(low_.begin() + 0x100, low_.begin() + 0x180);
     EXPECT_NE(Stream().find("01 02 02 03 01 03 01 03 00" + Writes(tail) + " " + WAIT), std::string::npos);
@@ -255,7 +245,9 @@ TEST_F(FlashOps, PageProgramStopsAtTheImagesEnd)
 TEST_F(FlashOps, ChunkedProgramSendsEightChunksPerPage)
 {
     Start(FindPart([](const sim::ChipInfo& c) { return c.Part->Rdid[0] == 0xC2 && c.Part->Rdid[2] == 0x10; }));
-    rig_->With([] { FlashProgramChunked(3); });
+    FlashResult result = {};
+    rig_->With([&] { result = FlashProgramChunked(chip_, 0x30000, block_.data(), 0x10000); });
+    EXPECT_EQ(result.Outcome, FlashOutcome::Done);
     std::string stream = Stream();
     for (int c = 0; c < 8; ++c) {
         std::vector<uint8_t> chunk(low_.begin() + 5 * 256 + c * 32, low_.begin() + 5 * 256 + c * 32 + 32);
@@ -274,10 +266,15 @@ TEST_F(FlashOps, AaiStartsAndEnds)
             return c.FitsAlgorithms && c.Method == (word ? sim::ProgramMethod::AaiWord : sim::ProgramMethod::AaiByte);
         }));
         rig_->With([&] {
-            FlashUnprotect();
+            FlashUnprotect(chip_);
         });
         rig_->Trace().accesses.clear();
-        rig_->With([&] { word ? FlashProgramAaiWord(1) : FlashProgramAaiByte(1); });
+        FlashResult result = {};
+        rig_->With([&] {
+            result = word ? FlashProgramAaiWord(chip_, 0x10000, block_.data(), 0x10000)
+                          : FlashProgramAaiByte(chip_, 0x10000, block_.data(), 0x10000);
+        });
+        EXPECT_EQ(result.Outcome, FlashOutcome::Done);
         std::string op = word ? "AD" : "AF";
         std::string start = WrenSeq(true) + " 01 02 " + op + " 03 01 03 00 03 00";
         if (word)
@@ -305,28 +302,84 @@ TEST_F(FlashOps, VerifyCountsAndSumsTheDifferingByte)
         rig_->Flash()[0x8000 + i] = high_[i];
     }
     rig_->Flash()[0x8005] ^= 0x01;
-    FlashState.ImageSize = 0x7FFFFFFF;
-    FlashState.Checksum = 0x80;
-    bool ok = true;
-    rig_->With([&] { ok = FlashVerifyBlock(0); });
-    EXPECT_FALSE(ok);
+    FlashResult ok = {};
+    rig_->With([&] { ok = FlashVerify(0, block_.data(), 0x10000); });
+    EXPECT_EQ(ok.Outcome, FlashOutcome::Differs);
     uint32_t sum = 0x80;
     for (size_t i = 0; i < 0x8000; ++i)
         sum += low_[i];
     for (size_t i = 0; i <= 5; ++i)
         sum += rig_->Flash()[0x8000 + i];
-    EXPECT_EQ(FlashState.Checksum, sum);
-    EXPECT_EQ(FlashState.VerifiedBytes, 0x8006);
+    EXPECT_EQ(0x80 + ok.Sum, sum);
+    EXPECT_EQ(ok.Bytes, 0x8006u);
     char tail[32];
     snprintf(tail, sizeof tail, "\r\nstr2[10005]=%X", high_[5]);
     EXPECT_EQ(rig_->Output(), "Verify...        : ========= -- Verify Fail. \r\n" + std::string(tail));
 
     // A difference at the first byte of the low half: no mark, no str2 line.
     rig_->Flash()[0] ^= 0x80;
-    FlashState.VerifiedBytes = 0;
-    rig_->With([&] { ok = FlashVerifyBlock(0); });
-    EXPECT_FALSE(ok);
+    rig_->With([&] { ok = FlashVerify(0, block_.data(), 0x10000); });
+    EXPECT_EQ(ok.Outcome, FlashOutcome::Differs);
     EXPECT_EQ(rig_->Output(), "Verify...        :  -- Verify Fail. \r\n");
+}
+
+TEST_F(FlashOps, RangesOffBlockAndPageEdges)
+{
+    Start(PagePart());
+    std::vector<uint8_t> data;
+    for (uint8_t b = 0x10; b < 0x50; ++b)
+        data.push_back(b);
+    rig_->With([&] { FlashUnprotect(chip_); });
+
+    // One sector from an address inside it: the erase goes to its start.
+    rig_->Trace().accesses.clear();
+    FlashResult result = {};
+    rig_->With([&] { result = FlashErase(chip_, 0x35123, 1); });
+    EXPECT_EQ(result.Outcome, FlashOutcome::Done);
+    EXPECT_EQ(Stream(), WrenSeq(false) + " 01 02 20 03 03 03 50 03 00 05 " + WAIT);
+    EXPECT_EQ(rig_->Flash()[0x34FFF], 0xCC ^ 0x34);
+    EXPECT_EQ(rig_->Flash()[0x35000], 0xFF);
+    EXPECT_EQ(rig_->Flash()[0x35FFF], 0xFF);
+    EXPECT_EQ(rig_->Flash()[0x36000], 0xCC ^ 0x36);
+
+    // 16 bytes across a page's end: two programs of 8.
+    rig_->Trace().accesses.clear();
+    rig_->With([&] { result = FlashProgramPages(chip_, 0x350F8, data.data(), 16); });
+    EXPECT_EQ(result.Outcome, FlashOutcome::Done);
+    EXPECT_EQ(Stream(), WrenSeq(false) + " 01 02 02 03 03 03 50 03 F8 03 10 03 11 03 12 03 13 03 14 03 15 03 16 03 17 " +
+                            WAIT + " " + WrenSeq(false) +
+                            " 01 02 02 03 03 03 51 03 00 03 18 03 19 03 1A 03 1B 03 1C 03 1D 03 1E 03 1F " + WAIT +
+                            " " + WRDI_SEQ);
+    EXPECT_EQ(rig_->Flash()[0x350F7], 0xFF);
+    EXPECT_EQ(rig_->Flash()[0x350F8], 0x10);
+    EXPECT_EQ(rig_->Flash()[0x35107], 0x1F);
+    EXPECT_EQ(rig_->Flash()[0x35108], 0xFF);
+
+    // A program that ends mid-page, then the chip read back over it and past.
+    rig_->Trace().accesses.clear();
+    rig_->With([&] { result = FlashProgramPages(chip_, 0x35200, data.data(), 0x30); });
+    EXPECT_EQ(CountOf(Stream(), "01 02 02"), 1u);
+    EXPECT_EQ(rig_->Flash()[0x3522F], 0x3F);
+    EXPECT_EQ(rig_->Flash()[0x35230], 0xFF);
+    rig_->With([&] { result = FlashVerify(0x35200, data.data(), 0x30); });
+    EXPECT_EQ(result.Outcome, FlashOutcome::Done);
+    EXPECT_EQ(result.Sum, 0x768u);  // 0x10 + ... + 0x3F
+    rig_->With([&] { result = FlashBlankCheck(0x35230, 0xDD0); });
+    EXPECT_EQ(result.Outcome, FlashOutcome::Done);
+    rig_->With([&] { result = FlashVerify(0x35200, data.data(), 0x31); });
+    EXPECT_EQ(result.Outcome, FlashOutcome::Differs);
+    EXPECT_EQ(result.Bytes, 0x31u);
+
+    // Past the 24-bit address space, or an odd AAI word: nothing is sent.
+    rig_->Trace().accesses.clear();
+    rig_->With([&] {
+        EXPECT_EQ(FlashErase(chip_, 0xFFF000, 0x1001).Outcome, FlashOutcome::OutOfRange);
+        EXPECT_EQ(FlashProgramPages(chip_, 0x1000000, data.data(), 1).Outcome, FlashOutcome::OutOfRange);
+        EXPECT_EQ(FlashVerify(0xFFFFFF, data.data(), 2).Outcome, FlashOutcome::OutOfRange);
+        EXPECT_EQ(FlashProgramAaiWord(chip_, 0x10001, data.data(), 2).Outcome, FlashOutcome::OutOfRange);
+        EXPECT_EQ(FlashProgramAaiWord(chip_, 0x10000, data.data(), 3).Outcome, FlashOutcome::OutOfRange);
+    });
+    EXPECT_FALSE(rig_->Trace().TouchedPorts());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,10 @@ struct BlockMarks {
     int Erase = -1, BlankCheck = -1, Program = -1, Verify = -1;
     bool operator==(const BlockMarks&) const = default;
 };
+inline void PrintTo(const BlockMarks& m, std::ostream* os)
+{
+    *os << "{" << m.Erase << ", " << m.BlankCheck << ", " << m.Program << ", " << m.Verify << "}";
+}
 // Splits a run's console text at its "Block Number" lines.
 std::vector<BlockMarks> MarksPerBlock(const std::string& output);
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -123,7 +123,7 @@ TEST_F(Rerun, PartLeftInAaiModeIsIdentifiedAfterWrdi)
             snprintf(id, sizeof id, "Device ID        : %X %X %X %X ", chip->Part->ResId[0], chip->Part->ResId[1],
                      chip->Part->ResId[0], chip->Part->ResId[1]);
         EXPECT_NE(rig.Output().find(id), std::string::npos) << rig.Output();
-        EXPECT_EQ(FlashState.SstIdByRes, chip->Part->AnswersRdid ? 0 : 1);
+        EXPECT_EQ(RunState.Chip.SstByRes() ? 1 : 0, chip->Part->AnswersRdid ? 0 : 1);
         EXPECT_TRUE(Flashed(rig));
     }
 }
@@ -156,7 +156,7 @@ TEST_F(Rerun, ModuleCheckAgainstAnEcInFollowMode)
         EXPECT_NE(rig.Output().find("still in follow mode and can't answer the check; skip it with p:\r\n  zar " +
                                     name_ + " p y /j\r\n"),
                   std::string::npos);
-        EXPECT_EQ(FlashState.Rerun, RerunAdvice::SameCommand);
+        EXPECT_EQ(RunState.Rerun, RerunAdvice::SameCommand);
         EXPECT_EQ(rig.Run({name_, "p", "y", "/j"}), EXIT_OK) << rig.Output();
         EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExitAlt);
         EXPECT_TRUE(Flashed(rig));
@@ -203,7 +203,7 @@ TEST_F(Rerun, AdviceKeepsTheLogAndTheVerb)
         std::vector<char*> argv, out(storage.size() + 1);
         for (std::string& word : storage)
             argv.push_back(word.data());
-        FlashState.Rerun = RerunAdvice::SkipModuleCheck;
+        RunState.Rerun = RerunAdvice::SkipModuleCheck;
         int count = sim::RerunCommandLine(static_cast<int>(argv.size()), argv.data(), out.data());
         EXPECT_EQ(std::vector<std::string>(out.begin() + 1, out.begin() + count), c.Advised);
     }

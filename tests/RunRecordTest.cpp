@@ -142,12 +142,19 @@ TEST_F(RunRecord, ClassicRunKeepsItsPortsAndTextAndAppendsItsRecord)
 
 TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
 {
+    // A bit of block 1 that stays up where the image clears it.
+    sim::ChipConfig stuck;
+    stuck.Faults.HasStuckBits = true;
+    stuck.Faults.StuckAddress = 0x11234;
+    stuck.Faults.StuckMask = static_cast<uint8_t>(~image_[0x11234]);
     struct Case {
         std::vector<std::string> args;
         std::string ecModule;  // empty: the image's
         bool chip;
         int status;
         std::string summary;
+        sim::ChipConfig chipConfig = {};
+        size_t holding = 0;  // the image's bytes the chip holds before the run
     } cases[] = {
         {{imageName_, "p", "x", "/j"}, "", true, EXIT_OK, " status=0 (OK) close=FC (FOLLOW_EXIT_ALT)"},
         // An EC name that tries to start a record line of its own.
@@ -158,11 +165,16 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
         {{"nothere.bin"}, "", true, EXIT_BAD_IMAGE, " image=\"nothere.bin\" "},
         {{imageName_, "p"}, "", false, EXIT_NO_ANSWER,
          " chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 status=4 (NO_ANSWER) close=FE "},
+        {{imageName_, "p"}, "", true, EXIT_FLASH_FAILED,
+         " written=1 unchanged=0 failed=1 status=3 (FLASH_FAILED) close=none", stuck},
+        {{"/update", imageName_, "p"}, "", true, EXIT_OK,
+         " written=1 unchanged=1 failed=0 status=0 (OK) close=FE (FOLLOW_EXIT)", {}, 0x10000},
     };
     std::string before;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
-        Rig rig;
+        Rig rig(nullptr, {}, c.chipConfig);
+        std::copy(image_.begin(), image_.begin() + c.holding, rig.Flash().begin());
         if (!c.ecModule.empty())
             rig.SetEcModule(c.ecModule);
         if (!c.chip)

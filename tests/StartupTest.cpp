@@ -3,9 +3,10 @@
 
 #include <string>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
+#include "ec/EcChannel.h"
 #include "platform/Faults.h"
 
 namespace zar::test {
@@ -17,9 +18,9 @@ TEST(Startup, NoArgumentShowsUsageWithoutTouchingTheEc)
     EXPECT_EQ(rig.Run({}), EXIT_OK);
     EXPECT_EQ(rig.Output(), "{ATTR 07}{CLS}" + BANNER + "\r\nFlash FW Cammand :\r\nZARMOK [filename]");
     EXPECT_FALSE(rig.Trace().TouchedPorts());
-    EXPECT_EQ(FlashState.DataPort, 0x62);
-    EXPECT_EQ(FlashState.CommandPort, 0x66);
-    EXPECT_EQ(FlashState.StatusPort, 0x66);
+    EXPECT_EQ(EcChannelPorts().Data, 0x62);
+    EXPECT_EQ(EcChannelPorts().Command, 0x66);
+    EXPECT_EQ(EcChannelPorts().Status, 0x66);
 }
 
 TEST(Startup, FileNameRoads)
@@ -98,7 +99,7 @@ TEST_F(ModuleCheck, MismatchReportsBothNamesAndStops)
                                  "\r\nZARMOK [filename] p"
                                  "\r\n        Didn't Check EC FILE & Module mach"
                                  "\r\n checksum F0");
-    EXPECT_EQ(FlashState.Checksum, 0xF0u);
+    EXPECT_EQ(RunState.Checksum, 0xF0u);
     // 32 exchanges of 0x92 and the two address bytes, then nothing.
     size_t writes = 0, dataReads = 0;
     for (const PortAccess& a : rig_.Trace().accesses) {
@@ -126,7 +127,7 @@ TEST_F(ModuleCheck, MatchUpToTheFirstSpaceLeaves0x80)
     EXPECT_EQ(RunCheck("ABCD xyz", "ABCD qrs"), EXIT_OK);
     EXPECT_EQ(CountOf(MemoryReads(), "92"), 32u);
     std::vector<uint8_t> image = ReadFileBytes(image_);
-    EXPECT_EQ(FlashState.Checksum, 0x80u + ByteSum(image, image.size())) << "0x80 plus the bytes read back";
+    EXPECT_EQ(RunState.Checksum, 0x80u + ByteSum(image, image.size())) << "0x80 plus the bytes read back";
 }
 
 // Inside the module name the image is unreadable, not another module's: the
@@ -170,7 +171,7 @@ TEST_F(ModuleCheck, ShortImageComparesZerosNotStaleMemory)
     EXPECT_EQ(rig_.Run({path}), EXIT_MODULE_MISMATCH);
     EXPECT_NE(rig_.Output().find("BIN File is: SHORTNAMEWITHOUT\r\n"), std::string::npos) << rig_.Output();
     for (size_t i = 16; i < 32; ++i)
-        EXPECT_EQ(FlashState.FileModuleName[i], 0) << i;
+        EXPECT_EQ(RunState.FileModuleName[i], 0) << i;
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "platform/Crc32.h"
@@ -98,6 +98,31 @@ TEST(Verbs, AnUnacknowledgedEntryIsLeftInFollowMode)
         EXPECT_NE(rig.Output().find("did not acknowledge follow-mode entry"), std::string::npos) << rig.Output();
         EXPECT_NE(rig.Output().find("No closing command sent"), std::string::npos) << rig.Output();
     }
+}
+
+// An EC that takes follow-mode entry but never answers: the wait gives up,
+// and the console says so rather than blaming the acknowledgement.
+TEST(Verbs, ASilentEcEndsThemWithNoAnswer)
+{
+    std::string name = WriteTempFile("silent.bin", MakeImage(0x8000));
+    SetWaitLimits({2000, 2000});
+    struct Case {
+        std::vector<std::string> args;
+        uint64_t answers;  // the module name's 32 reads are answered
+    };
+    for (const Case& c : {Case{{"/probe"}, 32}, Case{{"/verify", name, "p"}, 0}, Case{{"/read", "silent-copy.bin"}, 0}}) {
+        SCOPED_TRACE(c.args[0]);
+        sim::EcConfig ec;
+        ec.Faults.ObfStuckAfterAnswers = c.answers;
+        Rig rig(nullptr, ec);
+        remove("silent-copy.bin");
+        EXPECT_EQ(RunReadOnly(rig, c.args), EXIT_NO_ANSWER);
+        EXPECT_NE(rig.Output().find("NO ANSWER!! The EC output buffer wait ran out"), std::string::npos)
+            << rig.Output();
+        EXPECT_EQ(rig.Output().find("did not acknowledge"), std::string::npos) << rig.Output();
+        EXPECT_TRUE(ReadFileBytes("silent-copy.bin").empty());
+    }
+    SetWaitLimits({0, 0});
 }
 
 TEST(Verbs, CommandLinesThatMakeNoSenseTouchNothing)
@@ -250,19 +275,28 @@ TEST(Read, KnowsNoSizeForAnUnknownPartUnlessGivenOne)
     EXPECT_NE(large.Output().find("SIZE ERROR!! The chip holds 524288 bytes"), std::string::npos);
 }
 
+// The chip is read in pieces of 256 bytes: a flip at either edge of a piece,
+// or of the chip, must be seen as well as one inside.
 TEST(Read, TwoReadsThatDisagreeWriteNoFile)
 {
-    for (uint64_t nth : {1u, 2u}) {  // the first pass or the second one sees the flipped bit
+    struct Flip {
+        uint32_t Address;
+        uint64_t Nth;  // the first pass or the second one sees the flipped bit
+    };
+    for (Flip f : {Flip{0x4321, 1}, Flip{0x4321, 2}, Flip{0, 2}, Flip{0x42FF, 1}, Flip{0x4300, 2},
+                   Flip{0x7FFFF, 1}}) {
+        SCOPED_TRACE(f.Address);
         sim::ChipConfig flip;
         flip.Faults.FlipsRead = true;
-        flip.Faults.FlipAddress = 0x4321;
-        flip.Faults.FlipOnRead = nth;
+        flip.Faults.FlipAddress = f.Address;
+        flip.Faults.FlipOnRead = f.Nth;
         Rig rig(nullptr, {}, flip);
         remove("flip.bin");
         EXPECT_EQ(RunReadOnly(rig, {"/read", "flip.bin"}), EXIT_FLASH_FAILED);
-        uint8_t first = static_cast<uint8_t>(rig.Flash()[0x4321] ^ (nth == 1 ? 1 : 0));
-        EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at 4321 (" +
-                                    Hex(first, "%02X") + " the first time). flip.bin was not written"),
+        uint8_t first = static_cast<uint8_t>(rig.Flash()[f.Address] ^ (f.Nth == 1 ? 1 : 0));
+        EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at " +
+                                    Hex(f.Address) + " (" + Hex(first, "%02X") +
+                                    " the first time). flip.bin was not written"),
                   std::string::npos)
             << rig.Output();
         EXPECT_NE(access("flip.bin", F_OK), 0);
@@ -337,8 +371,8 @@ TEST(Verify, EqualAndDifferingChips)
         << other.Output();
     EXPECT_NE(other.Output().find("VERIFY FAILED!! 1 of 3 blocks differ from the image."), std::string::npos);
     EXPECT_EQ(other.Ec().Mode(), sim::EcMode::ClosedExitAlt);
-    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
-    EXPECT_EQ(FlashState.BlocksFailed, 1);
+    EXPECT_EQ(RunState.BlocksUnchanged, 2);
+    EXPECT_EQ(RunState.BlocksFailed, 1);
 
     Rig mismatch;
     mismatch.SetEcModule("OTHER");
@@ -359,8 +393,8 @@ TEST(Update, RewritesOnlyTheBlockThatDiffers)
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     EXPECT_EQ(CountOf(rig.Output(), " -- Unchanged. "), 2u);
     EXPECT_NE(rig.Output().find("Compare...       : ======== -- Differs at 18000. \r\nEraseing"), std::string::npos);
-    EXPECT_EQ(FlashState.BlocksWritten, 1);
-    EXPECT_EQ(FlashState.BlocksUnchanged, 2);
+    EXPECT_EQ(RunState.BlocksWritten, 1);
+    EXPECT_EQ(RunState.BlocksUnchanged, 2);
     EXPECT_TRUE(rig.Output().ends_with("Current F/W Checksum : " + Hex(ByteSum(image, image.size()), "%04X") + "\r\n"));
 
     // Every erase and program lands in block 1; one status write unprotects it.

@@ -106,6 +106,15 @@ for n in 0 1 32 33 500 20000 150000; do
   check "flash after ec-obf-never=$n" contains "$out" "zar-sim: flash equals the image over its $(stat -c %s img.bin) bytes"
 done
 check "rerun as advised" contains "$out" "zar-sim:   zar img.bin p"
+# Reads fixed at the ports: the EC still takes every byte, whatever its latency.
+run --ec-constant 0x00,0x01 --ec-latency fixed:3 --trace c1.txt img.bin p
+check "constant reads: no chip" test "$status" -eq 4
+check "constant reads: the EC took the closing command" contains "$out" "zar-sim: EC closed with 0xFE"
+check "constant reads: every read" test "$(grep '^in' c1.txt | sort -u | tr '\n' ' ')" = "in 62 00 in 66 01 "
+for bad in 5 5, ,1 0x100,1 1,2,3; do
+  run --ec-constant "$bad" img.bin
+  check "bad --ec-constant $bad is 64" test "$status" -eq 64
+done
 run --ec-foreign sideways img.bin
 check "bad --ec-foreign is 64" test "$status" -eq 64
 run --help

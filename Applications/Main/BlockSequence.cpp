@@ -2,12 +2,12 @@
 
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/HandBack.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/Rerun.h"
-#include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
@@ -21,18 +21,31 @@
 namespace zar {
 namespace {
 
-void ProgramBlock(uint8_t block)
+// AAI and chunked programming send the whole block, the 0xFF past the
+// image's end included; page programs stop at the image's end.
+FlashResult ProgramBlock(uint32_t start, int32_t imageBytes)
 {
-    if (ManufacturerId() == MAKER_SST) {
-        if (FlashState.SstIdByRes == 1)
-            FlashProgramAaiByte(block);
-        else
-            FlashProgramAaiWord(block);
-    } else if (ManufacturerId() == MAKER_MXIC && FlashState.FlashId[2] == MXIC_CHUNKED_ID2) {
-        FlashProgramChunked(block);
-    } else {
-        FlashProgramPages(block);
+    constexpr auto WHOLE = static_cast<uint32_t>(BLOCK_SIZE);
+    const FlashChip& chip = RunState.Chip;
+    switch (ProgramMethodOf(chip)) {
+    case ProgramMethod::AaiByte:
+        return FlashProgramAaiByte(chip, start, RunState.Block, WHOLE);
+    case ProgramMethod::AaiWord:
+        return FlashProgramAaiWord(chip, start, RunState.Block, WHOLE);
+    case ProgramMethod::Chunked:
+        return FlashProgramChunked(chip, start, RunState.Block, WHOLE);
+    case ProgramMethod::Pages:
+        break;
     }
+    return FlashProgramPages(chip, start, RunState.Block, static_cast<uint32_t>(imageBytes));
+}
+
+// The erase stops at the image's end counted in whole KiB when that is the
+// end of a 4 KiB step; otherwise nothing stops it before the block's end.
+uint32_t EraseLength(int32_t imageBytes)
+{
+    int32_t kib = (imageBytes + 1023) / 1024;
+    return static_cast<uint32_t>(kib % 4 == 0 ? kib * 1024 : static_cast<int32_t>(BLOCK_SIZE));
 }
 
 void RedrawScreen()
@@ -41,19 +54,6 @@ void RedrawScreen()
     SetCursorPosition(0, 0);
     PrintBanner();
     SetCursorPosition(1, 3);
-}
-
-// A block that failed leaves the run's byte counters behind; they are set to
-// where this block starts so the erase stop, the blank check, the page
-// programs and the verify all end at the image's true end.
-void AlignCountersToBlock()
-{
-    int32_t start = (FlashState.BlockCounter - 1) * static_cast<int32_t>(BLOCK_SIZE);
-    if (start > FlashState.ImageSize)
-        start = FlashState.ImageSize;
-    FlashState.BlankCheckedBytes = start;
-    FlashState.ProgrammedBytes = start;
-    FlashState.VerifiedBytes = start;
 }
 
 enum class BlockResult { Verified, Unchanged, Failed, NoAnswer };
@@ -66,7 +66,7 @@ bool BlockAlreadyWritten(uint8_t block)
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
     int32_t count = ImageBytesInBlock(block);
     Print(u"Compare...       : ");
-    BlockComparison chip = FlashCompareBlock(block, count, true);
+    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), RunState.Block, count, true);
     if (chip.NoAnswer)
         return false;
     if (chip.Differing != 0) {
@@ -74,19 +74,21 @@ bool BlockAlreadyWritten(uint8_t block)
         return false;
     }
     Print(u" -- Unchanged. \n");
-    FlashState.Checksum += chip.Sum;
-    FlashState.VerifiedBytes = start + count;
+    RunState.Checksum += chip.Sum;
+    RunState.VerifiedBytes = start + count;
     return true;
 }
 
-BlockResult FlashOneBlock(BlockMode mode)
+BlockResult FlashOneBlock(uint8_t block, BlockMode mode)
 {
-    uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
-    AlignCountersToBlock();
-    if (FlashState.BlockCounter > 1)
+    auto start = static_cast<uint32_t>(block * BLOCK_SIZE);
+    int32_t imageBytes = ImageBytesInBlock(block);
+    RunState.ProgrammedBytes = static_cast<int32_t>(start);
+    RunState.VerifiedBytes = static_cast<int32_t>(start);
+    if (RunState.BlockCounter > 1)
         RedrawScreen();
-    FlashReportIdentity();
-    Print(u"\nBlock Number     : %d \n\n", FlashState.BlockCounter - 1);
+    FlashReportIdentity(RunState.Chip);
+    Print(u"\nBlock Number     : %d \n\n", RunState.BlockCounter - 1);
 
     if (mode == BlockMode::Update) {
         bool same = BlockAlreadyWritten(block);
@@ -95,19 +97,53 @@ BlockResult FlashOneBlock(BlockMode mode)
         if (same)
             return BlockResult::Unchanged;
     }
-    FlashUnprotect();
-    FlashEraseSectors(block, SECTORS_PER_BLOCK);
-    bool blank = FlashBlankCheck(block);
+    // Each step runs even after the one before lost the EC: it then sends
+    // nothing, but its heading is printed all the same.
+    FlashUnprotect(RunState.Chip);
+    FlashResult erase = FlashErase(RunState.Chip, start, EraseLength(imageBytes));
+    FlashResult blank = FlashBlankCheck(start, static_cast<uint32_t>(imageBytes));
     if (EcChannelDead())
         return BlockResult::NoAnswer;
-    if (!blank)
+    if (erase.Outcome != FlashOutcome::Done || blank.Outcome != FlashOutcome::Done)
         return BlockResult::Failed;  // not programmed, not verified, not tried again
 
-    ProgramBlock(block);
-    bool verified = FlashVerifyBlock(block);
+    FlashResult program = ProgramBlock(start, imageBytes);
+    FlashResult verify = FlashVerify(start, RunState.Block, static_cast<uint32_t>(imageBytes));
+    auto programmed = static_cast<int32_t>(program.Bytes);
+    RunState.ProgrammedBytes += programmed < imageBytes ? programmed : imageBytes;
+    RunState.VerifiedBytes += static_cast<int32_t>(verify.Bytes);
+    RunState.Checksum += verify.Sum;
     if (EcChannelDead())
         return BlockResult::NoAnswer;
-    return verified ? BlockResult::Verified : BlockResult::Failed;
+    if (program.Outcome != FlashOutcome::Done)
+        return BlockResult::Failed;
+    return verify.Outcome == FlashOutcome::Done ? BlockResult::Verified : BlockResult::Failed;
+}
+
+void CountBlock(BlockResult result)
+{
+    switch (result) {
+    case BlockResult::Verified:
+        ++RunState.BlocksWritten;
+        break;
+    case BlockResult::Unchanged:
+        ++RunState.BlocksUnchanged;
+        break;
+    case BlockResult::Failed:
+    case BlockResult::NoAnswer:
+        ++RunState.BlocksFailed;  // skipped: the run goes on with the next block
+        break;
+    }
+}
+
+void WriteBlock(uint8_t block)
+{
+    CountBlock(FlashOneBlock(block, BlockMode::Write));
+}
+
+void UpdateBlock(uint8_t block)
+{
+    CountBlock(FlashOneBlock(block, BlockMode::Update));
 }
 
 // On a chip whose size is unknown an image larger than the chip wraps around
@@ -117,35 +153,32 @@ BlockResult FlashOneBlock(BlockMode mode)
 // too large for them. False when block 0 differs or the EC stopped answering.
 bool FirstBlockStillHoldsTheImage()
 {
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
-    if (chip.Size != 0 || FlashState.BlockCounter < 2 || FlashState.BlocksWritten == 0)
+    if (RunState.Chip.Known.Size != 0 || RunState.BlockCounter < 2 || RunState.BlocksWritten == 0)
         return true;
-    if (FileSeek(FlashState.ImageFile, 0, FILE_SEEK_SET) != 0 ||
-        FileRead(FlashState.LowHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile) != HALF_BLOCK_SIZE ||
-        FileRead(FlashState.HighHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile) != HALF_BLOCK_SIZE) {
-        FlashState.ImageBytesRead = 0;
+    uint8_t* low = RunState.Block;
+    uint8_t* high = RunState.Block + HALF_BLOCK_SIZE;
+    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0 ||
+        FileRead(low, 1, HALF_BLOCK_SIZE, RunState.ImageFile) != HALF_BLOCK_SIZE ||
+        FileRead(high, 1, HALF_BLOCK_SIZE, RunState.ImageFile) != HALF_BLOCK_SIZE) {
+        RunState.ImageBytesRead = 0;
         ReportImageReadError();
         return false;
     }
     Print(u"\n\rBlock 0 again    : the chip's size is unknown; a larger image would have wrapped onto block 0.\n");
-    // The block is read as a verify reads it; the run's checksum keeps its sum once.
-    uint32_t checksum = FlashState.Checksum;
-    int32_t verified = FlashState.VerifiedBytes;
-    FlashState.BlockCounter = 1;  // a wait that runs out here is at block 0
-    FlashState.VerifiedBytes = 0;
-    bool same = FlashVerifyBlock(0);
-    FlashState.Checksum = checksum;
-    FlashState.VerifiedBytes = verified;
+    // Read as a verify reads it; its sum is already in the run's checksum.
+    MarkPlace(RunStage::Blocks, 1);  // a wait that runs out here is at block 0
+    FlashResult verify = FlashVerify(0, RunState.Block, static_cast<uint32_t>(BLOCK_SIZE));
+    bool same = verify.Outcome == FlashOutcome::Done;
     if (!same && !EcChannelDead())
         Print(u"\n\rBLOCK 0 OVERWRITTEN!! The image is larger than the chip: its addresses wrapped.\n");
-    return same;
+    return same && !EcChannelDead();
 }
 
 }  // namespace
 
 void PrintChecksum()
 {
-    Print(u"\n\rCurrent F/W Checksum : %04X\n", FlashState.Checksum);
+    Print(u"\n\rCurrent F/W Checksum : %04X\n", RunState.Checksum);
 }
 
 uint8_t ClassicClosingCommand(const Arguments& args)
@@ -158,60 +191,9 @@ uint8_t ClassicClosingCommand(const Arguments& args)
     return 0;  // "p" and ARG3 without "/j": the EC stays in follow mode
 }
 
-void ReportWaitFault()
+ExitStatus PrepareImage(const Arguments& args)
 {
-    const char16_t* wait = u"EC input buffer";
-    switch (FlashState.Fault) {
-    case WaitFault::EcOutputBuffer:
-        wait = u"EC output buffer";
-        break;
-    case WaitFault::FlashBusy:
-        wait = u"flash busy";
-        break;
-    case WaitFault::WriteEnable:
-        wait = u"write enable";
-        break;
-    default:
-        break;
-    }
-    constexpr const char16_t* NOTHING_MORE = u"Nothing more was sent to the EC.";
-    switch (FlashState.Stage) {
-    case RunStage::ModuleCheck:
-        Print(u"\n\rNO ANSWER!! The %s wait ran out at the module check. %s\n", wait, NOTHING_MORE);
-        break;
-    case RunStage::Identification:
-        Print(u"\n\rNO ANSWER!! The %s wait ran out at follow-mode entry or identification. %s\n", wait,
-              NOTHING_MORE);
-        break;
-    case RunStage::ReadPass1:
-    case RunStage::ReadPass2:
-        Print(u"\n\rNO ANSWER!! The %s wait ran out in read pass %d at %x. %s\n", wait,
-              FlashState.Stage == RunStage::ReadPass1 ? 1 : 2, FlashState.StageAddress, NOTHING_MORE);
-        break;
-    case RunStage::Closing:
-        Print(u"\n\rNO ANSWER!! The %s wait ran out at the closing command. %s\n", wait, NOTHING_MORE);
-        break;
-    case RunStage::Blocks:
-        if (FlashState.FaultBlock == 0)
-            Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. %s\n", wait, NOTHING_MORE);
-        else
-            Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. %s\n", wait, FlashState.FaultBlock - 1,
-                  NOTHING_MORE);
-        break;
-    }
-}
-
-void EnterStage(RunStage stage, uint32_t address)
-{
-    if (EcChannelDead())
-        return;
-    FlashState.Stage = stage;
-    FlashState.StageAddress = address;
-}
-
-int PrepareImage(const Arguments& args)
-{
-    int32_t size = MeasureImage(FlashState.ImageFile);
+    int32_t size = MeasureImage(RunState.ImageFile);
     if (CheckImageSize(size) != ImageProblem::None)
         return EXIT_BAD_IMAGE;
     switch (CheckModuleIdentity(args, size)) {
@@ -226,20 +208,17 @@ int PrepareImage(const Arguments& args)
     case ModuleCheckResult::Passed:
         break;
     }
-    return SetUpImage(args.At(ARG_IMAGE)) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
+    return SetUpImage(size) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
 }
 
-int OpenAndPrepareImage(const Arguments& args)
+ExitStatus OpenAndPrepareImage(const Arguments& args)
 {
-    FlashState.ImageFile = FileOpen(args.At(ARG_IMAGE), "rb");
-    if (FlashState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
+    if (!OpenImage(args.At(ARG_IMAGE)))
         return EXIT_BAD_IMAGE;
-    }
     return PrepareImage(args);
 }
 
-int FlashImageBlocks(const Arguments& args, BlockMode mode)
+ExitStatus FlashImageBlocks(const Arguments& args, BlockMode mode)
 {
     // 1. A fresh screen.
     ClearScreen();
@@ -251,73 +230,28 @@ int FlashImageBlocks(const Arguments& args, BlockMode mode)
 
     // 3. Follow mode and the chip: one that is missing, or too small for
     //    the image, ends the run before anything is erased.
-    EnterStage(RunStage::Blocks);
     EnterFollowMode();
     if (!EcChannelDead())
-        FlashIdentify();
+        RunState.Chip = FlashIdentify();
     if (!EcChannelDead()) {
-        if (int refused = GuardChip(FlashState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
+        if (ExitStatus refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
             ReleaseBlockBuffers();
             return refused;
         }
     }
 
     // 4. The blocks. A block that fails is skipped, the run goes on.
-    bool allVerified = true;
-    bool readFailed = false;
-    while (!EcChannelDead()) {
-        BlockRead read = ReadNextBlock();
-        if (read == BlockRead::End)
-            break;
-        if (read == BlockRead::ReadError) {
-            ReportImageReadError();
-            readFailed = true;
-            break;
-        }
-        switch (FlashOneBlock(mode)) {
-        case BlockResult::Verified:
-            ++FlashState.BlocksWritten;
-            break;
-        case BlockResult::Unchanged:
-            ++FlashState.BlocksUnchanged;
-            break;
-        case BlockResult::Failed:
-        case BlockResult::NoAnswer:
-            ++FlashState.BlocksFailed;
-            allVerified = false;
-            break;
-        }
-    }
+    bool readWhole = WalkImageBlocks(mode == BlockMode::Update ? UpdateBlock : WriteBlock);
 
-    if (allVerified && !readFailed && !EcChannelDead() && !FirstBlockStillHoldsTheImage()) {
-        ++FlashState.BlocksFailed;
-        allVerified = false;
-    }
+    if (readWhole && RunState.BlocksFailed == 0 && !EcChannelDead() && !FirstBlockStillHoldsTheImage())
+        ++RunState.BlocksFailed;
 
     // 5. Close only after a fully good run; otherwise the EC stays in follow
     //    mode, where another run can still rewrite it.
-    int status = EXIT_OK;
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        SayEcStaysInFollowMode();
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_NO_ANSWER;
-    } else if (!allVerified || readFailed) {
-        SayEcStaysInFollowMode();
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_FLASH_FAILED;
-    } else {
-        if (mode == BlockMode::Update && FlashState.BlocksWritten == 0)
-            Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
-        // With no closing command, the record all the same; the EC stays in follow mode.
-        HandBackEc(ClassicClosingCommand(args), status);
-    }
-    if (status == EXIT_OK && EcChannelDead()) {  // the closing command itself was not taken
-        ReportWaitFault();
-        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
-        AdviseRerunWithoutModuleCheck(args);
-        status = EXIT_NO_ANSWER;
-    }
+    ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
+    if (status == EXIT_OK && !EcChannelDead() && mode == BlockMode::Update && RunState.BlocksWritten == 0)
+        Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
+    status = HandBackAndEnd(ClassicClosingCommand(args), status, &args, Road::Writes);
 
     ReleaseBlockBuffers();
     PrintChecksum();

@@ -1,6 +1,7 @@
 #include "Applications/Main/ImageBlocks.h"
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
+#include "ec/EcChannel.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -34,35 +35,33 @@ ImageProblem CheckImageSize(int32_t size)
     return ImageProblem::None;
 }
 
-ImageProblem SetUpImage(const char* name)
+bool OpenImage(const char* name)
 {
-    FlashState.ImageFile = FileOpen(name, "rb");
-    if (FlashState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
-        return ImageProblem::CantOpen;
-    }
-    FlashState.BlockCounter = 0;
-    int32_t size = MeasureImage(FlashState.ImageFile);
-    if (ImageProblem problem = CheckImageSize(size); problem != ImageProblem::None)
-        return problem;
+    RunState.ImageFile = FileOpen(name, "rb");
+    if (RunState.ImageFile != nullptr)
+        return true;
+    Print(u"\nFILE NAME ERROR!!\n");
+    return false;
+}
 
-    FlashState.ImageSize = size;
-    FlashState.ProgrammedBytes = 0;
-    FlashState.BlankCheckedBytes = 0;
-    FlashState.VerifiedBytes = 0;
-    FlashState.ImageBytesRead = 0;
-    FlashState.ImageSizeKiB = size / 1024 + (size % 1024 ? 1 : 0);
+ImageProblem SetUpImage(int32_t size)
+{
+    RunState.BlockCounter = 0;
+    MarkPlace(RunStage::Blocks, 0);
+    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0)
+        return CheckImageSize(-1);
+
+    RunState.ImageSize = size;
+    RunState.ProgrammedBytes = 0;
+    RunState.VerifiedBytes = 0;
+    RunState.ImageBytesRead = 0;
     return ImageProblem::None;
 }
 
 bool AllocateBlockBuffers()
 {
-    FlashState.LowHalf = static_cast<uint8_t*>(MemAlloc(HALF_BLOCK_SIZE));
-    FlashState.HighHalf = static_cast<uint8_t*>(MemAlloc(HALF_BLOCK_SIZE));
-    if (FlashState.LowHalf && FlashState.HighHalf)
-        return true;
-    ReleaseBlockBuffers();
-    return false;
+    RunState.Block = static_cast<uint8_t*>(MemAlloc(BLOCK_SIZE));
+    return RunState.Block != nullptr;
 }
 
 bool AllocateRunBuffers()
@@ -70,59 +69,72 @@ bool AllocateRunBuffers()
     if (AllocateBlockBuffers())
         return true;
     Print(u"\nOUT OF MEMORY!! No room for the 64 KiB block buffers.\n");
-    FlashState.OutOfMemory = true;
+    RunState.OutOfMemory = true;
     return false;
 }
 
 int32_t ImageBytesInBlock(uint8_t block)
 {
-    int32_t rest = FlashState.ImageSize - block * static_cast<int32_t>(BLOCK_SIZE);
+    int32_t rest = RunState.ImageSize - block * static_cast<int32_t>(BLOCK_SIZE);
     return rest < static_cast<int32_t>(BLOCK_SIZE) ? rest : static_cast<int32_t>(BLOCK_SIZE);
 }
 
 void ReportImageReadError()
 {
     Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
-          FlashState.ImageBytesRead, FlashState.ImageSize);
+          RunState.ImageBytesRead, RunState.ImageSize);
+}
+
+bool WalkImageBlocks(void (*each)(uint8_t block))
+{
+    while (!EcChannelDead()) {
+        switch (ReadNextBlock()) {
+        case BlockRead::End:
+            return true;
+        case BlockRead::ReadError:
+            ReportImageReadError();
+            return false;
+        case BlockRead::Ready:
+            each(static_cast<uint8_t>(RunState.BlockCounter - 1));
+            break;
+        }
+    }
+    return true;
 }
 
 void ReleaseBlockBuffers()
 {
-    MemFree(FlashState.LowHalf);
-    MemFree(FlashState.HighHalf);
-    FlashState.LowHalf = nullptr;
-    FlashState.HighHalf = nullptr;
+    MemFree(RunState.Block);
+    RunState.Block = nullptr;
 }
 
 BlockRead ReadNextBlock()
 {
     // The whole image has come in: the end, without another read.
-    if (FlashState.ImageBytesRead >= FlashState.ImageSize)
+    if (RunState.ImageBytesRead >= RunState.ImageSize)
         return BlockRead::End;
 
-    FlashState.LowCount = static_cast<int32_t>(FileRead(FlashState.LowHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
-    FlashState.HighCount = 0;
-    if (FlashState.LowCount == static_cast<int32_t>(HALF_BLOCK_SIZE))
-        FlashState.HighCount =
-            static_cast<int32_t>(FileRead(FlashState.HighHalf, 1, HALF_BLOCK_SIZE, FlashState.ImageFile));
-    FlashState.ImageBytesRead += FlashState.LowCount + FlashState.HighCount;
+    // Two reads of 32 KiB, the second only when the first came in whole.
+    uint8_t* low = RunState.Block;
+    uint8_t* high = RunState.Block + HALF_BLOCK_SIZE;
+    auto lowCount = static_cast<int32_t>(FileRead(low, 1, HALF_BLOCK_SIZE, RunState.ImageFile));
+    int32_t highCount = 0;
+    if (lowCount == static_cast<int32_t>(HALF_BLOCK_SIZE))
+        highCount = static_cast<int32_t>(FileRead(high, 1, HALF_BLOCK_SIZE, RunState.ImageFile));
+    RunState.ImageBytesRead += lowCount + highCount;
 
     // Short of the measured size: the read failed (or the file shrank). Never
     // flash a block made partly of fill that should have been image.
-    int32_t blockEnd = (FlashState.BlockCounter + 1) * static_cast<int32_t>(BLOCK_SIZE);
-    int32_t expected = FlashState.ImageSize < blockEnd ? FlashState.ImageSize : blockEnd;
-    if (FlashState.ImageBytesRead < expected) {
-        FlashState.ImageReadFailed = true;
+    int32_t blockEnd = (RunState.BlockCounter + 1) * static_cast<int32_t>(BLOCK_SIZE);
+    int32_t expected = RunState.ImageSize < blockEnd ? RunState.ImageSize : blockEnd;
+    if (RunState.ImageBytesRead < expected) {
+        RunState.ImageReadFailed = true;
         return BlockRead::ReadError;
     }
 
-    ++FlashState.BlockCounter;
-    if (FlashState.LowCount < static_cast<int32_t>(HALF_BLOCK_SIZE)) {
-        MemSet(FlashState.LowHalf + FlashState.LowCount, 0xFF, HALF_BLOCK_SIZE - FlashState.LowCount);
-        MemSet(FlashState.HighHalf, 0xFF, HALF_BLOCK_SIZE);
-    } else if (FlashState.HighCount < static_cast<int32_t>(HALF_BLOCK_SIZE)) {
-        MemSet(FlashState.HighHalf + FlashState.HighCount, 0xFF, HALF_BLOCK_SIZE - FlashState.HighCount);
-    }
+    MarkPlace(RunStage::Blocks, ++RunState.BlockCounter);
+    int32_t count = lowCount + highCount;
+    MemSet(RunState.Block + count, 0xFF, BLOCK_SIZE - count);
     return BlockRead::Ready;
 }
 

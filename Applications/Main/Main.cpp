@@ -5,10 +5,10 @@
 #include "Applications/Main/Arguments.h"
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -17,7 +17,7 @@
 
 namespace zar {
 
-FlashStateRecord FlashState;
+RunStateRecord RunState;
 
 namespace {
 
@@ -25,25 +25,20 @@ void ShowUsage()
 {
     ClearScreen();
     PrintBanner();
-    Print(u"\n\rFlash FW Cammand :");
+    Print(u"\n\rFlash FW Cammand :");  // spelled so on purpose (flash/FlashText.h)
     Print(u"\n\rZARMOK [filename]");
 }
 
 // A name that begins with "/" is a switch, not an image; a name that did not
 // open gets one more try. Either way the run ends here.
-int FileNameRoad(const char* name)
+ExitStatus FileNameRoad(const char* name)
 {
-    FlashState.ImageFile = FileOpen(name, "rb");
-    if (FlashState.ImageFile == nullptr) {
-        Print(u"\nFILE NAME ERROR!!\n");
-        return EXIT_BAD_IMAGE;
-    }
-    return EXIT_OK;
+    return OpenImage(name) ? EXIT_OK : EXIT_BAD_IMAGE;
 }
 
 struct Verb {
     const char* Name;
-    int (*Run)(const Arguments& args);
+    ExitStatus (*Run)(const Arguments& args);
 };
 
 constexpr Verb VERBS[] = {
@@ -71,14 +66,12 @@ bool IsVerb(const char* word)
 
 namespace {
 
-int Run(const Arguments& fullCommandLine)
+ExitStatus Run(const Arguments& fullCommandLine)
 {
     // 1. Ports, then the console.
-    FlashState.BlockCounter = 0;
-    FlashState.Checksum = 0;
-    FlashState.DataPort = EC_DATA_PORT;
-    FlashState.CommandPort = EC_COMMAND_PORT;
-    FlashState.StatusPort = EC_STATUS_PORT;
+    RunState.BlockCounter = 0;
+    RunState.Checksum = 0;
+    EcOpenChannel();
     SetAttribute(CONSOLE_LIGHTGRAY_ON_BLACK);
 
     // 2. "/log FILE" first: the record is opened before the EC is touched,
@@ -105,12 +98,12 @@ int Run(const Arguments& fullCommandLine)
     const char* name = args.At(ARG_IMAGE);
     if (name == nullptr || name[0] == '/')
         return FileNameRoad(name);
-    FlashState.ImageFile = FileOpen(name, "rb");
-    if (FlashState.ImageFile == nullptr)
+    RunState.ImageFile = FileOpen(name, "rb");
+    if (RunState.ImageFile == nullptr)
         return FileNameRoad(name);
 
     // 6. Is the image for this EC? Then flash it.
-    if (int status = PrepareImage(args); status != EXIT_OK)
+    if (ExitStatus status = PrepareImage(args); status != EXIT_OK)
         return status;
     return FlashImageBlocks(args, BlockMode::Write);
 }
@@ -119,17 +112,17 @@ int Run(const Arguments& fullCommandLine)
 
 int main(int argc, char* argv[])
 {
-    MemSet(&FlashState, 0, sizeof FlashState);
+    MemSet(&RunState, 0, sizeof RunState);
     Arguments line(argc, argv);
     RememberCommandLine(&line);  // for the command a failed run tells the user to type
-    int status = Run(line);
+    ExitStatus status = Run(line);
     RememberCommandLine(nullptr);
 
     // Whatever the way out, nothing is left held.
     ReleaseBlockBuffers();
-    if (FlashState.ImageFile) {
-        FileClose(FlashState.ImageFile);
-        FlashState.ImageFile = nullptr;
+    if (RunState.ImageFile) {
+        FileClose(RunState.ImageFile);
+        RunState.ImageFile = nullptr;
     }
     RunRecordEnd(status);
     return status;
@@ -137,7 +130,7 @@ int main(int argc, char* argv[])
 
 bool LastRunOutOfMemory()
 {
-    return FlashState.OutOfMemory;
+    return RunState.OutOfMemory;
 }
 
 }  // namespace zar

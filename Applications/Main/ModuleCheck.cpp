@@ -1,8 +1,7 @@
 #include "Applications/Main/ModuleCheck.h"
 
 #include "Applications/Main/Banner.h"
-#include "Applications/Main/BlockSequence.h"
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
 
@@ -21,30 +20,24 @@ void PrintModuleName(const uint8_t* name)
 
 void ReportMismatch()
 {
-    FlashState.Checksum = MODULE_CHECK_MISMATCH;
+    RunState.Checksum = MODULE_CHECK_MISMATCH;
     PrintBanner();
     Print(u"\n\rModule is: ");
-    PrintModuleName(FlashState.EcModuleName);
+    PrintModuleName(RunState.EcModuleName);
     Print(u"\n\rBIN File is: ");
-    PrintModuleName(FlashState.FileModuleName);
+    PrintModuleName(RunState.FileModuleName);
     Print(u"\n\rZARMOK [filename] p");
-    Print(u"\n\r        Didn't Check EC FILE & Module mach");
-    Print(u"\n\r checksum %x", FlashState.Checksum);
-}
-
-void CloseImage()
-{
-    FileClose(FlashState.ImageFile);
-    FlashState.ImageFile = nullptr;
+    Print(u"\n\r        Didn't Check EC FILE & Module mach");  // spelled so on purpose (flash/FlashText.h)
+    Print(u"\n\r checksum %x", RunState.Checksum);
 }
 
 }  // namespace
 
 bool ReadEcModuleName()
 {
-    EnterStage(RunStage::ModuleCheck);
+    MarkPlace(RunStage::ModuleCheck);
     for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
-        FlashState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
+        RunState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
         if (EcChannelDead())
             return false;
     }
@@ -56,7 +49,6 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
     char skip = args.First(ARG_SKIP_CHECK);
     if (skip == 'p' || skip == 'P') {
         Print(u"\n\rTEST_A \n");
-        CloseImage();
         return ModuleCheckResult::Passed;
     }
 
@@ -67,9 +59,8 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
     int32_t expected = imageSize - MODULE_NAME_OFFSET;
     expected = expected < 0 ? 0 : expected > int32_t{MODULE_NAME_LENGTH} ? int32_t{MODULE_NAME_LENGTH} : expected;
     int32_t got = 0;
-    if (FileSeek(FlashState.ImageFile, MODULE_NAME_OFFSET, FILE_SEEK_SET) == 0)
-        got = static_cast<int32_t>(FileRead(FlashState.FileModuleName, 1, MODULE_NAME_LENGTH, FlashState.ImageFile));
-    CloseImage();
+    if (FileSeek(RunState.ImageFile, MODULE_NAME_OFFSET, FILE_SEEK_SET) == 0)
+        got = static_cast<int32_t>(FileRead(RunState.FileModuleName, 1, MODULE_NAME_LENGTH, RunState.ImageFile));
     if (got < expected) {
         Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
               MODULE_NAME_OFFSET + got, imageSize);
@@ -82,13 +73,13 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
     // A position is compared before it is tested for the ending space, so the
     // space must stand at the same place in both names.
     for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
-        if (FlashState.FileModuleName[i] != FlashState.EcModuleName[i]) {
+        if (RunState.FileModuleName[i] != RunState.EcModuleName[i]) {
             ReportMismatch();
             return ModuleCheckResult::Mismatch;
         }
-        FlashState.Checksum = 0;
-        if (FlashState.FileModuleName[i] == ' ') {
-            FlashState.Checksum = MODULE_CHECK_MATCH;
+        RunState.Checksum = 0;
+        if (RunState.FileModuleName[i] == ' ') {
+            RunState.Checksum = MODULE_CHECK_MATCH;
             break;
         }
     }

@@ -17,7 +17,7 @@ enum class ModuleCheckResult { Passed, Mismatch, NoAnswer, ReadError };
 [[nodiscard]] bool ReadEcModuleName();
 
 // Compares the image's ModuleName with the EC's, unless argv[2] begins with
-// p or P. Closes the image file either way. Leaves its verdict in Checksum.
+// p or P. Leaves the image file open and its verdict in Checksum.
 // imageSize is the image's measured size: a name read short of it is a
 // ReadError, found before anything is sent to the EC.
 ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize);

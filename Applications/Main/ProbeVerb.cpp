@@ -4,9 +4,9 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -24,10 +24,10 @@ void PrintModuleName()
 {
     char text[MODULE_NAME_LENGTH + 1];
     size_t length = MODULE_NAME_LENGTH;
-    while (length > 0 && (FlashState.EcModuleName[length - 1] == ' ' || FlashState.EcModuleName[length - 1] == 0))
+    while (length > 0 && (RunState.EcModuleName[length - 1] == ' ' || RunState.EcModuleName[length - 1] == 0))
         --length;
     for (size_t i = 0; i < length; ++i) {
-        uint8_t c = FlashState.EcModuleName[i];
+        uint8_t c = RunState.EcModuleName[i];
         text[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
     }
     text[length] = 0;
@@ -42,9 +42,9 @@ void PrintBytes(const char16_t* label, const uint8_t bytes[4])
 void PrintPart(const ChipIdentity& chip)
 {
     if (chip.Maker)
-        Print(u"Maker            : %a (%02X)\n", chip.Maker, ManufacturerId());
+        Print(u"Maker            : %a (%02X)\n", chip.Maker, RunState.Chip.Maker());
     else
-        Print(u"Maker            : unknown (%02X)\n", ManufacturerId());
+        Print(u"Maker            : unknown (%02X)\n", RunState.Chip.Maker());
     if (chip.Part) {
         Print(u"Part             : %a", chip.Part->Name);
         for (const FlashPart* same = NextPartWithSameId(*chip.Part); same; same = NextPartWithSameId(*same))
@@ -72,19 +72,19 @@ void PrintStatusRegister(uint8_t status)
     Print(u"Status register  : %02X (WIP %d, WEL %d, BP0-BP2 %d%d%d, bit 5 %d, bit 6 %d, SRWD %d)\n", status,
           status & 1, status >> 1 & 1, status >> 4 & 1, status >> 3 & 1, status >> 2 & 1, status >> 5 & 1,
           status >> 6 & 1, status >> 7 & 1);
-    if (status & 0x1C)
+    if (status & SR_BP0_BP2)
         Print(u"Protection       : blocks are write-protected (zar clears BP0-BP2 before writing a block)\n");
-    else if (status & 0x20)
+    else if (status & SR_BIT5)
         Print(u"Protection       : BP0-BP2 clear; bit 5 (BP3 on some parts, top/bottom on others) set\n");
     else
         Print(u"Protection       : none: no block is write-protected\n");
-    if (status & 0x80)
+    if (status & SR_SRWD)
         Print(u"Register lock    : SRWD/BPL set: status writes are refused while WP# is held low\n");
 }
 
 }  // namespace
 
-int RunProbe(const Arguments& args)
+ExitStatus RunProbe(const Arguments& args)
 {
     if (WordsBeforeAltExit(args) != 1)
         return RefuseCommandLine(u"zar /probe [/j]");
@@ -97,29 +97,29 @@ int RunProbe(const Arguments& args)
     }
     PrintModuleName();
 
-    EnterStage(RunStage::Identification);
+    MarkPlace(RunStage::Identification);
     uint8_t ack = EcEnterFollowMode();
     closing = ClosingAfterEntry(ack, closing);
     if (!EcChannelDead())
-        FlashIdentify();
+        RunState.Chip = FlashIdentify();
     if (EcChannelDead())
-        return EndInFollowMode(args);
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
     Print(u"Follow mode      : entered, acknowledged with %02X%a\n", ack,
           ack == EC_FOLLOW_ACK ? "" : " (not 33)");
 
     // RES too, when RDID identified the chip: no more waits on a bus where
     // nothing answers.
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    const ChipIdentity& chip = RunState.Chip.Known;
     uint8_t res[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    if (FlashState.IdByRes)
-        MemCopy(res, FlashState.FlashId, sizeof res);
+    if (RunState.Chip.ByRes)
+        MemCopy(res, RunState.Chip.Id, sizeof res);
     else if (chip.Answered)
         FlashReadSignature(res);
-    PrintBytes(u"RDID             ", FlashState.RdidAnswer);
-    if (FlashState.IdByRes || chip.Answered)
+    PrintBytes(u"RDID             ", RunState.Chip.RdidAnswer);
+    if (RunState.Chip.ByRes || chip.Answered)
         PrintBytes(u"RES              ", res);
 
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (!chip.Answered) {
         SayNoFlashChip();
         status = EXIT_NO_ANSWER;
@@ -127,9 +127,7 @@ int RunProbe(const Arguments& args)
         PrintPart(chip);
         PrintStatusRegister(FlashReadStatus());
     }
-    if (EcChannelDead())
-        return EndInFollowMode(args);
-    return HandBackAndEnd(args, closing, status);
+    return HandBackAndEnd(closing, status, &args, Road::Looks);
 }
 
 }  // namespace zar

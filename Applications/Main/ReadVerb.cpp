@@ -4,8 +4,8 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -24,19 +24,18 @@ constexpr uint32_t MARKS_PER_PASS = 16;
 
 // One pass over the chip in one FAST_READ: into `into`, or compared with
 // `against`. Returns how many bytes differ (0 for the first pass), or -1 when
-// the channel died (StageAddress then says where: the byte being read).
+// the channel died (its place then says where: the byte being read).
 int32_t ReadPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
 {
     uint32_t chunk = (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS;
     int32_t differing = 0;
-    EnterStage(pass);
+    MarkPlace(pass, 0);
     FlashReadStart(0);
     for (uint32_t at = 0; at < size; ++at) {
         uint8_t value = 0;
-        if (!FlashReadBytes(&value, 1)) {
-            FlashState.StageAddress = at;
+        MarkPlace(pass, at);
+        if (!FlashReadBytes(&value, 1))
             return -1;
-        }
         if (into)
             into[at] = value;
         else if (value != against[at] && differing++ == 0)
@@ -44,7 +43,7 @@ int32_t ReadPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t 
         if ((at + 1) % chunk == 0 || at + 1 == size)
             Print(u"=");
     }
-    EnterStage(pass, size);
+    MarkPlace(pass, size);
     FlashReadEnd();
     return EcChannelDead() ? -1 : differing;
 }
@@ -84,7 +83,7 @@ bool DiscardBackup(Backup* backup)
     return backup->Kept || FileRemove(backup->Name) == 0;
 }
 
-int SaveBackup(Backup* backup, const uint8_t* data, uint32_t size)
+ExitStatus SaveBackup(Backup* backup, const uint8_t* data, uint32_t size)
 {
     bool written = FileWrite(data, 1, size, backup->File) == size;
     written = FileClose(backup->File) == 0 && written;
@@ -102,8 +101,8 @@ int SaveBackup(Backup* backup, const uint8_t* data, uint32_t size)
     for (uint32_t i = 0; i < size; ++i)
         sum += data[i];
     // The run's record gives the file's size and checksum as a flash run's.
-    FlashState.ImageSize = static_cast<int32_t>(size);
-    FlashState.Checksum = sum;
+    RunState.ImageSize = static_cast<int32_t>(size);
+    RunState.Checksum = sum;
     Print(u"\n\rSaved            : %d bytes into %a\n", size, backup->Name);
     Print(u"Checksum         : %04X\n", sum);
     Print(u"CRC-32           : %08X\n", Crc32(0, data, size));
@@ -111,12 +110,12 @@ int SaveBackup(Backup* backup, const uint8_t* data, uint32_t size)
 }
 
 // Both passes and the file; the EC is still in follow mode afterwards.
-int ReadChipInto(Backup* backup, uint32_t size)
+ExitStatus ReadChipInto(Backup* backup, uint32_t size)
 {
     auto* data = static_cast<uint8_t*>(MemAlloc(size));
     if (data == nullptr) {
         Print(u"\n\rOUT OF MEMORY!! No room for the chip's %d bytes.\n", size);
-        FlashState.OutOfMemory = true;
+        RunState.OutOfMemory = true;
         return EXIT_BAD_IMAGE;
     }
     uint32_t first = 0;
@@ -127,7 +126,7 @@ int ReadChipInto(Backup* backup, uint32_t size)
         Print(u"Reading again... : ");
         differing = ReadPass(RunStage::ReadPass2, nullptr, data, size, &first);
     }
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (differing < 0) {
         status = EXIT_NO_ANSWER;
     } else if (differing > 0) {
@@ -145,21 +144,21 @@ int ReadChipInto(Backup* backup, uint32_t size)
 }
 
 // From the banner to the hand-back, with FILE claimed.
-int ReadChipToBackup(const Arguments& args, uint64_t given, Backup* backup)
+ExitStatus ReadChipToBackup(const Arguments& args, uint64_t given, Backup* backup)
 {
     uint8_t closing = ReadOnlyClosingCommand(args);
 
     PrintBanner();
-    EnterStage(RunStage::Identification);
+    MarkPlace(RunStage::Identification);
     if (!EnterFollowModeAndIdentify(&closing))
-        return EndInFollowMode(args);
-    if (int refused = GuardChip(0, closing); refused != EXIT_OK)
-        return AfterHandBack(args, closing, refused);
-    FlashReportIdentity();
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
+    if (ExitStatus refused = GuardChip(0, closing, &args); refused != EXIT_OK)
+        return refused;
+    FlashReportIdentity(RunState.Chip);
 
-    ChipIdentity chip = IdentifyPart(FlashState.FlashId, FlashState.IdByRes);
+    const ChipIdentity& chip = RunState.Chip.Known;
     auto size = static_cast<uint32_t>(given ? given : chip.Size);
-    int status = EXIT_OK;
+    ExitStatus status = EXIT_OK;
     if (size == 0) {
         Print(u"\n\rSIZE UNKNOWN!! The part table does not know this chip's size: give it, zar /read FILE SIZE.\n");
         status = EXIT_BAD_IMAGE;
@@ -167,16 +166,14 @@ int ReadChipToBackup(const Arguments& args, uint64_t given, Backup* backup)
         Print(u"\n\rSIZE ERROR!! The chip holds %d bytes, fewer than the %d asked for.\n", chip.Size, size);
         status = EXIT_BAD_IMAGE;
     } else {
-        status = ReadChipInto(backup, size);
-        if (status == EXIT_NO_ANSWER)
-            return EndInFollowMode(args);  // the channel is dead: nothing more goes out
+        status = ReadChipInto(backup, size);  // EXIT_NO_ANSWER: the channel is dead, nothing more goes out
     }
-    return HandBackAndEnd(args, closing, status);
+    return HandBackAndEnd(closing, status, &args, Road::Looks);
 }
 
 }  // namespace
 
-int RunRead(const Arguments& args)
+ExitStatus RunRead(const Arguments& args)
 {
     constexpr const char16_t* REFUSAL = u"\nCOMMAND LINE ERROR!! Usage: zar /read FILE [SIZE] [/j]\n";
     const char* name = FileNameWord(args, 1, REFUSAL);
@@ -196,7 +193,7 @@ int RunRead(const Arguments& args)
     Backup backup = {name, nullptr, false};
     if (!ClaimBackup(&backup))
         return EXIT_BAD_IMAGE;
-    int status = ReadChipToBackup(args, given, &backup);
+    ExitStatus status = ReadChipToBackup(args, given, &backup);
     DiscardBackup(&backup);
     return status;
 }

@@ -1,6 +1,6 @@
 #include "Applications/Main/Rerun.h"
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -48,7 +48,7 @@ void RememberCommandLine(const Arguments* line)
 void EnterFollowMode()
 {
     EcEnterFollowMode();
-    if (FlashState.Fault == WaitFault::EcOutputBuffer) {
+    if (EcChannelFault().Wait == WaitFault::EcOutputBuffer) {
         EcTakeBackGiveUp();
         Print(u"\nNo answer to follow-mode entry: the EC may still be in follow mode from a run that was cut"
               u" short. Going on.\n");
@@ -59,7 +59,7 @@ void AdviseRerunWithoutModuleCheck(const Arguments& args)
 {
     Print(u"\n\rDo not switch off. Run again with p, as an EC in follow mode can't answer the module check:");
     PrintCommand(args, true);
-    FlashState.Rerun = RerunAdvice::SkipModuleCheck;
+    RunState.Rerun = RerunAdvice::SkipModuleCheck;
 }
 
 void AdviseRerunAfterModuleCheck(const Arguments& args)
@@ -69,7 +69,7 @@ void AdviseRerunAfterModuleCheck(const Arguments& args)
     Print(u"\n\rIf a run before this one was cut short, the EC is still in follow mode and can't answer the check;"
           u" skip it with p:");
     PrintCommand(args, true);
-    FlashState.Rerun = RerunAdvice::SameCommand;
+    RunState.Rerun = RerunAdvice::SameCommand;
 }
 
 void AdviseHandBackAfterLooking(const Arguments& args)

@@ -1,7 +1,7 @@
 // What the user types after a run that went wrong. A run cut short in follow
 // mode leaves the EC there, and an EC in follow mode can't answer the module
 // check: the next run must skip it. The advice is printed as the exact
-// command and kept in FlashState.Rerun for the simulator.
+// command and kept in RunState.Rerun for the simulator.
 #pragma once
 
 #include "Applications/Main/Arguments.h"

@@ -17,9 +17,8 @@
 // "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
-#include "Applications/Main/BlockSequence.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/Verbs.h"
 #include "Applications/Main/Version.h"
 #include "ec/EcChannel.h"
@@ -57,7 +56,7 @@ struct RecordState {
     bool AfterCr;
 
     bool HandedBack;
-    int RecordedStatus;
+    ExitStatus RecordedStatus;
     bool Lost;  // the record could not be written whole
 };
 
@@ -256,7 +255,7 @@ void WriteHeader(const Arguments& line)
     EndLine();
 }
 
-const char* StatusName(int status)
+const char* StatusName(ExitStatus status)
 {
     switch (status) {
     case EXIT_OK:
@@ -264,16 +263,18 @@ const char* StatusName(int status)
     case EXIT_MODULE_MISMATCH:
         return "MODULE_MISMATCH";
     case EXIT_BAD_IMAGE:
-        return FlashState.OutOfMemory ? "OUT_OF_MEMORY" : "BAD_IMAGE";
+        return RunState.OutOfMemory ? "OUT_OF_MEMORY" : "BAD_IMAGE";
     case EXIT_FLASH_FAILED:
         return "FLASH_FAILED";
     case EXIT_NO_ANSWER:
         return "NO_ANSWER";
+    default:
+        break;
     }
     return "UNKNOWN";
 }
 
-void PutStatus(int status)
+void PutStatus(ExitStatus status)
 {
     PutCount("status", static_cast<uint32_t>(status));
     Put(" (");
@@ -284,36 +285,36 @@ void PutStatus(int status)
 // The chip as identification left it: none before FlashIdentify ran.
 void PutChip()
 {
-    const uint8_t* id = FlashState.FlashId;
-    bool identified = FlashState.IdByRes || id[0] || id[1] || id[2] || id[3];
+    const uint8_t* id = RunState.Chip.Id;
+    bool identified = RunState.Chip.ByRes || id[0] || id[1] || id[2] || id[3];
     if (!identified) {
         Put(" chip=none");
         return;
     }
-    ChipIdentity chip = IdentifyPart(id, FlashState.IdByRes);
+    const ChipIdentity& chip = RunState.Chip.Known;
     if (!chip.Answered)
         Put(" chip=absent");
     else
         PutField("chip", chip.Part ? chip.Part->Name : nullptr, "unknown");
     if (chip.Answered)
         PutField("maker", chip.Maker, "unknown");
-    Put(FlashState.IdByRes ? " id=res:" : " id=");
+    Put(RunState.Chip.ByRes ? " id=res:" : " id=");
     for (int i = 0; i < 4; ++i)
         PutNumber(id[i], 16, 2);
 }
 
-void WriteSummary(int status, uint8_t command)
+void WriteSummary(ExitStatus status, uint8_t command)
 {
     EndOpenLine();
     Put("ZAR-END");
     PutField("serial", gRecord.Serial, "unknown");
     PutField("image", gRecord.Image, "none");
-    PutCount("size", static_cast<uint32_t>(FlashState.ImageSize));
-    PutCount("checksum", FlashState.Checksum, 16, 4);
+    PutCount("size", static_cast<uint32_t>(RunState.ImageSize));
+    PutCount("checksum", RunState.Checksum, 16, 4);
     PutChip();
-    PutCount("written", static_cast<uint32_t>(FlashState.BlocksWritten));
-    PutCount("unchanged", static_cast<uint32_t>(FlashState.BlocksUnchanged));
-    PutCount("failed", static_cast<uint32_t>(FlashState.BlocksFailed));
+    PutCount("written", static_cast<uint32_t>(RunState.BlocksWritten));
+    PutCount("unchanged", static_cast<uint32_t>(RunState.BlocksUnchanged));
+    PutCount("failed", static_cast<uint32_t>(RunState.BlocksFailed));
     PutStatus(status);
     if (command == 0) {
         Put(" close=none");
@@ -338,17 +339,17 @@ bool CloseLog()
 }
 
 // Said at the very end of the run, so that it is among the console's last lines.
-void SayRecordLost(int status)
+void SayRecordLost(ExitStatus status)
 {
     Print(u"\n\rLOG FILE ERROR!! The record of this run could not be written to %a.\n", gRecord.Path);
-    if (FlashState.BlocksWritten > 0)
+    if (RunState.BlocksWritten > 0)
         Print(u"The EC was written all the same: the run ends with the flashing's own status, %d, and only its "
               u"record is missing or cut short in %a.\n",
               status, gRecord.Path);
 }
 
 // Written at the hand-back, or at the end of a run that had none.
-void CloseRecord(int status, uint8_t command)
+void CloseRecord(ExitStatus status, uint8_t command)
 {
     WriteSummary(status, command);
     gRecord.HandedBack = true;
@@ -361,7 +362,7 @@ void CloseRecord(int status, uint8_t command)
 // The record said one status, the run ended with another: the closing
 // command was not taken. The log gets the text printed since, and the
 // status the run ends with.
-void AmendRecord(int status)
+void AmendRecord(ExitStatus status)
 {
     EndOpenLine();
     gRecord.File = FileOpen(gRecord.Path, "ab");
@@ -459,17 +460,13 @@ bool RunRecordBegin(const char* path, const Arguments& fullCommandLine)
     return true;
 }
 
-void HandBackEc(uint8_t command, int status)
+void RunRecordHandBack(uint8_t command, ExitStatus status)
 {
     if (gRecord.Active && !gRecord.HandedBack)
         CloseRecord(status, command);
-    if (command != 0) {
-        EnterStage(RunStage::Closing);
-        EcSendCommand(command);
-    }
 }
 
-void RunRecordEnd(int status)
+void RunRecordEnd(ExitStatus status)
 {
     if (!gRecord.Active)
         return;

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "Applications/Main/Arguments.h"
+#include "Applications/Main/ExitStatus.h"
 
 namespace zar {
 
@@ -14,16 +15,15 @@ namespace zar {
 // can't be opened or written: the run must then end with EXIT_BAD_IMAGE.
 [[nodiscard]] bool RunRecordBegin(const char* path, const Arguments& fullCommandLine);
 
-// Hands the EC back: writes and closes the record (when "/log" asked for
-// one), then sends command, unless it is 0. status is the run's status as it
-// stands before the command goes out. Every road that closes follow mode
-// goes through here.
-void HandBackEc(uint8_t command, int status);
+// The EC is about to be handed back with command (0: none): writes and
+// closes the record (when "/log" asked for one) before the command goes out.
+// status is the run's status as it stands then. HandBackAndEnd calls it.
+void RunRecordHandBack(uint8_t command, ExitStatus status);
 
 // At the very end of main: writes the record of a run that sent no closing
 // command, and closes the log. After a hand-back whose status changed since
 // (the closing command was not taken), appends the status the run ends
 // with. Does nothing without "/log".
-void RunRecordEnd(int status);
+void RunRecordEnd(ExitStatus status);
 
 }  // namespace zar

@@ -8,11 +8,11 @@
 
 namespace zar {
 
-int RunUpdate(const Arguments& args)
+ExitStatus RunUpdate(const Arguments& args)
 {
     if (!args.Has(ARG_IMAGE) || args.First(ARG_IMAGE) == '/')
         return RefuseCommandLine(u"zar /update IMAGE [p] [ARG3] [/j]");
-    if (int status = OpenAndPrepareImage(args); status != EXIT_OK)
+    if (ExitStatus status = OpenAndPrepareImage(args); status != EXIT_OK)
         return status;
     return FlashImageBlocks(args, BlockMode::Update);
 }

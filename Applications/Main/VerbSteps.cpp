@@ -3,8 +3,8 @@
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
 #include "Applications/Main/Main.h"
-#include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "platform/Platform.h"
@@ -36,7 +36,7 @@ const char* FileNameWord(const Arguments& args, int index, const char16_t* messa
     return nullptr;
 }
 
-int RefuseCommandLine(const char16_t* usage)
+ExitStatus RefuseCommandLine(const char16_t* usage)
 {
     Print(u"\nCOMMAND LINE ERROR!! Usage: %s\n", usage);
     return EXIT_BAD_IMAGE;
@@ -55,32 +55,8 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
 {
     *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
-        FlashIdentify();
+        RunState.Chip = FlashIdentify();
     return !EcChannelDead();
-}
-
-int EndInFollowMode(const Arguments& args)
-{
-    ReportWaitFault();
-    AdviseHandBackAfterLooking(args);
-    return EXIT_NO_ANSWER;
-}
-
-int AfterHandBack(const Arguments& args, uint8_t closing, int status)
-{
-    if (closing == 0)
-        AdviseHandBackAfterLooking(args);
-    return status;
-}
-
-int HandBackAndEnd(const Arguments& args, uint8_t closing, int status)
-{
-    HandBackEc(closing, status);
-    if (closing == 0)
-        SayEcStaysInFollowMode();
-    if (status == EXIT_OK && EcChannelDead())
-        return EndInFollowMode(args);  // the closing command was not taken
-    return AfterHandBack(args, closing, status);
 }
 
 bool FileExists(const char* name)

@@ -1,10 +1,13 @@
 // What the verbs share: the closing rule of the verbs that write nothing,
-// the way into follow mode, and how a verb refuses its command line.
+// the way into follow mode, how a verb refuses its command line, and the way
+// out (HandBack.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "Applications/Main/Arguments.h"
+#include "Applications/Main/ExitStatus.h"
+#include "Applications/Main/HandBack.h"
 
 namespace zar {
 
@@ -25,7 +28,7 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args);
 
 // "COMMAND LINE ERROR!!" with the verb's usage; nothing has touched the EC.
 // Returns EXIT_BAD_IMAGE.
-int RefuseCommandLine(const char16_t* usage);
+ExitStatus RefuseCommandLine(const char16_t* usage);
 
 // An EC that answers follow-mode entry with anything but its acknowledgement
 // may have been in follow mode already, left there by a run that was cut
@@ -36,23 +39,9 @@ uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 
 // Follow mode, then identification; *closing becomes 0 when the entry was
 // not acknowledged (ClosingAfterEntry). False when the EC or the chip stopped
-// answering: nothing more can be sent, the run ends with EndInFollowMode.
+// answering: nothing more can be sent, and the verb ends through
+// HandBackAndEnd (Road::Looks), which says which wait ran out.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
-
-// A verb that writes nothing stopped after follow-mode entry went out: says
-// which wait ran out and the command that hands the EC back. Returns
-// EXIT_NO_ANSWER.
-int EndInFollowMode(const Arguments& args);
-
-// After a hand-back with `closing` (0: none, the EC stays in follow mode,
-// and the verb says what to type). Returns status.
-int AfterHandBack(const Arguments& args, uint8_t closing, int status);
-
-// Hands the EC back with `closing` and returns status, or EXIT_NO_ANSWER
-// when the EC did not take the closing command of a good run. Without a
-// closing command it says the EC stays in follow mode. Either way an EC left
-// in follow mode gets the command to type.
-int HandBackAndEnd(const Arguments& args, uint8_t closing, int status);
 
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);

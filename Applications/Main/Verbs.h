@@ -7,10 +7,10 @@
 
 namespace zar {
 
-int RunProbe(const Arguments& args);   // /probe
-int RunRead(const Arguments& args);    // /read FILE [SIZE]
-int RunVerify(const Arguments& args);  // /verify IMAGE [p]
-int RunUpdate(const Arguments& args);  // /update IMAGE [p] [ARG3] [/j]
+ExitStatus RunProbe(const Arguments& args);   // /probe
+ExitStatus RunRead(const Arguments& args);    // /read FILE [SIZE]
+ExitStatus RunVerify(const Arguments& args);  // /verify IMAGE [p]
+ExitStatus RunUpdate(const Arguments& args);  // /update IMAGE [p] [ARG3] [/j]
 
 // Whether word names one of the verbs above.
 bool IsVerb(const char* word);

@@ -4,9 +4,9 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
-#include "Applications/Main/FlashState.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -17,77 +17,60 @@
 namespace zar {
 namespace {
 
-enum class Verdict { Equal, Differs, NoAnswer };
-
-Verdict CompareBlock()
+// Equal blocks count as unchanged, differing ones as failed; one the EC
+// stopped answering in counts as neither.
+void CompareBlock(uint8_t block)
 {
-    uint8_t block = static_cast<uint8_t>(FlashState.BlockCounter - 1);
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
     int32_t count = ImageBytesInBlock(block);
     Print(u"Block %-11d: ", block);
-    BlockComparison chip = FlashCompareBlock(block, count, false);
+    FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), RunState.Block, count, false);
     if (chip.NoAnswer)
-        return Verdict::NoAnswer;
-    FlashState.Checksum += chip.Sum;
-    FlashState.VerifiedBytes = start + count;
+        return;
+    RunState.Checksum += chip.Sum;
+    RunState.VerifiedBytes = start + count;
     if (chip.Differing == 0) {
         Print(u" -- Equal. \n");
-        return Verdict::Equal;
+        ++RunState.BlocksUnchanged;
+        return;
     }
     Print(u" -- %d byte(s) differ, the first at %x. \n", chip.Differing, start + chip.FirstDifference);
-    return Verdict::Differs;
+    ++RunState.BlocksFailed;
 }
 
 }  // namespace
 
-int RunVerify(const Arguments& args)
+ExitStatus RunVerify(const Arguments& args)
 {
     int words = WordsBeforeAltExit(args);
     if (words < 2 || words > 3 || args.First(ARG_IMAGE) == '/')
         return RefuseCommandLine(u"zar /verify IMAGE [p] [/j]");
     uint8_t closing = ReadOnlyClosingCommand(args);
-    if (int status = OpenAndPrepareImage(args); status != EXIT_OK)
+    if (ExitStatus status = OpenAndPrepareImage(args); status != EXIT_OK)
         return status;
     if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
 
     PrintBanner();
-    EnterStage(RunStage::Blocks);
     if (!EnterFollowModeAndIdentify(&closing))
-        return EndInFollowMode(args);
-    if (int refused = GuardChip(FlashState.ImageSize, closing); refused != EXIT_OK)
-        return AfterHandBack(args, closing, refused);
-    FlashReportIdentity();
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
+    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, &args); refused != EXIT_OK)
+        return refused;
+    FlashReportIdentity(RunState.Chip);
     Print(u"\n");
 
-    int status = EXIT_OK;
-    for (;;) {
-        BlockRead read = ReadNextBlock();
-        if (read == BlockRead::End)
-            break;
-        if (read == BlockRead::ReadError) {
-            ReportImageReadError();
-            status = EXIT_FLASH_FAILED;
-            break;
-        }
-        Verdict verdict = CompareBlock();
-        if (verdict == Verdict::NoAnswer)
-            return EndInFollowMode(args);
-        if (verdict == Verdict::Equal) {
-            ++FlashState.BlocksUnchanged;
-        } else {
-            ++FlashState.BlocksFailed;
-            status = EXIT_FLASH_FAILED;
-        }
-    }
+    bool readWhole = WalkImageBlocks(CompareBlock);
+    if (EcChannelDead())
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
+    ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
 
-    if (FlashState.BlocksFailed != 0)
-        Print(u"\n\rVERIFY FAILED!! %d of %d blocks differ from the image.\n", FlashState.BlocksFailed,
-              FlashState.BlocksFailed + FlashState.BlocksUnchanged);
+    if (RunState.BlocksFailed != 0)
+        Print(u"\n\rVERIFY FAILED!! %d of %d blocks differ from the image.\n", RunState.BlocksFailed,
+              RunState.BlocksFailed + RunState.BlocksUnchanged);
     else if (status == EXIT_OK)
-        Print(u"\n\rThe chip holds the image: all %d bytes equal.\n", FlashState.ImageSize);
+        Print(u"\n\rThe chip holds the image: all %d bytes equal.\n", RunState.ImageSize);
     PrintChecksum();
-    return HandBackAndEnd(args, closing, status);
+    return HandBackAndEnd(closing, status, &args, Road::Looks);
 }
 
 }  // namespace zar

@@ -97,26 +97,6 @@ void FreeArguments(ArgumentList* list)
     *list = ArgumentList{};
 }
 
-EFI_STATUS ExitStatusToEfi(int status, bool outOfMemory)
-{
-    switch (status) {
-    case 0:
-        return EFI_SUCCESS;
-    case 1:
-        return EFI_ABORTED;
-    case 2:
-        return outOfMemory ? EFI_OUT_OF_RESOURCES : EFI_LOAD_ERROR;
-    case 3:
-        return EFI_DEVICE_ERROR;
-    case 4:
-        return EFI_TIMEOUT;
-    case 64:
-        return EFI_INVALID_PARAMETER;
-    default:
-        return EFI_ABORTED;
-    }
-}
-
 char16_t* WidenFileName(const char* name)
 {
     size_t bytes = 0;

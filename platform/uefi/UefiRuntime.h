@@ -43,9 +43,6 @@ enum class ArgumentResult { Ready, NoShell, OutOfMemory, TooMany };
 ArgumentResult CollectArguments(ArgumentList* list);
 void FreeArguments(ArgumentList* list);
 
-// The flasher's exit statuses as EFI_STATUS values; see Applications/Main/Main.h.
-EFI_STATUS ExitStatusToEfi(int status, bool outOfMemory);
-
 // Converts a UTF-8 file name to UTF-16 in pool memory, '/' turned into '\'.
 // Malformed UTF-8 becomes U+FFFD. nullptr when out of memory.
 char16_t* WidenFileName(const char* name);

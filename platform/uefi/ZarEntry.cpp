@@ -1,13 +1,14 @@
 // zar.efi: the flasher on the machine's own EC ports.
 #include "Applications/Main/Main.h"
+#include "Applications/Main/UefiExitStatus.h"
 #include "platform/uefi/UefiRuntime.h"
 
 namespace {
 
 EFI_STATUS Flasher(int argc, char* argv[])
 {
-    int status = zar::main(argc, argv);
-    return zar::uefi::ExitStatusToEfi(status, zar::LastRunOutOfMemory());
+    auto status = static_cast<zar::ExitStatus>(zar::main(argc, argv));
+    return zar::UefiStatusOf(status, zar::LastRunOutOfMemory());
 }
 
 }  // namespace

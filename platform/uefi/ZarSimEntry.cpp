@@ -1,6 +1,7 @@
 // zar-sim.efi: the flasher against the simulated EC and chip, with the same
 // options as zar-sim on Linux.
 #include "Applications/Main/Main.h"
+#include "Applications/Main/UefiExitStatus.h"
 #include "platform/uefi/UefiRuntime.h"
 #include "sim/SimFrontEnd.h"
 
@@ -8,8 +9,8 @@ namespace {
 
 EFI_STATUS Simulator(int argc, char* argv[])
 {
-    int status = zar::sim::SimMain(argc, argv);
-    return zar::uefi::ExitStatusToEfi(status, status == 2 && zar::LastRunOutOfMemory());
+    auto status = static_cast<zar::ExitStatus>(zar::sim::SimMain(argc, argv));
+    return zar::UefiStatusOf(status, status == zar::EXIT_BAD_IMAGE && zar::LastRunOutOfMemory());
 }
 
 }  // namespace

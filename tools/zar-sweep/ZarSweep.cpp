@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "Applications/Main/FlashState.h"
+#include "Applications/Main/RunState.h"
 #include "Applications/Main/Main.h"
 #include "ec/EcChannel.h"
 #include "flash/SpiOpcodes.h"

@@ -1,0 +1,112 @@
+#include "Applications/Main/HandBack.h"
+
+#include "Applications/Main/Rerun.h"
+#include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
+#include "ec/EcChannel.h"
+#include "platform/Platform.h"
+
+namespace zar {
+
+namespace {
+
+// What to type next, for a road that gives it.
+void Advise(const Arguments* args, Road road)
+{
+    if (args == nullptr)
+        return;
+    if (road == Road::Writes)
+        AdviseRerunWithoutModuleCheck(*args);
+    else if (road == Road::Looks)
+        AdviseHandBackAfterLooking(*args);
+}
+
+}  // namespace
+
+ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* args, Road road)
+{
+    bool writes = road == Road::Writes && args != nullptr;
+    if (EcChannelDead() && road == Road::Looks) {
+        ReportWaitFault();
+        Advise(args, road);
+        return EXIT_NO_ANSWER;
+    }
+    if (writes && (EcChannelDead() || status != EXIT_OK)) {
+        if (EcChannelDead()) {
+            ReportWaitFault();
+            status = EXIT_NO_ANSWER;
+        }
+        SayEcStaysInFollowMode();
+        Advise(args, road);
+        return status;
+    }
+
+    RunRecordHandBack(closing, status);
+    if (closing != 0) {
+        MarkPlace(RunStage::Closing);
+        EcSendCommand(closing);
+    } else if (!writes) {
+        SayEcStaysInFollowMode();  // the classic "p ARG3" run has always ended without a word
+    }
+    if (status != EXIT_OK || !EcChannelDead()) {
+        if (closing == 0 && road == Road::Looks)
+            Advise(args, road);
+        return status;
+    }
+    ReportWaitFault();
+    if (writes)
+        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
+    Advise(args, road);
+    return EXIT_NO_ANSWER;
+}
+
+void ReportWaitFault()
+{
+    EcFault fault = EcChannelFault();
+    const char16_t* wait = u"EC input buffer";
+    switch (fault.Wait) {
+    case WaitFault::EcOutputBuffer:
+        wait = u"EC output buffer";
+        break;
+    case WaitFault::FlashBusy:
+        wait = u"flash busy";
+        break;
+    case WaitFault::WriteEnable:
+        wait = u"write enable";
+        break;
+    default:
+        break;
+    }
+    constexpr const char16_t* NOTHING_MORE = u"Nothing more was sent to the EC.";
+    uint32_t mark = fault.Place.Mark;
+    switch (static_cast<RunStage>(fault.Place.Stage)) {
+    case RunStage::ModuleCheck:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at the module check. %s\n", wait, NOTHING_MORE);
+        break;
+    case RunStage::Identification:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at follow-mode entry or identification. %s\n", wait,
+              NOTHING_MORE);
+        break;
+    case RunStage::ReadPass1:
+    case RunStage::ReadPass2:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out in read pass %d at %x. %s\n", wait,
+              static_cast<RunStage>(fault.Place.Stage) == RunStage::ReadPass1 ? 1 : 2, mark, NOTHING_MORE);
+        break;
+    case RunStage::Closing:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at the closing command. %s\n", wait, NOTHING_MORE);
+        break;
+    case RunStage::Blocks:
+        if (mark == 0)
+            Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. %s\n", wait, NOTHING_MORE);
+        else
+            Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. %s\n", wait, mark - 1, NOTHING_MORE);
+        break;
+    }
+}
+
+void SayEcStaysInFollowMode()
+{
+    Print(u"\n\rNo closing command sent: the EC stays in follow mode and can be flashed again.\n");
+}
+
+}  // namespace zar

@@ -1,0 +1,75 @@
+// The run's one state record. Every field starts at zero; main() clears the
+// record on entry, so a run never sees what an earlier one left behind.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "ec/EcChannel.h"
+#include "ec/ModuleName.h"
+#include "flash/FlashPrimitives.h"
+#include "platform/Platform.h"
+
+namespace zar {
+
+// What the run told the user to type next.
+enum class RerunAdvice : uint8_t {
+    None,             // nothing: the run ended well, or stopped before the EC
+    SameCommand,      // the same command again
+    SkipModuleCheck,  // the same command with p: the EC may be left in follow mode
+};
+
+// What the run is doing, marked on the EC channel as its place, so that a
+// wait that ran out can say where.
+enum class RunStage : uint8_t {
+    Blocks,          // follow mode, identification and an image's blocks; the mark is the block counter
+    ModuleCheck,     // the EC's module name
+    Identification,  // follow mode and the chip, on the verbs without blocks
+    ReadPass1,       // the chip read whole; the mark is the address being read
+    ReadPass2,
+    Closing,         // the closing command
+};
+
+// Marks the run's place on the EC channel; a wait that gives up keeps it.
+inline void MarkPlace(RunStage stage, uint32_t mark = 0)
+{
+    EcMarkPlace({static_cast<uint8_t>(stage), mark});
+}
+
+constexpr size_t HALF_BLOCK_SIZE = 0x8000;
+constexpr size_t BLOCK_SIZE = 0x10000;
+
+struct RunStateRecord {
+    // The run
+    uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1 (the EC channel's place)
+    uint32_t Checksum;
+    PlatformFile* ImageFile;
+    uint8_t FileModuleName[MODULE_NAME_LENGTH];
+    uint8_t EcModuleName[MODULE_NAME_LENGTH];
+
+    // Image and byte counters
+    int32_t ImageSize;
+    int32_t ProgrammedBytes;
+    int32_t VerifiedBytes;
+    int32_t ImageBytesRead;  // what the block reads have delivered so far
+    bool ImageReadFailed;    // a read came up short before ImageSize bytes
+
+    // The current block: BLOCK_SIZE bytes, the image's and 0xFF past its end
+    uint8_t* Block;
+
+    // The flash chip, as identification found it
+    FlashChip Chip;
+
+    // What became of the blocks, for the run's record
+    int32_t BlocksWritten;    // erased, programmed and verified
+    int32_t BlocksUnchanged;  // already equal to the image: left alone
+    int32_t BlocksFailed;     // blank check or verify failed, or the EC stopped answering
+
+    // Fail-safe
+    bool OutOfMemory;     // the run ended because an allocation failed
+    RerunAdvice Rerun;
+};
+
+extern RunStateRecord RunState;
+
+}  // namespace zar
