@@ -224,6 +224,34 @@ TEST_F(Rerun, NoAnswerToFollowModeEntry)
     EXPECT_TRUE(rig.Trace().CommandStream().ends_with(" DC 01 02 05 R"));
 }
 
+// A verb that only looks and leaves the EC in follow mode (cut short, or its
+// entry not acknowledged) gives the command that hands it back: /update with
+// p, which on a chip that holds the image writes nothing and closes.
+TEST_F(Rerun, AVerbThatOnlyLooksSaysHowToHandTheEcBack)
+{
+    for (sim::ForeignByte way : {sim::ForeignByte::Ignore, sim::ForeignByte::SubCommand, sim::ForeignByte::Serve}) {
+        SCOPED_TRACE(int(way));
+        Rig rig(nullptr, Stopping(way, ~0ull, 0x12000));  // in block 1 of the compare
+        std::copy(image_.begin(), image_.end(), rig.Flash().begin());
+        EXPECT_EQ(CutShortThenRerun(rig, {"/verify", name_, "p"}), EXIT_OK) << rig.Output();
+        EXPECT_EQ(AdvisedCommand(firstOutput_), (std::vector<std::string>{"/update", name_, "p"})) << firstOutput_;
+        EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+        EXPECT_TRUE(Flashed(rig));
+        EXPECT_EQ(rig.Chip().Stats().Erases, 0u);
+    }
+
+    sim::EcConfig unacked;
+    unacked.FollowAck = 0x00;
+    Rig probe(nullptr, unacked);
+    probe.StopTracing();
+    EXPECT_EQ(probe.Run({"/log", "look.log", "/probe", "/j"}), EXIT_OK);
+    EXPECT_EQ(probe.Ec().Mode(), sim::EcMode::Follow);
+    EXPECT_NE(probe.Output().find("No closing command sent"), std::string::npos);
+    EXPECT_EQ(AdvisedCommand(probe.Output()),
+              (std::vector<std::string>{"/log", "look.log", "/update", "IMAGE", "p", "x", "/j"}))
+        << probe.Output();
+}
+
 // Between runs the simulated EC finishes what it had: the byte in its input
 // buffer is taken, a held answer shows, and an EC that took its closing
 // command restarts in normal mode.

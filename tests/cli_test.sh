@@ -164,6 +164,11 @@ check "update says so" contains "$out" "The EC is already up to date"
 run --machine "ACME,,SN 7" /log run.log img.bin
 check "logged run passes" test "$status" -eq 0
 check "record's identity" grep -q '^ZAR-RUN .* manufacturer="ACME" product=unknown serial="SN 7"' run.log
+# A forgotten log name: the verb after /log is never taken for the log.
+run --spi-log nolog.txt -- /log /verify img.bin p
+check "a verb as the log name is status 2" test "$status" -eq 2
+check "no follow mode for it" test "$(grep -c FOLLOW_ENTER nolog.txt)" -eq 0
+check "no file named after the verb" test ! -e /verify
 run --machine ACME,X1 img.bin
 check "machine needs three parts" test "$status" -eq 64
 

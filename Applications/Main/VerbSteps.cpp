@@ -27,6 +27,15 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args)
     return EndsWithAltExit(args) ? EC_CMD_FOLLOW_EXIT_ALT : EC_CMD_FOLLOW_EXIT;
 }
 
+const char* FileNameWord(const Arguments& args, int index, const char16_t* message)
+{
+    const char* word = args.At(index);
+    if (word != nullptr && word[0] != 0 && word[0] != '/')
+        return word;
+    Print(u"%s", message);
+    return nullptr;
+}
+
 ExitStatus RefuseCommandLine(const char16_t* usage)
 {
     Print(u"\nCOMMAND LINE ERROR!! Usage: %s\n", usage);
@@ -47,10 +56,7 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
     *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
-    if (!EcChannelDead())
-        return true;
-    ReportWaitFault();
-    return false;
+    return !EcChannelDead();
 }
 
 bool FileExists(const char* name)

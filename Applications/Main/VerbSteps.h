@@ -20,6 +20,12 @@ int WordsBeforeAltExit(const Arguments& args);
 // or EC_CMD_FOLLOW_EXIT_ALT when its last word is "/j".
 uint8_t ReadOnlyClosingCommand(const Arguments& args);
 
+// A word that must name a file ("/log FILE", "/read FILE"): when it is
+// missing or begins with "/" (a switch or a verb, never a file) it is refused
+// before anything touches the EC. Prints message and returns nullptr; the run
+// then ends with EXIT_BAD_IMAGE.
+[[nodiscard]] const char* FileNameWord(const Arguments& args, int index, const char16_t* message);
+
 // "COMMAND LINE ERROR!!" with the verb's usage; nothing has touched the EC.
 // Returns EXIT_BAD_IMAGE.
 ExitStatus RefuseCommandLine(const char16_t* usage);
@@ -32,8 +38,9 @@ ExitStatus RefuseCommandLine(const char16_t* usage);
 uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 
 // Follow mode, then identification; *closing becomes 0 when the entry was
-// not acknowledged (ClosingAfterEntry). False, once it has said which wait
-// ran out, when the EC or the chip stopped answering: nothing more can be sent.
+// not acknowledged (ClosingAfterEntry). False when the EC or the chip stopped
+// answering: nothing more can be sent, and the verb ends through
+// HandBackAndEnd (Road::Looks), which says which wait ran out.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
 
 // Whether a file of that name opens for reading.

@@ -119,6 +119,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit probe "zar-sim.efi --chip $page /probe"
   emit read "zar-sim.efi --chip $page --flash-in img-page.bin --flash-out out-readchip.bin /read fs0:\\out-read.bin"
   emit read-exists "zar-sim.efi --chip $page /read img.bin"
+  emit read-flip "zar-sim.efi --chip $page --fault read-flip=0x100:2 /read fs0:\\out-flip.bin"
   emit verify "zar-sim.efi --chip $page --flash-in img-page.bin /verify img-page.bin p /j"
   emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
   emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"

@@ -160,6 +160,12 @@ read-exists)
   expect_text "FILE EXISTS!! img.bin is kept"
   expect_text "EC left in normal mode"
   ;;
+read-flip)
+  # The two reads disagree: the file claimed before the reads is deleted.
+  expect_status 0x7  # EFI_DEVICE_ERROR
+  expect_text "READ MISMATCH!!"
+  [ ! -e disk/out-flip.bin ] || bad "out-flip.bin was left on the disk"
+  ;;
 verify)
   expect_status 0x0
   expect_text "The chip holds the image"

@@ -66,7 +66,8 @@ std::vector<std::string> Words(const std::string& line)
 }
 
 // What the console says after a wait ran out: the wait and where, as the
-// last block number it printed says.
+// advice after it (module check, closing command) or the last block number
+// it printed says.
 std::string ExpectedNoAnswer(const std::string& output, bool ibf)
 {
     std::string wait = ibf ? "EC input buffer" : "EC output buffer";
@@ -74,7 +75,11 @@ std::string ExpectedNoAnswer(const std::string& output, bool ibf)
     const std::string label = "Block Number     : ";
     size_t block = output.rfind(label, message);
     std::string where = "before the first block.";
-    if (block != std::string::npos) {
+    if (output.find("The EC did not answer the module check.", message) != std::string::npos) {
+        where = "at the module check.";
+    } else if (output.find("The EC did not take the closing command", message) != std::string::npos) {
+        where = "at the closing command.";
+    } else if (block != std::string::npos) {
         size_t start = block + label.size();
         where = "at block " + output.substr(start, output.find(' ', start) - start) + ".";
     }
