@@ -5,12 +5,15 @@
 #   make bench
 #   make sweep
 #   make fuzz   (FUZZ_SECONDS per target, default 120)
+# and, for Secure Boot, signed copies of the UEFI applications beside them
+# (docs/secure-boot.md):
+#   make sign KEY=db.key CERT=db.crt
 
 SHELL := /bin/bash
 HOST := build/host
 ZAR_SIM := $(HOST)/tools/zar-sim
 
-.PHONY: all deps host uefi asan clang check demo bench sweep fuzz clean
+.PHONY: all deps host uefi asan clang check demo bench sweep fuzz sign clean
 
 all: host
 
@@ -57,6 +60,10 @@ fuzz: clang
 SWEEP_JOBS ?= 2
 sweep: host
 	cd $(HOST)/tools && nice ./zar-sweep --jobs $(SWEEP_JOBS)
+
+sign: uefi
+	@[ -n "$(KEY)" ] && [ -n "$(CERT)" ] || { echo "usage: make sign KEY=db.key CERT=db.crt" >&2; exit 2; }
+	@tools/sign-efi.sh "$(KEY)" "$(CERT)" build/uefi/zar.efi build/uefi/zar-sim.efi
 
 clean:
 	rm -rf build

@@ -7,8 +7,8 @@ namespace {
 
 WaitLimits gLimits = DEFAULT_WAIT_LIMITS;
 EcPorts gPorts = ACPI_EC_PORTS;
-EcFault gFault = {WaitFault::None, 0};
-uint8_t gPlace = 0;
+EcFault gFault = {WaitFault::None, {0, 0}};
+EcPlace gPlace = {0, 0};
 
 // Reads the status port until the bits in mask equal want, at most
 // gLimits.EcStatusReads times. On the last failed read the channel gives up.
@@ -61,8 +61,8 @@ WaitLimits CurrentWaitLimits()
 void EcOpenChannel(EcPorts ports)
 {
     gPorts = ports;
-    gFault = {WaitFault::None, 0};
-    gPlace = 0;
+    gFault = {WaitFault::None, {0, 0}};
+    gPlace = {0, 0};
 }
 
 EcPorts EcChannelPorts()
@@ -75,7 +75,7 @@ EcFault EcChannelFault()
     return gFault;
 }
 
-void EcMarkPlace(uint8_t place)
+void EcMarkPlace(EcPlace place)
 {
     gPlace = place;
 }
@@ -93,7 +93,7 @@ void EcGiveUp(WaitFault fault)
 
 void EcTakeBackGiveUp()
 {
-    gFault = {WaitFault::None, 0};
+    gFault = {WaitFault::None, {0, 0}};
 }
 
 void EcSendCommand(uint8_t value)

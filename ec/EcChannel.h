@@ -95,10 +95,17 @@ uint8_t EcReadMemory(uint8_t high, uint8_t low);
 // answer is reported, and the run goes on all the same.
 uint8_t EcEnterFollowMode();
 
+// Where the run is, in its own terms: a stage it numbers itself and a mark
+// within it (the flasher's block counter, an address). The channel only keeps it.
+struct EcPlace {
+    uint8_t Stage;
+    uint32_t Mark;
+};
+
 // Which wait gave up, and where the run was then (the place last marked).
 struct EcFault {
     WaitFault Wait;
-    uint8_t Place;
+    EcPlace Place;
 };
 
 // A channel on ports with no wait given up and place 0: every run opens one
@@ -106,9 +113,8 @@ struct EcFault {
 void EcOpenChannel(EcPorts ports = ACPI_EC_PORTS);
 EcPorts EcChannelPorts();
 EcFault EcChannelFault();
-// Where the run is now (the flasher marks its block counter); a wait that
-// gives up keeps it.
-void EcMarkPlace(uint8_t place);
+// Where the run is now; a wait that gives up keeps it.
+void EcMarkPlace(EcPlace place);
 
 // True once a wait has given up: from then on the channel sends nothing and
 // reads return 0xFF.

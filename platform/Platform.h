@@ -39,11 +39,15 @@ struct PlatformFile;
 constexpr int FILE_SEEK_SET = 0;
 constexpr int FILE_SEEK_END = 2;
 
-// mode is "rb" (read), "wb" (create or truncate, write) or "ab" (create when
-// missing, every write appended at the end). nullptr on failure. Only a
-// regular file opens for reading, and no open waits: a pipe with nobody at
-// its other end is refused, not waited for.
+// mode is "rb" (read), "wb" (create or truncate, write), "ab" (create when
+// missing, every write appended at the end) or "xb" (create a new file and
+// write it; refused when anything of that name exists, whatever kind of file
+// it is, a link to nowhere included). nullptr on failure. Only a regular file
+// opens for reading, and no open waits: a pipe with nobody at its other end
+// is refused, not waited for.
 PlatformFile* FileOpen(const char* name, const char* mode);
+// Deletes a closed file: 0, or -1.
+int FileRemove(const char* name);
 // Returns the number of elements delivered: fewer than count at the end of
 // the file or when a read fails.
 size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file);

@@ -8,6 +8,10 @@ namespace zar::sim {
 void SimEc::Init(const EcConfig& config)
 {
     config_ = config;
+    // Constant reads show no IBF or OBF, so nothing could count a latency
+    // down: every byte is taken as it is written.
+    if (config.Constant.On)
+        config_.IbfDelay = config_.ObfDelay = ReadDelay{};
     ibfRandom_ = SimRandom(config.IbfDelay.Seed);
     obfRandom_ = SimRandom(config.ObfDelay.Seed ^ 0x5A5A5A5Aull);
     clock_ = SimClock{};
@@ -89,21 +93,10 @@ uint8_t SimEc::PortRead(uint16_t port)
     uint8_t value;
     if (port == EC_STATUS_PORT) {
         ++stats_.StatusReads;
-        // The output buffer counts down only for reads after the answer was made.
-        if (answerPending_ && !obf_ && !obfStuck_) {
-            if (obfReads_ == 0)
-                obf_ = true;
-            else
-                --obfReads_;
-        }
-        if (ibf_ && !ibfStuck_) {
-            if (ibfReads_ == 0) {
-                ibf_ = false;
-                Take(pendingPort_, pendingValue_);
-            } else {
-                --ibfReads_;
-            }
-        }
+        // Most status reads find both buffers settled: the countdowns stay
+        // off the hot path.
+        if (ibf_ || (answerPending_ && !obf_)) [[unlikely]]
+            CountDown();
         value = static_cast<uint8_t>((obf_ ? EC_STATUS_OBF : 0) | (ibf_ ? EC_STATUS_IBF : 0));
     } else if (port == EC_DATA_PORT) {
         value = data_;
@@ -114,6 +107,46 @@ uint8_t SimEc::PortRead(uint16_t port)
     }
     Trace(false, static_cast<uint8_t>(port), value);
     return value;
+}
+
+uint8_t SimEc::ConstantRead(uint16_t port)
+{
+    clock_.Now += config_.AccessNs;
+    ++stats_.Accesses;
+    if ((mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt) && port != EC_STATUS_PORT)
+        ++stats_.AfterClose;
+
+    uint8_t value = 0xFF;
+    if (port == EC_STATUS_PORT) {
+        ++stats_.StatusReads;
+        value = config_.Constant.Status;
+    } else if (port == EC_DATA_PORT) {
+        // The read takes whatever answer the EC had made, as a real read would.
+        value = config_.Constant.Data;
+        obf_ = false;
+        answerPending_ = false;
+    }
+    Trace(false, static_cast<uint8_t>(port), value);
+    return value;
+}
+
+void SimEc::CountDown()
+{
+    // The output buffer counts down only for reads after the answer was made.
+    if (answerPending_ && !obf_ && !obfStuck_) {
+        if (obfReads_ == 0)
+            obf_ = true;
+        else
+            --obfReads_;
+    }
+    if (ibf_ && !ibfStuck_) {
+        if (ibfReads_ == 0) {
+            ibf_ = false;
+            Take(pendingPort_, pendingValue_);
+        } else {
+            --ibfReads_;
+        }
+    }
 }
 
 void SimEc::PortWrite(uint16_t port, uint8_t value)
@@ -287,11 +320,13 @@ void SimEc::TakeForeign(uint16_t port, uint8_t value)
 
 namespace {
 SimEc* gActiveEc = nullptr;
+SimEc* gModelReads = nullptr;  // gActiveEc, unless its reads are constant
 }
 
 void SetActiveEc(SimEc* ec)
 {
     gActiveEc = ec;
+    gModelReads = ec && !ec->ReadsConstant() ? ec : nullptr;
 }
 
 SimEc* ActiveEc()
@@ -307,8 +342,10 @@ namespace zar {
 // the bus reads as nothing connected.
 uint8_t PortReadByte(uint16_t port)
 {
+    if (sim::SimEc* ec = sim::gModelReads)
+        return ec->PortRead(port);
     sim::SimEc* ec = sim::ActiveEc();
-    return ec ? ec->PortRead(port) : 0xFF;
+    return ec ? ec->ConstantRead(port) : 0xFF;
 }
 
 void PortWriteByte(uint16_t port, uint8_t value)

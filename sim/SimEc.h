@@ -46,6 +46,16 @@ struct EcFaults {
     uint64_t ObfStuckAfterAnswers = ~0ull; // after this many answers OBF never sets again
 };
 
+// Reads that ignore the EC's state: the status port always reads Status and
+// the data port always reads Data, as two latched bytes on the bus would (QEMU's
+// isa-debugcon with its readback byte is one). The EC still takes every byte
+// written, so its mode, the chip and the trace follow the host's commands.
+struct ConstantReads {
+    bool On = false;
+    uint8_t Data = 0xFF;
+    uint8_t Status = 0xFF;
+};
+
 struct EcConfig {
     ReadDelay IbfDelay;  // status reads with IBF still set after a write
     ReadDelay ObfDelay;  // status reads before OBF sets once an answer is ready
@@ -53,6 +63,7 @@ struct EcConfig {
     uint32_t AccessNs = 0;  // virtual time per port access (0: fast timing)
     ForeignByte Foreign = ForeignByte::Ignore;
     EcFaults Faults;
+    ConstantReads Constant;
 };
 
 class SimEc {
@@ -74,6 +85,9 @@ public:
 
     uint8_t PortRead(uint16_t port);
     void PortWrite(uint16_t port, uint8_t value);
+    // A read under ConstantReads; PortReadByte routes there (see SetActiveEc).
+    uint8_t ConstantRead(uint16_t port);
+    bool ReadsConstant() const { return config_.Constant.On; }
 
     void AttachChip(SpiDevice* chip) { chip_ = chip; }
     void SetTrace(TraceSink* trace) { trace_ = trace; }
@@ -99,6 +113,8 @@ public:
 private:
     enum class Expect : uint8_t { Command, MemoryHigh, MemoryLow, SpiOpcode, SpiByte };
 
+    // A status read while a buffer is still counting down its delay.
+    [[gnu::noinline, gnu::cold]] void CountDown();
     void Take(uint16_t port, uint8_t value);
     void TakeNormal(uint16_t port, uint8_t value);
     void TakeFollow(uint16_t port, uint8_t value);
@@ -141,7 +157,9 @@ private:
     uint8_t memory_[MEMORY_SIZE] = {};
 };
 
-// The EC that PortReadByte and PortWriteByte reach in simulated builds.
+// The EC that PortReadByte and PortWriteByte reach in simulated builds. Its
+// reads go to PortRead, or to ConstantRead for an EC set up with ConstantReads
+// (Init before this call): chosen here, once, not tested on every read.
 void SetActiveEc(SimEc* ec);
 SimEc* ActiveEc();
 

@@ -57,46 +57,6 @@ private:
     size_t length_ = 0;
 };
 
-enum Shape : uint8_t {
-    ADDRESS = 1,       // three address bytes follow the opcode
-    DUMMY = 2,         // then one dummy byte, not data
-    COUNT_WRITES = 4,  // data written shown as +N
-    COUNT_READS = 8,   // data read shown as +N
-    FOLD_READS = 16,   // a status poll: xN -> last value
-    AAI = 32,          // address only on the command that starts the sequence
-};
-
-struct OpcodeName {
-    uint8_t Opcode;
-    const char* Name;
-    uint8_t Shape;
-};
-
-constexpr OpcodeName OPCODES[] = {
-    {WRSR, "WRSR", 0},
-    {PAGE_PROGRAM, "PAGE_PROGRAM", ADDRESS | COUNT_WRITES},
-    {WRDI, "WRDI", 0},
-    {RDSR, "RDSR", FOLD_READS},
-    {WREN, "WREN", 0},
-    {FAST_READ, "FAST_READ", ADDRESS | DUMMY | COUNT_READS},
-    {SECTOR_ERASE, "SECTOR_ERASE", ADDRESS},
-    {EWSR, "EWSR", 0},
-    {RDID, "RDID", 0},
-    {RES, "RES", ADDRESS},
-    {AAI_WORD_PROGRAM, "AAI_WORD_PROGRAM", AAI | COUNT_WRITES},
-    {AAI_BYTE_PROGRAM, "AAI_BYTE_PROGRAM", AAI | COUNT_WRITES},
-    {BLOCK_ERASE, "BLOCK_ERASE", ADDRESS},
-};
-
-const OpcodeName* FindOpcode(uint8_t opcode)
-{
-    for (const OpcodeName& entry : OPCODES) {
-        if (entry.Opcode == opcode)
-            return &entry;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 void SpiLogDecoder::Access(bool write, uint8_t port, uint8_t value)
@@ -291,22 +251,22 @@ void SpiLogDecoder::End(const char* note)
             line.Text(" ->").Bytes(read_, reads_, KEPT_READS);
     } else {
         uint8_t opcode = written_[0];
-        const OpcodeName* entry = FindOpcode(opcode);
-        uint8_t shape = entry ? entry->Shape : 0;
+        const SpiOpcodeInfo* entry = FindSpiOpcode(opcode);
+        uint16_t shape = entry ? entry->Properties : 0;
         if (entry)
             line.Text(entry->Name);
         else
             line.Hex(opcode, 2);
 
         uint64_t next = 1;  // the first written byte not yet shown
-        bool addressed = (shape & ADDRESS) || ((shape & AAI) && !aai_);
+        bool addressed = (shape & OP_ADDRESS) && !((shape & OP_AAI) && aai_);
         if (addressed && writes_ >= 4) {
             line.Text(" ").Hex(written_[1], 2).Hex(written_[2], 2).Hex(written_[3], 2);
             next = 4;
-            if ((shape & DUMMY) && writes_ >= 5)
+            if ((shape & OP_DUMMY) && writes_ >= 5)
                 next = 5;
         }
-        if (shape & AAI) {
+        if (shape & OP_AAI) {
             if (addressed && next == 4)
                 aai_ = true;
         } else if (opcode == WRDI) {
@@ -314,15 +274,16 @@ void SpiLogDecoder::End(const char* note)
         }
 
         uint64_t rest = writes_ - next;
-        if (shape & COUNT_WRITES)
+        // Programmed data is counted, array reads too, a status poll folded.
+        if (shape & OP_PROGRAMS)
             line.Text(" +").Decimal(rest);
         else if (rest)
             line.Bytes(written_ + next, rest, next < KEPT_WRITES ? KEPT_WRITES - next : 0);
 
-        if (shape & FOLD_READS) {
+        if (shape & OP_POLLS) {
             if (reads_)
                 line.Text(" x").Decimal(reads_).Text(" -> ").Hex(lastRead_, 2);
-        } else if (shape & COUNT_READS) {
+        } else if (shape & OP_READS_ARRAY) {
             line.Text(" +").Decimal(reads_);
         } else if (reads_) {
             line.Text(" ->").Bytes(read_, reads_, KEPT_READS);

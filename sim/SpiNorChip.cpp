@@ -6,7 +6,6 @@
 namespace zar::sim {
 namespace {
 
-constexpr uint8_t READ = 0x03;      // plain read: address, then data
 constexpr uint8_t SR_AAI = 0x40;    // SST: set while in AAI mode
 constexpr uint32_t PAGE_BUFFER = 256;
 
@@ -70,6 +69,8 @@ void SpiNorChip::NextRun()
 {
     config_.Faults = ChipFaults{};
     stuckBusy_ = false;
+    if (phase_ == Phase::ReadFlipping)
+        phase_ = Phase::ReadData;
 }
 
 bool SpiNorChip::Busy() const
@@ -132,7 +133,7 @@ void SpiNorChip::Write(uint8_t value)
             AddressComplete();
         break;
     case Phase::Dummy:
-        phase_ = Phase::ReadData;
+        phase_ = ArrayRead();
         break;
     case Phase::ByteData:
     case Phase::StatusData:
@@ -159,7 +160,9 @@ void SpiNorChip::Write(uint8_t value)
 
 uint8_t SpiNorChip::Read()
 {
-    if (phase_ == Phase::ReadData && !config_.Faults.FlipsRead)
+    // The hot path: a fault that watches array reads is armed per
+    // transaction (ArrayRead), so plain reads test nothing else.
+    if (phase_ == Phase::ReadData)
         return contents_[address_++ & mask_];
     return ReadSlow();
 }
@@ -167,7 +170,7 @@ uint8_t SpiNorChip::Read()
 uint8_t SpiNorChip::ReadSlow()
 {
     switch (phase_) {
-    case Phase::ReadData: {
+    case Phase::ReadFlipping: {
         const ChipFaults& faults = config_.Faults;
         uint32_t at = address_++ & mask_;
         uint8_t value = contents_[at];
@@ -211,78 +214,87 @@ void SpiNorChip::Begin(uint8_t opcode)
         phase_ = Phase::StatusRead;  // always, busy or not, in AAI mode or not
         return;
     }
-    auto withAddress = [this](Phase next) {
-        phase_ = Phase::Address;
-        next_ = next;
-        addressLeft_ = 3;
-        address_ = 0;
-    };
     bool known = true;
-    const ChipInfo& info = *info_;
     if (Busy()) {
         known = false;  // while busy only RDSR is decoded
     } else if (aai_) {
         // AAI mode takes only RDSR, further AAI commands (data only) and WRDI.
         if (opcode == WRDI)
             phase_ = Phase::Done;
-        else if (opcode == (info.Method == ProgramMethod::AaiWord ? AAI_WORD_PROGRAM : AAI_BYTE_PROGRAM))
+        else if (opcode == (info_->Method == ProgramMethod::AaiWord ? AAI_WORD_PROGRAM : AAI_BYTE_PROGRAM))
             phase_ = Phase::AaiData;
         else
             known = false;
     } else {
-        switch (opcode) {
-        case RDID:
-            phase_ = Phase::IdRead;
-            readIndex_ = 0;
-            break;
-        case RES:
-            withAddress(Phase::ResRead);
-            break;
-        case READ:
-            withAddress(Phase::ReadData);
-            break;
-        case FAST_READ:
-            withAddress(Phase::Dummy);
-            break;
-        case WREN:
-        case WRDI:
-            phase_ = Phase::Done;
-            break;
-        case EWSR:
-            known = info.HasEwsr;
-            phase_ = Phase::Done;
-            break;
-        case WRSR:
-            phase_ = Phase::StatusData;
-            break;
-        case SECTOR_ERASE:
-            known = info.Part->SectorEraseUnit != 0;
-            withAddress(Phase::Done);
-            break;
-        case BLOCK_ERASE:
-            known = info.Part->BlockEraseUnit != 0;
-            withAddress(Phase::Done);
-            break;
-        case PAGE_PROGRAM:
-            withAddress(info.Method == ProgramMethod::Page ? Phase::PageData : Phase::ByteData);
-            break;
-        case AAI_BYTE_PROGRAM:
-            known = info.Method == ProgramMethod::AaiByte;
-            withAddress(Phase::AaiData);
-            break;
-        case AAI_WORD_PROGRAM:
-            known = info.Method == ProgramMethod::AaiWord;
-            withAddress(Phase::AaiData);
-            break;
-        default:
-            known = false;
-            break;
-        }
+        known = BeginIdle(opcode);
     }
     if (!known) {
         phase_ = Phase::Ignored;
         Refuse();
     }
+}
+
+// An opcode the idle chip decodes: its phase; false when the part does not
+// know it.
+bool SpiNorChip::BeginIdle(uint8_t opcode)
+{
+    auto withAddress = [this](Phase next) {
+        phase_ = Phase::Address;
+        next_ = next;
+        addressLeft_ = 3;
+        address_ = 0;
+    };
+    const ChipInfo& info = *info_;
+    bool known = true;
+    switch (opcode) {
+    case RDID:
+        phase_ = Phase::IdRead;
+        readIndex_ = 0;
+        break;
+    case RES:
+        withAddress(Phase::ResRead);
+        break;
+    case READ:
+        withAddress(ArrayRead());
+        break;
+    case FAST_READ:
+        withAddress(Phase::Dummy);
+        break;
+    case WREN:
+    case WRDI:
+        phase_ = Phase::Done;
+        break;
+    case EWSR:
+        known = info.HasEwsr;
+        phase_ = Phase::Done;
+        break;
+    case WRSR:
+        phase_ = Phase::StatusData;
+        break;
+    case SECTOR_ERASE:
+        known = info.Part->SectorEraseUnit != 0;
+        withAddress(Phase::Done);
+        break;
+    case BLOCK_ERASE:
+        known = info.Part->BlockEraseUnit != 0;
+        withAddress(Phase::Done);
+        break;
+    case PAGE_PROGRAM:
+        withAddress(info.Method == ProgramMethod::Page ? Phase::PageData : Phase::ByteData);
+        break;
+    case AAI_BYTE_PROGRAM:
+        known = info.Method == ProgramMethod::AaiByte;
+        withAddress(Phase::AaiData);
+        break;
+    case AAI_WORD_PROGRAM:
+        known = info.Method == ProgramMethod::AaiWord;
+        withAddress(Phase::AaiData);
+        break;
+    default:
+        known = false;
+        break;
+    }
+    return known;
 }
 
 void SpiNorChip::AddressComplete()
@@ -294,6 +306,19 @@ void SpiNorChip::AddressComplete()
     } else if (phase_ == Phase::ResRead) {
         readIndex_ = address_ & 1;
     }
+}
+
+void SpiNorChip::WriteStatus(bool ewsrArmed)
+{
+    bool enabled = ewsrArmed || ((status_ & SR_WEL) && !info_->WrsrNeedsEwsr);
+    if (!enabled || config_.Faults.ProtectionLocked) {
+        Refuse();
+        return;
+    }
+    uint8_t protect = info_->ProtectBits;
+    status_ = static_cast<uint8_t>((status_ & ~(protect | SR_WEL)) | (data_[0] & protect));
+    ++stats_.StatusWrites;
+    StartOperation(info_->StatusWriteTypUs);
 }
 
 void SpiNorChip::Deselect()
@@ -325,20 +350,10 @@ void SpiNorChip::Deselect()
         if (phase == Phase::Done)
             ewsrArmed_ = true;
         break;
-    case WRSR: {
-        if (phase != Phase::StatusData || dataCount_ == 0)
-            break;
-        bool enabled = armed || ((status_ & SR_WEL) && !info_->WrsrNeedsEwsr);
-        if (!enabled || config_.Faults.ProtectionLocked) {
-            Refuse();
-            break;
-        }
-        uint8_t protect = info_->ProtectBits;
-        status_ = static_cast<uint8_t>((status_ & ~(protect | SR_WEL)) | (data_[0] & protect));
-        ++stats_.StatusWrites;
-        StartOperation(info_->StatusWriteTypUs);
+    case WRSR:
+        if (phase == Phase::StatusData && dataCount_ > 0)
+            WriteStatus(armed);
         break;
-    }
     case SECTOR_ERASE:
         if (phase == Phase::Done)
             Erase(info_->Part->SectorEraseUnit, info_->SectorEraseTypUs);

@@ -80,6 +80,7 @@ private:
         Address,      // collecting the 3 address bytes, then `next_`
         Dummy,        // FAST_READ's dummy byte
         ReadData,     // READ / FAST_READ: array bytes from address_ on
+        ReadFlipping, // the same, with the read-flip fault watching each byte
         PageData,     // PAGE_PROGRAM data into the page buffer
         ByteData,     // one-byte program: the first data byte counts
         AaiData,      // AAI data bytes
@@ -94,9 +95,12 @@ private:
     bool Busy() const;
     void StartOperation(uint32_t typicalUs);
     void Begin(uint8_t opcode);
+    bool BeginIdle(uint8_t opcode);
+    Phase ArrayRead() const { return config_.Faults.FlipsRead ? Phase::ReadFlipping : Phase::ReadData; }
     void AddressComplete();
     uint8_t ReadSlow();
     void Execute(bool ewsrArmed);
+    void WriteStatus(bool ewsrArmed);
     void Erase(uint32_t unit, uint32_t typicalUs);
     void ProgramPage();
     void ProgramBytes(uint32_t address, const uint8_t* data, uint32_t count);

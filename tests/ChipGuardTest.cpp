@@ -14,6 +14,13 @@
 namespace zar::test {
 namespace {
 
+std::string Hex4(uint32_t value)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%04X", value);
+    return text;
+}
+
 // A bus that something holds low: every byte reads 00, so RDID sends the
 // flasher on to RES, which reads 00 too.
 struct BusHeldLow : sim::SpiDevice {
@@ -131,6 +138,40 @@ TEST(ImageTooLarge, AnImageThatFillsTheChipOrAChipOfUnknownSizeIsFlashed)
     Rig other(&odd);
     other.StopTracing();
     EXPECT_EQ(other.Run({small, "p"}), EXIT_OK);
+}
+
+// A maker outside the vendor table: neither the part table nor the capacity
+// rule gives a size. Block 0 is read once more after the last block, and a
+// wrap that overwrote it fails the run; a chip large enough passes.
+TEST(ImageTooLarge, OnAChipOfUnknownSizeBlockZeroIsComparedOnceMore)
+{
+    const sim::ChipInfo& part = sim::DefaultChip();
+    std::vector<uint8_t> image = MakeImage(0x18000);
+    std::string name = WriteTempFile("wraps.bin", image);
+    for (uint32_t size : {0x10000u, 0x80000u}) {
+        SCOPED_TRACE(size);
+        FlashPart unknownPart = *part.Part;
+        unknownPart.Rdid[0] = 0x5A;
+        unknownPart.Size = size;
+        sim::ChipInfo unknown = part;
+        unknown.Part = &unknownPart;
+        Rig rig(&unknown);
+        rig.StopTracing();
+        int status = rig.Run({name, "p"});
+        EXPECT_NE(rig.Output().find("Block 0 again    : "), std::string::npos) << rig.Output();
+        if (size == 0x10000) {
+            EXPECT_EQ(status, EXIT_FLASH_FAILED) << rig.Output();
+            EXPECT_NE(rig.Output().find(" -- Verify Fail. \r\n\r\nBLOCK 0 OVERWRITTEN!!"), std::string::npos);
+            EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Follow);
+            EXPECT_EQ(CountOf(rig.Output(), "No closing command sent"), 1u);
+        } else {
+            EXPECT_EQ(status, EXIT_OK) << rig.Output();
+            EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
+            EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+            EXPECT_TRUE(rig.Output().ends_with("Current F/W Checksum : " +
+                                               std::string(Hex4(ByteSum(image, image.size()))) + "\r\n"));
+        }
+    }
 }
 
 }  // namespace

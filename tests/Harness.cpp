@@ -10,6 +10,7 @@
 
 #include "Applications/Main/Main.h"
 #include "ec/EcChannel.h"
+#include "flash/SpiOpcodes.h"
 #include "platform/hosted/HostConsole.h"
 #include "sim/SpiLog.h"
 
@@ -153,12 +154,11 @@ size_t CountOf(const std::string& text, const std::string& piece)
 
 std::vector<std::string> FlashWrites(const std::vector<std::string>& spiLog)
 {
-    static const char* const WRITES[] = {"WRSR", "SECTOR_ERASE", "BLOCK_ERASE", "PAGE_PROGRAM", "AAI_BYTE_PROGRAM",
-                                         "AAI_WORD_PROGRAM"};
     std::vector<std::string> found;
     for (const std::string& line : spiLog) {
-        for (const char* opcode : WRITES) {
-            if (line.starts_with(std::string(opcode) + " "))
+        for (const SpiOpcodeInfo& opcode : SPI_OPCODES) {
+            bool changes = opcode.Properties & (OP_PROGRAMS | OP_ERASES | OP_WRITES_STATUS);
+            if (changes && line.starts_with(std::string(opcode.Name) + " "))
                 found.push_back(line);
         }
     }
@@ -178,7 +178,7 @@ struct Rig::Decoder final : sim::SpiLogSink {
 void Rig::DecodeSpi()
 {
     decoder_ = std::make_unique<Decoder>();
-    ec_->SetTrace(&decoder_->decoder);
+    machine_->Ec().SetTrace(&decoder_->decoder);
 }
 
 std::vector<std::string> Rig::SpiLog()
@@ -190,17 +190,17 @@ std::vector<std::string> Rig::SpiLog()
 }
 
 Rig::Rig(const sim::ChipInfo* chip, const sim::EcConfig& ec, const sim::ChipConfig& chipConfig)
-    : ec_(std::make_unique<sim::SimEc>()), chip_(std::make_unique<sim::SpiNorChip>()),
-      capture_(std::make_unique<Capture>())
+    : machine_(std::make_unique<sim::SimMachine>()), capture_(std::make_unique<Capture>())
 {
-    const sim::ChipInfo& info = chip ? *chip : sim::DefaultChip();
-    flash_.assign(info.Part->Size, 0);
+    sim::MachineSetup setup;
+    setup.Chip = chip;
+    setup.Ec = ec;
+    setup.ChipSetup = chipConfig;
+    flash_.assign(machine_->ChooseChip(setup).Part->Size, 0);
     for (size_t i = 0; i < flash_.size(); ++i)
         flash_[i] = static_cast<uint8_t>(0xCC ^ (i >> 12));  // neither erased nor zero
-    ec_->Init(ec);
-    chip_->Init(info, chipConfig, flash_.data(), &ec_->Clock());
-    ec_->AttachChip(chip_.get());
-    ec_->SetTrace(&trace_);
+    machine_->PowerUp(setup, flash_.data());
+    machine_->Ec().SetTrace(&trace_);
     SetEcModule("TESTMOD ");
 }
 
@@ -209,15 +209,14 @@ Rig::~Rig() = default;
 void Rig::SetEcModule(const std::string& name)
 {
     std::string padded = PaddedName(name);
-    for (size_t i = 0; i < 32; ++i)
-        ec_->Memory()[sim::SimEc::MODULE_NAME_ADDRESS + i] = static_cast<uint8_t>(padded[i]);
+    machine_->SetModuleName(reinterpret_cast<const uint8_t*>(padded.data()), padded.size());
 }
 
 void Rig::Activate()
 {
     capture_->console.output.clear();
     hosted::SetConsoleSink(&capture_->console);
-    sim::SetActiveEc(ec_.get());
+    sim::SetActiveEc(&machine_->Ec());
 }
 
 void Rig::Deactivate()

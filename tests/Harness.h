@@ -6,11 +6,13 @@
 #include <stdint.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "sim/ChipCatalog.h"
 #include "sim/SimEc.h"
+#include "sim/SimMachine.h"
 #include "sim/SpiNorChip.h"
 
 namespace zar::test {
@@ -62,12 +64,12 @@ public:
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
 
-    sim::SimEc& Ec() { return *ec_; }
-    sim::SpiNorChip& Chip() { return *chip_; }
+    sim::SimEc& Ec() { return machine_->Ec(); }
+    sim::SpiNorChip& Chip() { return machine_->Chip(); }
     std::vector<uint8_t>& Flash() { return flash_; }
-    void DetachChip() { ec_->AttachChip(nullptr); }
+    void DetachChip() { machine_->Ec().AttachChip(nullptr); }
     // Whole-image runs make millions of accesses: leave them out of memory.
-    void StopTracing() { ec_->SetTrace(nullptr); }
+    void StopTracing() { machine_->Ec().SetTrace(nullptr); }
     // Decodes the run live instead of keeping its accesses (sim/SpiLog.h).
     void DecodeSpi();
     // The decoded lines so far, what is still open included.
@@ -92,8 +94,7 @@ private:
     void Activate();
     void Deactivate();
 
-    std::unique_ptr<sim::SimEc> ec_;
-    std::unique_ptr<sim::SpiNorChip> chip_;
+    std::unique_ptr<sim::SimMachine> machine_;
     std::vector<uint8_t> flash_;
     MemoryTrace trace_;
     std::string output_;
@@ -111,6 +112,10 @@ struct BlockMarks {
     int Erase = -1, BlankCheck = -1, Program = -1, Verify = -1;
     bool operator==(const BlockMarks&) const = default;
 };
+inline void PrintTo(const BlockMarks& m, std::ostream* os)
+{
+    *os << "{" << m.Erase << ", " << m.BlankCheck << ", " << m.Program << ", " << m.Verify << "}";
+}
 // Splits a run's console text at its "Block Number" lines.
 std::vector<BlockMarks> MarksPerBlock(const std::string& output);
 

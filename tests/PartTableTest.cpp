@@ -84,5 +84,48 @@ TEST(PartTable, SizeOfPartsNotInTheTable)
     EXPECT_EQ(Identify({0xBF, 0x17, 0xBF, 0x17}, true).Size, 0u);
 }
 
+// Checked against what the makers publish, not against the table itself:
+// the simulated chips take their size from the same rows, so a wrong size
+// would pass every whole run. Where the maker codes the capacity in the third
+// RDID byte, the part holds 2^that bytes. The others are given here as their
+// documents state them (SST DS25045A, S71242, DS25076A, DS25044A; Atmel
+// 3668F; Spansion S25FL004A rev. B; for SST25VF040B/032B and the PMC parts
+// the chip database named in sim/ChipCatalog.cpp): size, page (0: no page
+// program), then the 0x20 and 0xD8 erase units (0: not supported).
+TEST(PartTable, SizesAndUnitsAgreeWithTheMakersDocuments)
+{
+    struct Documented {
+        std::string Name;
+        uint32_t Size, Page, Sector, Block;
+    };
+    const Documented documented[] = {
+        {"SST25VF080B", 1024 * 1024, 0, 4096, 65536}, {"SST25LF040A", 512 * 1024, 0, 4096, 0},
+        {"SST25VF512", 64 * 1024, 0, 4096, 0},         {"SST25VF040B", 512 * 1024, 0, 4096, 65536},
+        {"SST25VF016B", 2048 * 1024, 0, 4096, 65536},  {"SST25VF032B", 4096 * 1024, 0, 4096, 65536},
+        {"AT25DF041A", 512 * 1024, 256, 4096, 65536},  {"S25FL004A", 512 * 1024, 256, 0, 65536},
+        {"PM25LD040", 512 * 1024, 256, 4096, 65536},   {"PM25LV040", 512 * 1024, 256, 0, 65536},
+        {"PM25LD020", 256 * 1024, 256, 4096, 65536},
+    };
+    size_t found = 0;
+    for (int i = 0; i < FlashPartCount(); ++i) {
+        const FlashPart& part = FlashPartAt(i);
+        SCOPED_TRACE(part.Name);
+        const Documented* doc = nullptr;
+        for (const Documented& d : documented)
+            doc = d.Name == part.Name ? &d : doc;
+        if (doc == nullptr) {
+            ASSERT_TRUE(part.AnswersRdid);
+            EXPECT_EQ(part.Size, 1u << part.Rdid[2]);
+            continue;
+        }
+        ++found;
+        EXPECT_EQ(part.Size, doc->Size);
+        EXPECT_EQ(part.PageSize, doc->Page);
+        EXPECT_EQ(part.SectorEraseUnit, doc->Sector);
+        EXPECT_EQ(part.BlockEraseUnit, doc->Block);
+    }
+    EXPECT_EQ(found, std::size(documented));
+}
+
 }  // namespace
 }  // namespace zar::test

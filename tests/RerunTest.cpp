@@ -11,7 +11,7 @@
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 namespace zar::test {
 namespace {
@@ -191,12 +191,15 @@ TEST_F(Rerun, AdviceKeepsTheLogAndTheVerb)
     struct Case {
         std::vector<std::string> First, Advised;
         uint64_t StopAfter = 5000;  // EC writes: in the module check's wake, or in the update's read pass
+        const char* Where = "";      // where the console says the wait ran out
     } cases[] = {
         {{"/update", name_}, {"/update", name_, "p"}},
         {{"/log", "rerun.log", name_, "x", "y"}, {"/log", "rerun.log", name_, "p", "y"}},
         // /backup stays until its file is written, then the command leaves it out.
         {{"/keep", "20000-2FFFF", "/backup", "rerun-1.bin", "/update", name_},
-         {"/keep", "20000-2FFFF", "/backup", "rerun-1.bin", "/update", name_, "p"}},
+         {"/keep", "20000-2FFFF", "/backup", "rerun-1.bin", "/update", name_, "p"},
+         5000,
+         "wait ran out reading the chip for the plan, in the sector at "},
         {{"/keep", "20000-2FFFF", "/backup", "rerun-2.bin", "/update", name_},
          {"/keep", "20000-2FFFF", "/update", name_, "p"},
          300000},
@@ -208,6 +211,7 @@ TEST_F(Rerun, AdviceKeepsTheLogAndTheVerb)
         std::vector<uint8_t> before(rig.Flash().begin(), rig.Flash().begin() + IMAGE_SIZE);
         EXPECT_EQ(CutShortThenRerun(rig, c.First), EXIT_OK) << rig.Output();
         EXPECT_EQ(AdvisedCommand(firstOutput_), c.Advised) << firstOutput_;
+        EXPECT_NE(firstOutput_.find(c.Where), std::string::npos) << firstOutput_;
         EXPECT_TRUE(Flashed(rig));
         if (c.First.size() > 3 && c.First[2] == "/backup") {
             EXPECT_EQ(ReadFileBytes(c.First[3]), before);
@@ -238,6 +242,34 @@ TEST_F(Rerun, NoAnswerToFollowModeEntry)
         << rig.Output();
     EXPECT_NE(rig.Output().find("The EC output buffer wait ran out before the first block."), std::string::npos);
     EXPECT_TRUE(rig.Trace().CommandStream().ends_with(" DC 01 02 05 R"));
+}
+
+// A verb that only looks and leaves the EC in follow mode (cut short, or its
+// entry not acknowledged) gives the command that hands it back: /update with
+// p, which on a chip that holds the image writes nothing and closes.
+TEST_F(Rerun, AVerbThatOnlyLooksSaysHowToHandTheEcBack)
+{
+    for (sim::ForeignByte way : {sim::ForeignByte::Ignore, sim::ForeignByte::SubCommand, sim::ForeignByte::Serve}) {
+        SCOPED_TRACE(int(way));
+        Rig rig(nullptr, Stopping(way, ~0ull, 0x12000));  // in block 1 of the compare
+        std::copy(image_.begin(), image_.end(), rig.Flash().begin());
+        EXPECT_EQ(CutShortThenRerun(rig, {"/verify", name_, "p"}), EXIT_OK) << rig.Output();
+        EXPECT_EQ(AdvisedCommand(firstOutput_), (std::vector<std::string>{"/update", name_, "p"})) << firstOutput_;
+        EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+        EXPECT_TRUE(Flashed(rig));
+        EXPECT_EQ(rig.Chip().Stats().Erases, 0u);
+    }
+
+    sim::EcConfig unacked;
+    unacked.FollowAck = 0x00;
+    Rig probe(nullptr, unacked);
+    probe.StopTracing();
+    EXPECT_EQ(probe.Run({"/log", "look.log", "/probe", "/j"}), EXIT_OK);
+    EXPECT_EQ(probe.Ec().Mode(), sim::EcMode::Follow);
+    EXPECT_NE(probe.Output().find("No closing command sent"), std::string::npos);
+    EXPECT_EQ(AdvisedCommand(probe.Output()),
+              (std::vector<std::string>{"/log", "look.log", "/update", "IMAGE", "p", "x", "/j"}))
+        << probe.Output();
 }
 
 // Between runs the simulated EC finishes what it had: the byte in its input

@@ -2,10 +2,13 @@
 // append, that a log that can't take the record stops the run before the EC,
 // and that the record is on disk and closed before the closing command.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -35,6 +38,43 @@ std::vector<std::string> Lines(const std::string& text, const std::string& prefi
         if (line.starts_with(prefix))
             lines.push_back(line.substr(0, line.size() - (line.ends_with("\r") ? 1 : 0)));
     return lines;
+}
+
+// A reader of the kind a user would write: the key=value words of a record
+// line, a quoted value with its \\ and \xHH escapes undone. Words without
+// "=" ("(OK)") are skipped.
+std::map<std::string, std::string> Fields(const std::string& line)
+{
+    std::map<std::string, std::string> fields;
+    size_t at = 0;
+    while (at < line.size()) {
+        size_t end = line.find_first_of(" =", at);
+        if (end == std::string::npos || line[end] == ' ') {
+            at = end == std::string::npos ? end : end + 1;
+            continue;
+        }
+        std::string key = line.substr(at, end - at), value;
+        at = end + 1;
+        if (at < line.size() && line[at] == '"') {
+            for (++at; at < line.size() && line[at] != '"'; ++at) {
+                if (line[at] == '\\' && line.compare(at + 1, 1, "x") == 0) {
+                    value += static_cast<char>(std::stoi(line.substr(at + 2, 2), nullptr, 16));
+                    at += 3;
+                } else if (line[at] == '\\') {
+                    value += line[++at];
+                } else {
+                    value += line[at];
+                }
+            }
+            at += 2;  // the closing quote and the blank
+        } else {
+            end = line.find(' ', at);
+            value = line.substr(at, end - at);
+            at = end == std::string::npos ? end : end + 1;
+        }
+        fields[key] = value;
+    }
+    return fields;
 }
 
 class RunRecord : public ::testing::Test {
@@ -102,12 +142,20 @@ TEST_F(RunRecord, ClassicRunKeepsItsPortsAndTextAndAppendsItsRecord)
 
 TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
 {
+    // A bit of block 1 that stays up where the image clears it.
+    sim::ChipConfig stuck;
+    stuck.Faults.HasStuckBits = true;
+    stuck.Faults.StuckAddress = 0x11234;
+    stuck.Faults.StuckMask = static_cast<uint8_t>(~image_[0x11234]);
     struct Case {
         std::vector<std::string> args;
         std::string ecModule;  // empty: the image's
         bool chip;
         int status;
         std::string summary;
+        sim::ChipConfig chipConfig = {};
+        size_t holding = 0;  // the image's bytes the chip holds before the run
+        std::string tail = {};  // after /update's fields and its duration
     } cases[] = {
         {{imageName_, "p", "x", "/j"}, "", true, EXIT_OK, " status=0 (OK) close=FC (FOLLOW_EXIT_ALT)"},
         // An EC name that tries to start a record line of its own.
@@ -118,11 +166,18 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
         {{"nothere.bin"}, "", true, EXIT_BAD_IMAGE, " image=\"nothere.bin\" "},
         {{imageName_, "p"}, "", false, EXIT_NO_ANSWER,
          " chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 status=4 (NO_ANSWER) close=FE "},
+        {{imageName_, "p"}, "", true, EXIT_FLASH_FAILED,
+         " written=1 unchanged=0 failed=1 status=3 (FLASH_FAILED) close=none", stuck},
+        {{"/update", imageName_, "p"}, "", true, EXIT_OK,
+         " written=1 unchanged=1 failed=0 sectors-written=5 sectors-equal=16 sectors-kept=0 erase-64k=0 erase-4k=5 "
+         "programmed=17185 duration=",
+         {}, 0x10000, " status=0 (OK) close=FE (FOLLOW_EXIT)"},
     };
     std::string before;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
-        Rig rig;
+        Rig rig(nullptr, {}, c.chipConfig);
+        std::copy(image_.begin(), image_.begin() + c.holding, rig.Flash().begin());
         if (!c.ecModule.empty())
             rig.SetEcModule(c.ecModule);
         if (!c.chip)
@@ -136,6 +191,7 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
         std::vector<std::string> ends = Lines(log.substr(before.size()), "ZAR-END ");
         ASSERT_EQ(ends.size(), 1u);
         EXPECT_NE(ends[0].find(c.summary), std::string::npos) << ends[0];
+        EXPECT_NE(ends[0].find(c.tail), std::string::npos) << ends[0];
         before = log;
     }
     EXPECT_NE(before.find("\r\n  Module is: X\r\n  ZAR-END?status=0"), std::string::npos);
@@ -183,13 +239,17 @@ TEST_F(RunRecord, ALogThatCantTakeTheRecordStopsTheRunBeforeTheEc)
     mkdir("logdir", 0755);
     std::vector<uint8_t> notALog = {'M', 'Z', 0x90, 0x00, 1, 2, 3, 4, 5};
     WriteTempFile("other.bin", notALog);
-    for (std::string log : {"nodir/run.log", "logdir", "/dev/full", "other.bin", "logged.bin"}) {
+    unlink("dangling.log");
+    ASSERT_EQ(symlink("nowhere.log", "dangling.log"), 0);
+    for (std::string log :
+         {"nodir/run.log", "logdir", "../../dev/full", "../../dev/null", "dangling.log", "other.bin", "logged.bin"}) {
         SCOPED_TRACE(log);
         Rig rig;
         EXPECT_EQ(rig.Run({"/log", log, imageName_, "p"}), EXIT_BAD_IMAGE);
         EXPECT_FALSE(rig.Trace().TouchedPorts());
         EXPECT_NE(rig.Output().find("LOG FILE ERROR!! " + log), std::string::npos) << rig.Output();
     }
+    EXPECT_NE(access("nowhere.log", F_OK), 0) << "the link was followed";
     EXPECT_EQ(ReadFileBytes("other.bin"), notALog);
     EXPECT_EQ(ReadFileBytes(imageName_), image_) << "the image was appended to";
 }
@@ -260,6 +320,64 @@ TEST_F(RunRecord, AClosingCommandNotTakenIsAddedToTheRecord)
               std::string::npos)
         << log;
     EXPECT_TRUE(log.ends_with("\r\nZAR-AFTER serial=unknown status=4 (NO_ANSWER)\r\n")) << log;
+}
+
+// Names with quotes, backslashes, line breaks and bytes that are not UTF-8
+// read back exactly as given, and none of them breaks the record's lines.
+TEST_F(RunRecord, HostileNamesReadBackExactly)
+{
+    MachineIdentity machine{"M\\", "P\"\\x22", "S\r\nZAR-END \xFF"};
+    SetSimulatedMachine(&machine);
+    for (std::string name : {"a\"b", "a\\x22b", "c\\", "d\re", "f\ng", "h\xFF\xC0i"}) {
+        SCOPED_TRACE(name);
+        unlink(log_.c_str());
+        Rig rig;
+        EXPECT_EQ(rig.Run({"/log", log_, name}), EXIT_BAD_IMAGE);  // no such image: the record all the same
+        std::vector<std::string> lines = Lines(Log(), "ZAR-");
+        ASSERT_EQ(lines.size(), 3u) << Log();
+        std::map<std::string, std::string> run = Fields(lines[0]), end = Fields(lines[2]);
+        EXPECT_EQ(end["image"], name);
+        EXPECT_EQ(end["serial"], machine.SerialNumber);
+        EXPECT_EQ(run["manufacturer"], machine.Manufacturer);
+        EXPECT_EQ(run["product"], machine.ProductName);
+        EXPECT_EQ(end["status"], "2");
+    }
+}
+
+// A record cut short (here: the disk fills during the run) leaves its last
+// line open. The run, whose EC was flashed, says so in its last lines and
+// keeps its status; the next record starts on a line of its own.
+TEST_F(RunRecord, ACutRecordIsSaidLastAndTheNextStartsOnItsOwnLine)
+{
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 1000;
+    auto* previous = signal(SIGXFSZ, SIG_IGN);
+    Rig rig;
+    rig.StopTracing();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int status = rig.Run({"/log", log_, imageName_, "p"});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(status, EXIT_OK);
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+    EXPECT_TRUE(rig.Output().ends_with(
+        "\r\nLOG FILE ERROR!! The record of this run could not be written to run.log.\r\nThe EC was written all the "
+        "same: the run ends with the flashing's own status, 0, and only its record is missing or cut short in "
+        "run.log.\r\n"))
+        << rig.Output();
+    std::string cut = Log();
+    ASSERT_FALSE(cut.ends_with("\n"));
+
+    Rig next;
+    next.StopTracing();
+    ASSERT_EQ(next.Run({"/log", log_, "/probe"}), EXIT_OK);
+    std::string log = Log();
+    EXPECT_EQ(log.substr(0, cut.size()), cut);
+    EXPECT_EQ(log.substr(cut.size(), 10), "\r\nZAR-RUN ");
+    EXPECT_EQ(Lines(log, "ZAR-RUN ").size(), 2u);
+    EXPECT_EQ(Lines(log, "ZAR-END ").size(), 1u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // comparison of the report, and the options that set timing up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,8 @@
 #include "Harness.h"
 #include "platform/Faults.h"
 #include "platform/hosted/HostConsole.h"
-#include "sim/SimFrontEnd.h"
-#include "sim/SimReport.h"
+#include "tools/zar-sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimReport.h"
 
 namespace zar::test {
 namespace {
@@ -29,8 +30,7 @@ sim::EcConfig RealEc()
 
 TEST(RealTiming, A128KiBImageTakesTheBusAccessesPlusTheCatalogsTimes)
 {
-    const sim::ChipInfo& part = sim::DefaultChip();
-    ASSERT_EQ(part.Method, sim::ProgramMethod::Page);
+    const sim::ChipInfo& part = *sim::FindChip("W25X40");
     std::vector<uint8_t> image = MakeImage(0x20000);
     std::string name = WriteTempFile("timed.bin", image);
 
@@ -54,9 +54,9 @@ TEST(RealTiming, A128KiBImageTakesTheBusAccessesPlusTheCatalogsTimes)
     ASSERT_EQ(work.Erases, 32u);
     ASSERT_EQ(work.Programs, 512u);
     ASSERT_EQ(work.StatusWrites, 2u);
-    bool blockErase = part.Part->Rdid[0] == 0x20;
-    uint64_t eraseUs = blockErase ? part.BlockEraseTypUs : part.SectorEraseTypUs;
-    uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
+    // The W25X40's typical times: 4 KiB erase 150 ms, page 1.5 ms, status
+    // write 10 ms.
+    const uint64_t busyNs = 32 * 150'000'000ull + 512 * 1'500'000ull + 2 * 10'000'000ull;
     EXPECT_EQ(work.BusyNs, busyNs);
 
     sim::TimeEstimate t = sim::EstimateTime(timed.Ec(), timed.Chip());
@@ -102,15 +102,14 @@ std::string Seconds(uint64_t ns)
 
 TEST(SimReport, StatesTheTimeOfARealRunAndWhatTheRunDid)
 {
-    const sim::ChipInfo& part = sim::DefaultChip();
+    // The default part, W25X40: 32 erases at 150 ms, 512 pages at 1.5 ms and
+    // 2 status writes at 10 ms are 5.588 s.
     std::vector<uint8_t> image = MakeImage(0x20000, "REPMOD ");
     std::string name = WriteTempFile("report.bin", image);
     SimRun run = RunSim({"--timing", "real", "--report", name});
     ASSERT_EQ(run.status, EXIT_OK) << run.output;
 
-    uint64_t eraseUs = part.Part->Rdid[0] == 0x20 ? part.BlockEraseTypUs : part.SectorEraseTypUs;
-    uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
-    EXPECT_NE(run.output.find("chip busy " + Seconds(busyNs) + ": 32 erases, 512 programs, 2 status writes"),
+    EXPECT_NE(run.output.find("chip busy 5.588 s: 32 erases, 512 programs, 2 status writes"),
               std::string::npos)
         << run.output;
     // The total is the accesses at 1 us each.
@@ -130,15 +129,12 @@ TEST(SimReport, StatesTheTimeOfARealRunAndWhatTheRunDid)
 
 TEST(SimReport, EstimatesTheHardwaresTimeOfAFastRun)
 {
-    const sim::ChipInfo& part = sim::DefaultChip();
     std::string name = WriteTempFile("fast-report.bin", MakeImage(0x20000, "REPMOD "));
     SimRun run = RunSim({"--report", name});
     ASSERT_EQ(run.status, EXIT_OK) << run.output;
-    uint64_t eraseUs = part.Part->Rdid[0] == 0x20 ? part.BlockEraseTypUs : part.SectorEraseTypUs;
-    uint64_t busyNs = (32 * eraseUs + 512 * uint64_t{part.ProgramTypUs} + 2 * uint64_t{part.StatusWriteTypUs}) * 1000;
     size_t at = run.output.find("time, estimate  ");
     ASSERT_NE(at, std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("an EC without latency): chip busy " + Seconds(busyNs) + ", bus ", at), std::string::npos)
+    EXPECT_NE(run.output.find("an EC without latency): chip busy 5.588 s, bus ", at), std::string::npos)
         << run.output;
 }
 
@@ -189,21 +185,31 @@ TEST(FlashComparison, EqualDifferingAndWrappedImages)
     EXPECT_EQ(last.Chip, flash[0x9000]);
     EXPECT_EQ(last.Image, flash[0x9000] ^ 0x10);
 
-    // 1.5 times the chip: addresses 0-0x7FFF were written twice, the second
-    // time from the image's last 0x8000 bytes.
+    // 1.5 times the chip, its last 0x8000 bytes written over addresses
+    // 0-0x7FFF: the chip holds the last pass, not the image.
     std::vector<uint8_t> wrapped(0x18000);
     for (size_t i = 0; i < wrapped.size(); ++i)
         wrapped[i] = static_cast<uint8_t>(i < 0x10000 ? 0x55 : flash[i - 0x10000]);
     for (size_t i = 0x8000; i < 0x10000; ++i)
         wrapped[i] = flash[i];
     sim::FlashComparison folded = compare(wrapped);
-    EXPECT_EQ(folded.Result, sim::FlashComparison::Equal);
+    EXPECT_EQ(folded.Result, sim::FlashComparison::Differs);
+    EXPECT_EQ(folded.Address, 0u);
     EXPECT_TRUE(folded.Wrapped);
     EXPECT_EQ(folded.Compared, 0x10000u);
-    wrapped[0x7FFF] ^= 1;  // overwritten later: doesn't count
-    EXPECT_EQ(compare(wrapped).Result, sim::FlashComparison::Equal);
-    wrapped[0x17FFF] ^= 1;
-    EXPECT_EQ(compare(wrapped).Address, 0x7FFFu);
+    // Even where the part that fits is equal, the report says the rest is
+    // in no chip.
+    std::copy(flash.begin(), flash.end(), wrapped.begin());
+    sim::FlashComparison fits = compare(wrapped);
+    EXPECT_EQ(fits.Result, sim::FlashComparison::Equal);
+    EXPECT_TRUE(fits.Wrapped);
+    hosted::CaptureConsole console;
+    hosted::SetConsoleSink(&console);
+    sim::PrintFlashComparison(fits, 0x10000);
+    hosted::SetConsoleSink(nullptr);
+    EXPECT_EQ(console.output, "holds the image's first 65536 bytes only\r\n                the image (98304 bytes) "
+                              "does not fit in the chip's 65536 bytes: its later bytes went to wrapped addresses and "
+                              "overwrote earlier ones\r\n");
 
     EXPECT_EQ(compare({}).Result, sim::FlashComparison::Empty);
     EXPECT_EQ(sim::CompareWithImage(flash.data(), 0x10000, "no-such-file.bin").Result,

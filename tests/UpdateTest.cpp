@@ -171,6 +171,7 @@ TEST(Update, WordsRefusedBeforeTheEc)
 {
     std::string name = WriteTempFile("refused.bin", MakeImage(0x1000));
     WriteTempFile("there.bin", {1, 2, 3});
+    remove("gone.bin");
     struct Case {
         std::vector<std::string> Words;
         const char* Says;
@@ -187,6 +188,9 @@ TEST(Update, WordsRefusedBeforeTheEc)
         {{"/backup", "/update", name}, "/backup needs a file name"},
         {{"/backup", "a.bin", "/backup", "b.bin", "/update", name}, "/backup is given twice"},
         {{"/backup", "there.bin", "/update", name}, "FILE EXISTS!! there.bin is kept"},
+        {{"/backup", "nodir/b.bin", "/update", name}, "FILE WRITE ERROR!! nodir/b.bin can't be created"},
+        // Claimed, then the image is refused: the claimed file goes again.
+        {{"/backup", "gone.bin", "/update", "nothere.bin"}, "FILE NAME ERROR!!"},
         {{"/keep", "0-FFF", name}, "Usage: zar [/log FILE] [/backup FILE] [/keep START-END]... /update"},
         {{"/backup", "a.bin", "/verify", name}, "Usage: zar [/log FILE] [/backup FILE]"},
         {{"/keep", "0-FFF", "/read", "a.bin"}, "Usage: zar [/log FILE] [/backup FILE]"},
@@ -200,6 +204,7 @@ TEST(Update, WordsRefusedBeforeTheEc)
     }
     EXPECT_EQ(ReadFileBytes("there.bin"), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_TRUE(ReadFileBytes("a.bin").empty());
+    EXPECT_EQ(fopen("gone.bin", "rb"), nullptr) << "the claimed backup was left behind";
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // The verbs as whole runs: what each prints, its status, how it leaves the EC,
 // and that only /update ever sends an erase, program or status write.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -8,6 +12,7 @@
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
 #include "Harness.h"
+#include "ec/EcChannel.h"
 #include "platform/Crc32.h"
 
 namespace zar::test {
@@ -95,6 +100,31 @@ TEST(Verbs, AnUnacknowledgedEntryIsLeftInFollowMode)
     }
 }
 
+// An EC that takes follow-mode entry but never answers: the wait gives up,
+// and the console says so rather than blaming the acknowledgement.
+TEST(Verbs, ASilentEcEndsThemWithNoAnswer)
+{
+    std::string name = WriteTempFile("silent.bin", MakeImage(0x8000));
+    SetWaitLimits({2000, 2000});
+    struct Case {
+        std::vector<std::string> args;
+        uint64_t answers;  // the module name's 32 reads are answered
+    };
+    for (const Case& c : {Case{{"/probe"}, 32}, Case{{"/verify", name, "p"}, 0}, Case{{"/read", "silent-copy.bin"}, 0}}) {
+        SCOPED_TRACE(c.args[0]);
+        sim::EcConfig ec;
+        ec.Faults.ObfStuckAfterAnswers = c.answers;
+        Rig rig(nullptr, ec);
+        remove("silent-copy.bin");
+        EXPECT_EQ(RunReadOnly(rig, c.args), EXIT_NO_ANSWER);
+        EXPECT_NE(rig.Output().find("NO ANSWER!! The EC output buffer wait ran out"), std::string::npos)
+            << rig.Output();
+        EXPECT_EQ(rig.Output().find("did not acknowledge"), std::string::npos) << rig.Output();
+        EXPECT_TRUE(ReadFileBytes("silent-copy.bin").empty());
+    }
+    SetWaitLimits({0, 0});
+}
+
 TEST(Verbs, CommandLinesThatMakeNoSenseTouchNothing)
 {
     WriteTempFile("there.bin", {1, 2, 3});
@@ -112,6 +142,82 @@ TEST(Verbs, CommandLinesThatMakeNoSenseTouchNothing)
     Rig rig;
     rig.Run({"/read", "there.bin"});
     EXPECT_NE(rig.Output().find("FILE EXISTS!! there.bin is kept"), std::string::npos);
+}
+
+// A word that must name a file is never a switch or a verb: missing, or
+// beginning with "/", it ends the run with status 2 before the EC is touched,
+// and nothing of that name is created (zar-sim would create "/verify" at the
+// root of the file system).
+TEST(Verbs, AFileNameThatIsMissingOrASwitchIsRefused)
+{
+    std::string image = WriteTempFile("refused.bin", MakeImage(0x18000));
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+        std::vector<std::string> notCreated;
+    } cases[] = {
+        {{"/log", "/verify", image, "p"}, "LOG FILE ERROR!! /log needs a file name.", {"/verify", "verify"}},
+        {{"/log", "/probe"}, "LOG FILE ERROR!! /log needs a file name.", {"/probe", "probe"}},
+        {{"/log"}, "LOG FILE ERROR!! /log needs a file name.", {}},
+        {{"/log", "/read", "r.bin"}, "LOG FILE ERROR!!", {"/read", "r.bin"}},
+        {{"/read", "/verify", image}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {"/verify"}},
+        {{"/read", "/log", "r.log"}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {"/log", "r.log"}},
+        {{"/read", ""}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.size() > 1 ? c.args[0] + " " + c.args[1] : c.args[0]);
+        Rig rig;
+        EXPECT_EQ(rig.Run(c.args), EXIT_BAD_IMAGE);
+        EXPECT_FALSE(rig.Trace().TouchedPorts());
+        EXPECT_NE(rig.Output().find(c.message), std::string::npos) << rig.Output();
+        EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Normal);
+        for (const std::string& name : c.notCreated)
+            EXPECT_NE(access(name.c_str(), F_OK), 0) << name;
+    }
+}
+
+// "NO ANSWER!!" says where the run stopped: the EC stops answering (or
+// taking bytes) a set number of exchanges before the end of a good run.
+TEST(Verbs, NoAnswerNamesTheStageItStoppedIn)
+{
+    std::string image = WriteTempFile("stage.bin", MakeImage(0x18000));
+    struct Case {
+        std::vector<std::string> args;
+        bool ibf;       // the EC stops taking bytes, else stops answering
+        int64_t after;  // after this many exchanges; negative: counted back from the end of a good run
+        const char* where;
+    } cases[] = {
+        {{"/read", "stage.rd", "0x1000"}, false, -0x1000 - 100, "in read pass 1 at F9F."},
+        {{"/read", "stage.rd", "0x1000"}, false, -100, "in read pass 2 at F9D."},
+        {{"/read", "stage.rd", "0x1000"}, false, 3, "at follow-mode entry or identification."},
+        {{"/probe"}, true, -1, "at the closing command."},
+        {{"/probe"}, false, 10, "at the module check."},
+        {{"/verify", image}, false, 10, "at the module check."},
+        {{"/verify", image, "p"}, false, 0, "before the first block."},
+    };
+    SetWaitLimits({2000, 2000});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        Rig good;
+        good.StopTracing();
+        unlink("stage.rd");
+        EXPECT_NE(good.Run(c.args), EXIT_NO_ANSWER) << good.Output();
+        unlink("stage.rd");
+        sim::EcConfig ec;
+        uint64_t end = c.ibf ? good.Ec().Stats().Writes : good.Ec().Stats().Answers;
+        (c.ibf ? ec.Faults.IbfStuckAfterWrites : ec.Faults.ObfStuckAfterAnswers) =
+            c.after < 0 ? end + c.after : c.after;
+        Rig rig(nullptr, ec);
+        rig.StopTracing();
+        EXPECT_EQ(rig.Run(c.args), EXIT_NO_ANSWER);
+        EXPECT_NE(access("stage.rd", F_OK), 0) << "a partial backup was left";
+        std::string wait = c.ibf ? "EC input buffer" : "EC output buffer";
+        EXPECT_NE(rig.Output().find("NO ANSWER!! The " + wait + " wait ran out " + c.where +
+                                    " Nothing more was sent to the EC."),
+                  std::string::npos)
+            << rig.Output();
+    }
+    SetWaitLimits({0, 0});
 }
 
 TEST(Read, TheFileEqualsTheChipAndEachPassCostsFiveAccessesAByte)
@@ -169,24 +275,74 @@ TEST(Read, KnowsNoSizeForAnUnknownPartUnlessGivenOne)
     EXPECT_NE(large.Output().find("SIZE ERROR!! The chip holds 524288 bytes"), std::string::npos);
 }
 
+// The chip is read in pieces of 256 bytes: a flip at either edge of a piece,
+// or of the chip, must be seen as well as one inside.
 TEST(Read, TwoReadsThatDisagreeWriteNoFile)
 {
-    for (uint64_t nth : {1u, 2u}) {  // the first pass or the second one sees the flipped bit
+    struct Flip {
+        uint32_t Address;
+        uint64_t Nth;  // the first pass or the second one sees the flipped bit
+    };
+    for (Flip f : {Flip{0x4321, 1}, Flip{0x4321, 2}, Flip{0, 2}, Flip{0x42FF, 1}, Flip{0x4300, 2},
+                   Flip{0x7FFFF, 1}}) {
+        SCOPED_TRACE(f.Address);
         sim::ChipConfig flip;
         flip.Faults.FlipsRead = true;
-        flip.Faults.FlipAddress = 0x4321;
-        flip.Faults.FlipOnRead = nth;
+        flip.Faults.FlipAddress = f.Address;
+        flip.Faults.FlipOnRead = f.Nth;
         Rig rig(nullptr, {}, flip);
         remove("flip.bin");
         EXPECT_EQ(RunReadOnly(rig, {"/read", "flip.bin"}), EXIT_FLASH_FAILED);
-        uint8_t first = static_cast<uint8_t>(rig.Flash()[0x4321] ^ (nth == 1 ? 1 : 0));
-        EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at 4321 (" +
-                                    Hex(first, "%02X") + " the first time). flip.bin was not written"),
+        uint8_t first = static_cast<uint8_t>(rig.Flash()[f.Address] ^ (f.Nth == 1 ? 1 : 0));
+        EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at " +
+                                    Hex(f.Address) + " (" + Hex(first, "%02X") +
+                                    " the first time). flip.bin was not written"),
                   std::string::npos)
             << rig.Output();
-        EXPECT_TRUE(ReadFileBytes("flip.bin").empty());
+        EXPECT_NE(access("flip.bin", F_OK), 0);
         EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     }
+}
+
+// FILE is claimed before the EC is touched: a name that is taken, whatever
+// has it, or can't be created costs no port access and creates nothing.
+TEST(Read, AFileThatCantBeCreatedNewIsRefusedBeforeTheEc)
+{
+    mkdir("folder", 0755);
+    unlink("dangling.bin");
+    ASSERT_EQ(symlink("nowhere.bin", "dangling.bin"), 0);
+    for (std::string name : {"../../dev/null", "dangling.bin", "folder", "nodir/backup.bin"}) {
+        SCOPED_TRACE(name);
+        Rig rig;
+        EXPECT_EQ(rig.Run({"/read", name, "16"}), EXIT_BAD_IMAGE);
+        EXPECT_FALSE(rig.Trace().TouchedPorts());
+        EXPECT_NE(rig.Output().find("FILE WRITE ERROR!! " + name + " can't be created"), std::string::npos)
+            << rig.Output();
+    }
+    EXPECT_NE(access("nowhere.bin", F_OK), 0) << "the link was followed";
+}
+
+// A backup that can't be saved whole is not left behind: here a disk that
+// fills up (a run cut short: NoAnswerNamesTheStageItStoppedIn).
+TEST(Read, NoPartialFileIsLeftBehind)
+{
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit full = saved;
+    full.rlim_cur = 100 * 1024;
+    auto* previous = signal(SIGXFSZ, SIG_IGN);
+    Rig rig;
+    rig.StopTracing();
+    unlink("full.bin");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    int status = rig.Run({"/read", "full.bin"});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(status, EXIT_BAD_IMAGE);
+    EXPECT_NE(rig.Output().find("FILE WRITE ERROR!! full.bin could not be written whole; it was deleted."),
+              std::string::npos)
+        << rig.Output();
+    EXPECT_NE(access("full.bin", F_OK), 0);
 }
 
 TEST(Verify, EqualAndDifferingChips)

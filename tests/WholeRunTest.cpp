@@ -2,6 +2,7 @@
 // what the console said, the closing command and the exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,22 +13,12 @@
 namespace zar::test {
 namespace {
 
-int CeilDiv(int a, int b)
+// Every byte from `from` up to `to` is erased: the fill behind the image's end
+// is 0xFF whatever the programming method wrote there.
+void ExpectErased(const std::vector<uint8_t>& flash, size_t from, size_t to)
 {
-    return (a + b - 1) / b;
-}
-
-// The marks a block of a page-program run shows, worked out from the image
-// size alone.
-BlockMarks ExpectedPageMarks(int size, int block)
-{
-    int n = std::min(size - block * 0x10000, 0x10000);
-    int kib = CeilDiv(size, 1024);
-    int erase = 0;
-    while (erase < 16 && block * 64 + erase * 4 != kib)
-        ++erase;
-    int low = std::min(n, 0x8000);
-    return {erase, CeilDiv(n, 0x1000), CeilDiv(CeilDiv(n, 256), 16), CeilDiv(low, 0x1000) + CeilDiv(n - low, 0x1000)};
+    auto bad = std::find_if(flash.begin() + from, flash.begin() + to, [](uint8_t b) { return b != 0xFF; });
+    EXPECT_EQ(bad, flash.begin() + to) << "not erased at " << (bad - flash.begin());
 }
 
 std::string ChecksumLine(uint32_t sum)
@@ -37,38 +28,56 @@ std::string ChecksumLine(uint32_t sum)
     return line;
 }
 
+// The marks of each block (erase, blank check, program, verify). The erase
+// stops only where the image's size in KiB is a multiple of 4 inside the
+// block; a size that ends between two 4 KiB steps has all 16 erased.
 TEST(WholeRun, ImageSizesEndEveryOperationAtTheImagesEnd)
 {
-    for (int size : {0x4001, 0x8000, 0x9000, 0x10000, 0x10001, 0x10180, 0x11000, 0x18000, 0x20000}) {
-        SCOPED_TRACE(size);
-        std::vector<uint8_t> image = MakeImage(size);
+    const BlockMarks full = {16, 16, 16, 16};
+    struct Case {
+        int size;
+        std::vector<BlockMarks> marks;
+    } cases[] = {
+        {0x4001, {{16, 5, 5, 5}}},
+        {0x8000, {{8, 8, 8, 8}}},
+        {0x9000, {{9, 9, 9, 9}}},
+        {0x10000, {full}},
+        {0x10001, {full, {16, 1, 1, 1}}},
+        {0x10180, {full, {16, 1, 1, 1}}},
+        {0x11000, {full, {1, 1, 1, 1}}},
+        {0x18000, {full, {8, 8, 8, 8}}},
+        {0x20000, {full, full}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::vector<uint8_t> image = MakeImage(c.size);
         std::string name = WriteTempFile("sized.bin", image);
         Rig rig;
         rig.StopTracing();
         ASSERT_EQ(rig.Run({name, "p"}), EXIT_OK) << rig.Output();
 
-        std::vector<BlockMarks> marks = MarksPerBlock(rig.Output());
-        ASSERT_EQ(static_cast<int>(marks.size()), CeilDiv(size, 0x10000));
-        for (int b = 0; b < static_cast<int>(marks.size()); ++b)
-            EXPECT_EQ(marks[b], ExpectedPageMarks(size, b)) << "block " << b;
+        EXPECT_EQ(MarksPerBlock(rig.Output()), c.marks);
         EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
-        EXPECT_EQ(RunState.VerifiedBytes, size);
-        EXPECT_EQ(RunState.ProgrammedBytes, size);
+        size_t last = c.marks.size() - 1;
+        ExpectErased(rig.Flash(), c.size, last * 0x10000 + c.marks[last].Erase * 0x1000);
+        EXPECT_EQ(RunState.VerifiedBytes, c.size);
+        EXPECT_EQ(RunState.ProgrammedBytes, c.size);
         EXPECT_TRUE(rig.Output().ends_with(ChecksumLine(ByteSum(image, image.size()))));
         EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     }
 }
 
 // A slow, jittery EC and a chip whose busy time varies change how often the
-// host polls, never what it writes.
+// host polls, never what it writes; on each programming method (page, AAI
+// word, AAI byte, chunked), a last block shorter than half a block.
 TEST(WholeRun, RandomLatenciesGiveTheSameFlash)
 {
-    std::vector<uint8_t> image = MakeImage(0x14321);
-    std::string name = WriteTempFile("jitter.bin", image);
-    for (const sim::ChipInfo* chip : {&sim::DefaultChip(), FindPart([](const sim::ChipInfo& c) {
-                                           return c.FitsAlgorithms && c.Method == sim::ProgramMethod::AaiWord;
-                                       })}) {
+    for (const sim::ChipInfo* chip : {&sim::DefaultChip(), sim::FindChip("SST25VF080B"), sim::FindChip("SST25LF040A"),
+                                      sim::FindChip("MX25L512")}) {
+        ASSERT_NE(chip, nullptr);
         SCOPED_TRACE(chip->Part->Name);
+        std::vector<uint8_t> image = MakeImage(chip->Part->Size > 0x20000 ? 0x14321 : 0x4321);
+        std::string name = WriteTempFile("jitter.bin", image);
         sim::EcConfig ec;
         ec.IbfDelay = {sim::ReadDelay::Random, 5, 7};
         ec.ObfDelay = {sim::ReadDelay::Random, 4, 11};
@@ -78,6 +87,7 @@ TEST(WholeRun, RandomLatenciesGiveTheSameFlash)
         rig.StopTracing();
         ASSERT_EQ(rig.Run({name, "p"}), EXIT_OK) << rig.Output();
         EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
+        ExpectErased(rig.Flash(), image.size(), (image.size() + 0xFFFF) / 0x10000 * 0x10000);
         EXPECT_EQ(rig.Ec().Stats().DroppedWrites, 0u);
         EXPECT_EQ(rig.Ec().Stats().Unexpected, 0u);
         EXPECT_EQ(rig.Chip().Stats().Refused, 0u);
@@ -173,7 +183,7 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
     const sim::ChipInfo& chip = sim::ChipAt(GetParam());
     SCOPED_TRACE(chip.Part->Name);
     const int size = chip.Part->Size >= 0x30000 ? 0x2A345 : 0xA345;
-    const int blocks = CeilDiv(size, 0x10000);
+    const int blocks = size > 0x10000 ? 3 : 1;
     std::vector<uint8_t> image = MakeImage(size, "EVERY part");
     std::string name = WriteTempFile("every.bin", image);
     Rig rig(&chip);
@@ -194,21 +204,15 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
     EXPECT_EQ(rig.Ec().Stats().DroppedWrites, 0u);
     EXPECT_TRUE(rig.Output().ends_with(ChecksumLine(ByteSum(image, size) + 0x80)));
 
-    std::vector<BlockMarks> marks = MarksPerBlock(rig.Output());
-    ASSERT_EQ(static_cast<int>(marks.size()), blocks);
+    // Whole blocks: 16 sectors erased, the last one too (its size in KiB is
+    // no multiple of 4); the last block has 11 marks of 4 KiB for 0xA345 bytes.
+    // Whole-block algorithms (AAI, and chunks on MX25L512) program 22 marks.
     bool wholeBlocks =
         chip.Method != sim::ProgramMethod::Page || (chip.Part->Rdid[0] == 0xC2 && chip.Part->Rdid[2] == 0x10);
-    for (int b = 0; b < blocks; ++b) {
-        BlockMarks expected = ExpectedPageMarks(size, b);
-        if (wholeBlocks)
-            expected.Program = 22;
-        EXPECT_EQ(marks[b], expected) << "block " << b;
-    }
-    // Whole-block algorithms write the 0xFF fill behind the image's end.
-    if (wholeBlocks) {
-        for (int a = size; a < blocks * 0x10000; ++a)
-            ASSERT_EQ(rig.Flash()[a], 0xFF) << a;
-    }
+    std::vector<BlockMarks> expected(blocks, BlockMarks{16, 16, wholeBlocks ? 22 : 16, 16});
+    expected.back() = {16, 11, wholeBlocks ? 22 : 11, 11};
+    EXPECT_EQ(MarksPerBlock(rig.Output()), expected);
+    ExpectErased(rig.Flash(), size, blocks * 0x10000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalog, EveryPart, ::testing::Range(0, sim::ChipCount()),

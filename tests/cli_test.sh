@@ -2,6 +2,7 @@
 # zar-sim as a user runs it: exit statuses, console text, trace and chip files.
 set -uo pipefail
 SIM=$1
+man=$(cd "$(dirname "$0")/../tools" && pwd)/zar-sim.1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -106,10 +107,29 @@ for n in 0 1 32 33 500 20000 150000; do
   check "flash after ec-obf-never=$n" contains "$out" "zar-sim: flash equals the image over its $(stat -c %s img.bin) bytes"
 done
 check "rerun as advised" contains "$out" "zar-sim:   zar img.bin p"
+# Reads fixed at the ports: the EC still takes every byte, whatever its latency.
+run --ec-constant 0x00,0x01 --ec-latency fixed:3 --trace c1.txt img.bin p
+check "constant reads: no chip" test "$status" -eq 4
+check "constant reads: the EC took the closing command" contains "$out" "zar-sim: EC closed with 0xFE"
+check "constant reads: every read" test "$(grep '^in' c1.txt | sort -u | tr '\n' ' ')" = "in 62 00 in 66 01 "
+for bad in 5 5, ,1 0x100,1 1,2,3; do
+  run --ec-constant "$bad" img.bin
+  check "bad --ec-constant $bad is 64" test "$status" -eq 64
+done
 run --ec-foreign sideways img.bin
 check "bad --ec-foreign is 64" test "$status" -eq 64
 run --help
 check "help lists --rerun" contains "$out" "--rerun"
+# The man page names exactly the options and faults --help lists (the parser's
+# table): neither can lose or gain one alone.
+listed() { tr -d '\r' <<<"$out" | grep -oE "^$1[a-z-]+" | tr -d ' ' | sort; }
+man_options=$(grep -E '^\.B[IR]? +\\-\\-' "$man" | sed -E 's/^\.B[IR]? +//; s/\\-/-/g; s/[ "].*//' | sort)
+man_faults=$(sed -n '/^\.BI \\-\\-fault /,/^\.TP/p' "$man" | grep -oE '\\fB[a-z][a-z-]*\\fR' | sed -E 's/\\f[BR]//g' | sort)
+check "man page options are --help's" test "$(listed '  --')" = "$man_options"
+check "man page faults are --help's" test "$(listed ' {6}')" = "$man_faults"
+help=$out
+run --list-chips
+check "help names the default chip" contains "$help" "default $(awk 'NR == 1 { print $1 }' <<<"$out"))"
 
 run --list-chips
 check "list-chips" test "$status" -eq 0 -a -n "$out"
@@ -153,6 +173,11 @@ check "no erase in the kept range" test "$(grep -cE '^(SECTOR|BLOCK)_ERASE 02' k
 run --machine "ACME,,SN 7" /log run.log img.bin
 check "logged run passes" test "$status" -eq 0
 check "record's identity" grep -q '^ZAR-RUN .* manufacturer="ACME" product=unknown serial="SN 7"' run.log
+# A forgotten log name: the verb after /log is never taken for the log.
+run --spi-log nolog.txt -- /log /verify img.bin p
+check "a verb as the log name is status 2" test "$status" -eq 2
+check "no follow mode for it" test "$(grep -c FOLLOW_ENTER nolog.txt)" -eq 0
+check "no file named after the verb" test ! -e /verify
 run --machine ACME,X1 img.bin
 check "machine needs three parts" test "$status" -eq 64
 
@@ -186,6 +211,15 @@ check "decode onto its own trace refused" test "$status" -eq 64 -a -s t4.txt
 run --trace same.txt --spi-log same.txt img.bin
 check "two outputs in one file refused" contains "$out" "--trace and --spi-log both write same.txt"
 check "the image survives" cmp img.bin keep.bin
+# The flasher's own files are outputs too: by name before they exist, by the
+# file they are after. Nothing runs, nothing is created.
+rm -f new.bin new.log
+for case in "--flash-out new.bin -- /read new.bin|/read" "--spi-log new.log -- /log new.log /probe|/log" \
+            "--trace new.bin new.bin|the image" "--trace ./keep.bin -- /log keep.bin /probe|/log"; do
+  run ${case%|*}
+  check "flasher file refused: ${case%|*}" test "$status" -eq 64 -a ! -e new.bin -a ! -e new.log
+  check "flasher file named: ${case%|*}" contains "$out" "${case#*|}"
+done
 
 # An image shorter than its module name: the EC's default name is the
 # flasher's own reading of it, zeros past the end included.

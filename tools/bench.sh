@@ -5,7 +5,7 @@
 # bytes; the flasher addresses no further) and the largest auto-address-
 # increment part with an image of its whole size. Prints port accesses per
 # second and per image byte, wall time and peak memory, and compares the
-# accesses with what the protocol needs (README, "Benchmark").
+# accesses with what the protocol needs (docs/performance.md, "Benchmark").
 set -euo pipefail
 sim=$(realpath "${1:?usage: bench.sh ZAR-SIM}")
 dir=build/bench-run
@@ -39,7 +39,7 @@ blocks_of() {  # the blocks the flasher writes on PART: its size, 255 at most
 
 # The accesses the protocol needs on an EC without latency, with the chip busy
 # for b status reads after each erase, program and status write (fast
-# timing: b = 2). Derivation in the README.
+# timing: b = 2). Derivation in docs/performance.md.
 b=2
 protocol() {  # protocol page|aai BLOCKS
   local per_block

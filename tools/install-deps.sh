@@ -4,8 +4,9 @@
 set -euo pipefail
 
 # clang-14 and libclang-rt-14-dev: the clang preset and libFuzzer's runtime.
+# sbsigntool, efitools, openssl: make sign and the Secure Boot QEMU case.
 packages=(cmake ninja-build g++ clang clang-14 libclang-rt-14-dev lld file python3 googletest libgtest-dev
-  qemu-system-x86 ovmf mtools dosfstools gnu-efi)
+  qemu-system-x86 ovmf mtools dosfstools gnu-efi sbsigntool efitools openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

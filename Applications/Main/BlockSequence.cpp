@@ -13,6 +13,7 @@
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashProgram.h"
 #include "flash/FlashVerify.h"
+#include "flash/PartTable.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
 
@@ -108,6 +109,34 @@ void WriteBlock(uint8_t block)
     CountBlock(FlashOneBlock(block));
 }
 
+// On a chip whose size is unknown an image larger than the chip wraps around
+// its addresses: a later block overwrites block 0, and still verifies. Block 0
+// is read back once more after the last block and compared with the image's
+// first block. Chips of known size never get here: the guard refused an image
+// too large for them. False when block 0 differs or the EC stopped answering.
+bool FirstBlockStillHoldsTheImage()
+{
+    if (RunState.Chip.Known.Size != 0 || RunState.BlockCounter < 2 || RunState.BlocksWritten == 0)
+        return true;
+    uint8_t* low = RunState.Block;
+    uint8_t* high = RunState.Block + HALF_BLOCK_SIZE;
+    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0 ||
+        FileRead(low, 1, HALF_BLOCK_SIZE, RunState.ImageFile) != HALF_BLOCK_SIZE ||
+        FileRead(high, 1, HALF_BLOCK_SIZE, RunState.ImageFile) != HALF_BLOCK_SIZE) {
+        RunState.ImageBytesRead = 0;
+        ReportImageReadError();
+        return false;
+    }
+    Print(u"\n\rBlock 0 again    : the chip's size is unknown; a larger image would have wrapped onto block 0.\n");
+    // Read as a verify reads it; its sum is already in the run's checksum.
+    MarkPlace(RunStage::Blocks, 1);  // a wait that runs out here is at block 0
+    FlashResult verify = FlashVerify(0, RunState.Block, static_cast<uint32_t>(BLOCK_SIZE));
+    bool same = verify.Outcome == FlashOutcome::Done;
+    if (!same && !EcChannelDead())
+        Print(u"\n\rBLOCK 0 OVERWRITTEN!! The image is larger than the chip: its addresses wrapped.\n");
+    return same && !EcChannelDead();
+}
+
 }  // namespace
 
 void PrintChecksum()
@@ -177,10 +206,13 @@ ExitStatus FlashImageBlocks(const Arguments& args)
     // 4. The blocks. A block that fails is skipped, the run goes on.
     bool readWhole = WalkImageBlocks(WriteBlock);
 
+    if (readWhole && RunState.BlocksFailed == 0 && !EcChannelDead() && !FirstBlockStillHoldsTheImage())
+        ++RunState.BlocksFailed;
+
     // 5. Close only after a fully good run; otherwise the EC stays in follow
     //    mode, where another run can still rewrite it.
     ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
-    status = HandBackAndEnd(ClassicClosingCommand(args), status, &args);
+    status = HandBackAndEnd(ClassicClosingCommand(args), status, &args, Road::Writes);
 
     ReleaseBlockBuffers();
     PrintChecksum();

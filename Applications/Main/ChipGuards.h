@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "Applications/Main/Arguments.h"
 #include "Applications/Main/ExitStatus.h"
 
 namespace zar {
@@ -15,8 +16,9 @@ namespace zar {
 // with `closing` (0: none) while its flash is untouched, and returns the
 // run's status: EXIT_NO_ANSWER when no chip answered, EXIT_BAD_IMAGE when
 // imageSize bytes don't fit. An imageSize of 0 asks only whether a chip
-// answered.
-[[nodiscard]] ExitStatus GuardChip(int32_t imageSize, uint8_t closing);
+// answered. A verb that writes nothing passes its words as looking, for the
+// command that hands back an EC it leaves in follow mode.
+[[nodiscard]] ExitStatus GuardChip(int32_t imageSize, uint8_t closing, const Arguments* looking = nullptr);
 
 // "NO FLASH CHIP!!" and what it means.
 void SayNoFlashChip();

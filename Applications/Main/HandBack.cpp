@@ -2,35 +2,61 @@
 
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
+#include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
 
 namespace zar {
 
-ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* rerun)
+namespace {
+
+// What to type next, for a road that gives it.
+void Advise(const Arguments* args, Road road)
 {
-    if (rerun && (EcChannelDead() || status != EXIT_OK)) {
+    if (args == nullptr)
+        return;
+    if (road == Road::Writes)
+        AdviseRerunWithoutModuleCheck(*args);
+    else if (road == Road::Looks)
+        AdviseHandBackAfterLooking(*args);
+}
+
+}  // namespace
+
+ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* args, Road road)
+{
+    bool writes = road == Road::Writes && args != nullptr;
+    if (EcChannelDead() && road == Road::Looks) {
+        ReportWaitFault();
+        Advise(args, road);
+        return EXIT_NO_ANSWER;
+    }
+    if (writes && (EcChannelDead() || status != EXIT_OK)) {
         if (EcChannelDead()) {
             ReportWaitFault();
             status = EXIT_NO_ANSWER;
         }
         SayEcStaysInFollowMode();
-        AdviseRerunWithoutModuleCheck(*rerun);
+        Advise(args, road);
         return status;
     }
 
     RunRecordHandBack(closing, status);
-    if (closing != 0)
+    if (closing != 0) {
+        MarkPlace(RunStage::Closing);
         EcSendCommand(closing);
-    else if (!rerun)
+    } else if (!writes) {
         SayEcStaysInFollowMode();  // the classic "p ARG3" run has always ended without a word
-    if (status != EXIT_OK || !EcChannelDead())
-        return status;
-    ReportWaitFault();
-    if (rerun) {
-        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
-        AdviseRerunWithoutModuleCheck(*rerun);
     }
+    if (status != EXIT_OK || !EcChannelDead()) {
+        if (closing == 0 && road == Road::Looks)
+            Advise(args, road);
+        return status;
+    }
+    ReportWaitFault();
+    if (writes)
+        Print(u"\n\rThe EC did not take the closing command: it may still be in follow mode.\n");
+    Advise(args, road);
     return EXIT_NO_ANSWER;
 }
 
@@ -51,12 +77,35 @@ void ReportWaitFault()
     default:
         break;
     }
-    if (fault.Place == 0)
-        Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. Nothing more was sent to the EC.\n",
-              wait);
-    else
-        Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. Nothing more was sent to the EC.\n", wait,
-              fault.Place - 1);
+    constexpr const char16_t* NOTHING_MORE = u"Nothing more was sent to the EC.";
+    uint32_t mark = fault.Place.Mark;
+    switch (static_cast<RunStage>(fault.Place.Stage)) {
+    case RunStage::ModuleCheck:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at the module check. %s\n", wait, NOTHING_MORE);
+        break;
+    case RunStage::Identification:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at follow-mode entry or identification. %s\n", wait,
+              NOTHING_MORE);
+        break;
+    case RunStage::ReadPass1:
+    case RunStage::ReadPass2:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out in read pass %d at %x. %s\n", wait,
+              static_cast<RunStage>(fault.Place.Stage) == RunStage::ReadPass1 ? 1 : 2, mark, NOTHING_MORE);
+        break;
+    case RunStage::PlanRead:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out reading the chip for the plan, in the sector at %x. %s\n", wait,
+              mark, NOTHING_MORE);
+        break;
+    case RunStage::Closing:
+        Print(u"\n\rNO ANSWER!! The %s wait ran out at the closing command. %s\n", wait, NOTHING_MORE);
+        break;
+    case RunStage::Blocks:
+        if (mark == 0)
+            Print(u"\n\rNO ANSWER!! The %s wait ran out before the first block. %s\n", wait, NOTHING_MORE);
+        else
+            Print(u"\n\rNO ANSWER!! The %s wait ran out at block %d. %s\n", wait, mark - 1, NOTHING_MORE);
+        break;
+    }
 }
 
 void SayEcStaysInFollowMode()

@@ -47,7 +47,7 @@ bool OpenImage(const char* name)
 ImageProblem SetUpImage(int32_t size)
 {
     RunState.BlockCounter = 0;
-    EcMarkPlace(0);
+    MarkPlace(RunStage::Blocks, 0);
     if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0)
         return CheckImageSize(-1);
 
@@ -132,7 +132,7 @@ BlockRead ReadNextBlock()
         return BlockRead::ReadError;
     }
 
-    EcMarkPlace(++RunState.BlockCounter);
+    MarkPlace(RunStage::Blocks, ++RunState.BlockCounter);
     int32_t count = lowCount + highCount;
     MemSet(RunState.Block + count, 0xFF, BLOCK_SIZE - count);
     return BlockRead::Ready;

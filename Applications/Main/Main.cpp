@@ -10,6 +10,7 @@
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UpdateOptions.h"
+#include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -78,11 +79,8 @@ ExitStatus Run(const Arguments& fullCommandLine)
     //    and the rest of the line is read as if it were not there.
     Arguments args = fullCommandLine;
     if (args.At(1) && TextEqual(args.At(1), "/log")) {
-        if (!args.Has(2)) {
-            Print(u"\nLOG FILE ERROR!! /log needs a file name.\n");
-            return EXIT_BAD_IMAGE;
-        }
-        if (!RunRecordBegin(args.At(2), fullCommandLine))
+        const char* log = FileNameWord(args, 2, u"\nLOG FILE ERROR!! /log needs a file name.\n");
+        if (log == nullptr || !RunRecordBegin(log, fullCommandLine))
             return EXIT_BAD_IMAGE;
         args = args.From(2);
     }

@@ -35,6 +35,7 @@ void ReportMismatch()
 
 bool ReadEcModuleName()
 {
+    MarkPlace(RunStage::ModuleCheck);
     for (size_t i = 0; i < MODULE_NAME_LENGTH; ++i) {
         RunState.EcModuleName[i] = EcReadMemory(EC_MODULE_NAME_HIGH, static_cast<uint8_t>(EC_MODULE_NAME_LOW + i));
         if (EcChannelDead())

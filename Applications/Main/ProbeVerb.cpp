@@ -97,14 +97,13 @@ ExitStatus RunProbe(const Arguments& args)
     }
     PrintModuleName();
 
+    MarkPlace(RunStage::Identification);
     uint8_t ack = EcEnterFollowMode();
     closing = ClosingAfterEntry(ack, closing);
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
+    if (EcChannelDead())
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
     Print(u"Follow mode      : entered, acknowledged with %02X%a\n", ack,
           ack == EC_FOLLOW_ACK ? "" : " (not 33)");
 
@@ -128,11 +127,7 @@ ExitStatus RunProbe(const Arguments& args)
         PrintPart(chip);
         PrintStatusRegister(FlashReadStatus());
     }
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
-    return HandBackAndEnd(closing, status);
+    return HandBackAndEnd(closing, status, &args, Road::Looks);
 }
 
 }  // namespace zar

@@ -24,46 +24,40 @@ constexpr uint32_t MARKS_PER_PASS = 16;
 
 // One pass over the chip in one FAST_READ: into `into`, or compared with
 // `against`. Returns how many bytes differ (0 for the first pass), or -1 when
-// the channel died.
-int32_t ReadPass(uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
+// the channel died (its place then says where: the byte being read).
+int32_t ReadPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
 {
     uint32_t chunk = (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS;
-    uint8_t piece[256];
     int32_t differing = 0;
+    MarkPlace(pass, 0);
     FlashReadStart(0);
-    for (uint32_t at = 0; at < size;) {
-        uint32_t end = at + chunk < size ? at + chunk : size;
-        while (at < end) {
-            uint32_t n = end - at < sizeof piece ? end - at : static_cast<uint32_t>(sizeof piece);
-            if (!FlashReadBytes(into ? into + at : piece, n))
-                return -1;
-            for (uint32_t i = 0; against && i < n; ++i) {
-                if (piece[i] != against[at + i] && differing++ == 0)
-                    *firstDifference = at + i;
-            }
-            at += n;
-        }
-        Print(u"=");
+    for (uint32_t at = 0; at < size; ++at) {
+        uint8_t value = 0;
+        MarkPlace(pass, at);
+        if (!FlashReadBytes(&value, 1))
+            return -1;
+        if (into)
+            into[at] = value;
+        else if (value != against[at] && differing++ == 0)
+            *firstDifference = at;
+        if ((at + 1) % chunk == 0 || at + 1 == size)
+            Print(u"=");
     }
+    MarkPlace(pass, size);
     FlashReadEnd();
     return EcChannelDead() ? -1 : differing;
 }
 
-ExitStatus SaveBackup(const char* name, const uint8_t* data, uint32_t size)
+ExitStatus SaveBackup(NewFile* backup, const uint8_t* data, uint32_t size)
 {
-    // Looked at again: nothing may have put a file there meanwhile either.
-    switch (WriteNewFile(name, data, size)) {
-    case NewFile::Exists:
-        Print(u"\n\rFILE EXISTS!! %a appeared during the read; it is kept and nothing was written.\n", name);
+    bool deleted = false;
+    if (!WriteNewFile(backup, data, size, &deleted)) {
+        if (deleted)
+            Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole; it was deleted.\n", backup->Name);
+        else
+            Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it as a backup.\n",
+                  backup->Name);
         return EXIT_BAD_IMAGE;
-    case NewFile::CantCreate:
-        Print(u"\n\rFILE WRITE ERROR!! %a can't be created.\n", name);
-        return EXIT_BAD_IMAGE;
-    case NewFile::Short:
-        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it as a backup.\n", name);
-        return EXIT_BAD_IMAGE;
-    case NewFile::Written:
-        break;
     }
     uint32_t sum = 0;
     for (uint32_t i = 0; i < size; ++i)
@@ -71,14 +65,14 @@ ExitStatus SaveBackup(const char* name, const uint8_t* data, uint32_t size)
     // The run's record gives the file's size and checksum as a flash run's.
     RunState.ImageSize = static_cast<int32_t>(size);
     RunState.Checksum = sum;
-    Print(u"\n\rSaved            : %d bytes into %a\n", size, name);
+    Print(u"\n\rSaved            : %d bytes into %a\n", size, backup->Name);
     Print(u"Checksum         : %04X\n", sum);
     Print(u"CRC-32           : %08X\n", Crc32(0, data, size));
     return EXIT_OK;
 }
 
 // Both passes and the file; the EC is still in follow mode afterwards.
-ExitStatus ReadChipInto(const char* name, uint32_t size)
+ExitStatus ReadChipInto(NewFile* backup, uint32_t size)
 {
     auto* data = static_cast<uint8_t*>(MemAlloc(size));
     if (data == nullptr) {
@@ -88,55 +82,39 @@ ExitStatus ReadChipInto(const char* name, uint32_t size)
     }
     uint32_t first = 0;
     Print(u"\n\rReading...       : ");
-    int32_t differing = ReadPass(data, nullptr, size, &first);
+    int32_t differing = ReadPass(RunStage::ReadPass1, data, nullptr, size, &first);
     if (differing >= 0) {
         Print(u" -- %d bytes. \n", size);
         Print(u"Reading again... : ");
-        differing = ReadPass(nullptr, data, size, &first);
+        differing = ReadPass(RunStage::ReadPass2, nullptr, data, size, &first);
     }
     ExitStatus status = EXIT_OK;
     if (differing < 0) {
-        ReportWaitFault();
         status = EXIT_NO_ANSWER;
     } else if (differing > 0) {
         Print(u" -- Differ. \n");
         Print(u"\n\rREAD MISMATCH!! The two reads disagree on %d byte(s), the first at %x (%02X the first time). "
               u"%a was not written: run /read again.\n",
-              differing, first, data[first], name);
+              differing, first, data[first], backup->Name);
         status = EXIT_FLASH_FAILED;
     } else {
         Print(u" -- Same. \n");
-        status = SaveBackup(name, data, size);
+        status = SaveBackup(backup, data, size);
     }
     MemFree(data);
     return status;
 }
 
-}  // namespace
-
-ExitStatus RunRead(const Arguments& args)
+// From the banner to the hand-back, with FILE claimed.
+ExitStatus ReadChipToBackup(const Arguments& args, uint64_t given, NewFile* backup)
 {
-    constexpr const char16_t* USAGE = u"zar /read FILE [SIZE] [/j]";
-    int words = WordsBeforeAltExit(args);
-    if (words < 2 || words > 3 || args.First(1) == '/')
-        return RefuseCommandLine(USAGE);
-    const char* name = args.At(1);
-    uint64_t given = 0;
-    if (words == 3 && (!ParseNumber(args.At(2), &given) || given == 0 || given > MAX_READ_SIZE)) {
-        Print(u"\nSIZE ERROR!! SIZE is a byte count from 1 to %d (0x%x), decimal or 0x hex.\n", MAX_READ_SIZE,
-              MAX_READ_SIZE);
-        return EXIT_BAD_IMAGE;
-    }
-    if (FileExists(name)) {
-        Print(u"\nFILE EXISTS!! %a is kept: /read never replaces a file. Give a new name.\n", name);
-        return EXIT_BAD_IMAGE;
-    }
     uint8_t closing = ReadOnlyClosingCommand(args);
 
     PrintBanner();
+    MarkPlace(RunStage::Identification);
     if (!EnterFollowModeAndIdentify(&closing))
-        return EXIT_NO_ANSWER;
-    if (ExitStatus refused = GuardChip(0, closing); refused != EXIT_OK)
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
+    if (ExitStatus refused = GuardChip(0, closing, &args); refused != EXIT_OK)
         return refused;
     FlashReportIdentity(RunState.Chip);
 
@@ -150,11 +128,36 @@ ExitStatus RunRead(const Arguments& args)
         Print(u"\n\rSIZE ERROR!! The chip holds %d bytes, fewer than the %d asked for.\n", chip.Size, size);
         status = EXIT_BAD_IMAGE;
     } else {
-        status = ReadChipInto(name, size);
-        if (status == EXIT_NO_ANSWER)
-            return status;  // the channel is dead: nothing more goes out
+        status = ReadChipInto(backup, size);  // EXIT_NO_ANSWER: the channel is dead, nothing more goes out
     }
-    return HandBackAndEnd(closing, status);
+    return HandBackAndEnd(closing, status, &args, Road::Looks);
+}
+
+}  // namespace
+
+ExitStatus RunRead(const Arguments& args)
+{
+    constexpr const char16_t* REFUSAL = u"\nCOMMAND LINE ERROR!! Usage: zar /read FILE [SIZE] [/j]\n";
+    const char* name = FileNameWord(args, 1, REFUSAL);
+    if (name == nullptr)
+        return EXIT_BAD_IMAGE;
+    int words = WordsBeforeAltExit(args);
+    if (words > 3) {
+        Print(u"%s", REFUSAL);
+        return EXIT_BAD_IMAGE;
+    }
+    uint64_t given = 0;
+    if (words == 3 && (!ParseNumber(args.At(2), &given) || given == 0 || given > MAX_READ_SIZE)) {
+        Print(u"\nSIZE ERROR!! SIZE is a byte count from 1 to %d (0x%x), decimal or 0x hex.\n", MAX_READ_SIZE,
+              MAX_READ_SIZE);
+        return EXIT_BAD_IMAGE;
+    }
+    NewFile backup;
+    if (!ClaimNewFile(&backup, name, u"/read"))  // before the EC is touched; deleted unless saved whole
+        return EXIT_BAD_IMAGE;
+    ExitStatus status = ReadChipToBackup(args, given, &backup);
+    DiscardNewFile(&backup);
+    return status;
 }
 
 }  // namespace zar

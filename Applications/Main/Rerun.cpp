@@ -1,6 +1,7 @@
 #include "Applications/Main/Rerun.h"
 
 #include "Applications/Main/RunState.h"
+#include "Applications/Main/VerbSteps.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -76,6 +77,27 @@ void AdviseRerunAfterModuleCheck(const Arguments& args)
           u" skip it with p:");
     PrintCommand(args, true);
     RunState.Rerun = RerunAdvice::SameCommand;
+}
+
+void AdviseHandBackAfterLooking(const Arguments& args)
+{
+    const char* image = TextEqual(args.At(0), "/verify") ? args.At(ARG_IMAGE) : nullptr;
+    Print(u"\n\rDo not switch off. Hand the EC back with /update and p, as an EC in follow mode can't answer the"
+          u" module check; it writes only the blocks that differ from the image:");
+    Print(u"\n\r  zar");
+    int before = gCommandLine ? gCommandLine->Count() - args.Count() : 0;  // "/log FILE" and the program
+    for (int i = 1; i < before; ++i)
+        PrintWord(gCommandLine->At(i));
+    PrintWord("/update");
+    PrintWord(image ? image : "IMAGE");
+    PrintWord("p");
+    if (EndsWithAltExit(args)) {
+        PrintWord("x");  // "/j" counts in the fourth place only
+        PrintWord("/j");
+    }
+    Print(u"\n");
+    if (image == nullptr)
+        Print(u"  (IMAGE: this EC's firmware image)\n");
 }
 
 }  // namespace zar

@@ -27,4 +27,10 @@ void AdviseRerunWithoutModuleCheck(const Arguments& args);
 // run was cut short in follow mode (which only the user knows).
 void AdviseRerunAfterModuleCheck(const Arguments& args);
 
+// A verb that writes nothing left the EC in follow mode (its entry was not
+// acknowledged, or a wait ran out after it): /update with p hands it back,
+// writing only what differs from the image (/verify's, else IMAGE to fill
+// in), and keeps the closing command the verb would have sent.
+void AdviseHandBackAfterLooking(const Arguments& args);
+
 }  // namespace zar

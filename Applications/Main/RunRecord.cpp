@@ -10,9 +10,11 @@
 // (the summary is one line), and, only when the EC did not take the closing
 // command, the text printed after it and "ZAR-AFTER serial=... status=4
 // (NO_ANSWER)". Quoted values are text the firmware or the user
-// gave, with '"', control and non-ASCII bytes written as \xHH; bare words are
-// the flasher's own. Lines end with CR LF. Only the record's own lines begin
-// with "ZAR-", so console text can never pass for one.
+// gave, with a backslash written as \\ and '"', control and non-ASCII bytes as
+// \xHH, so that every value reads back exactly; bare words are the flasher's
+// own. Lines end with CR LF, and a record begins on a line of its own
+// whatever the log's last byte was. Only the record's own lines begin with
+// "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
 #include "Applications/Main/Main.h"
@@ -56,6 +58,7 @@ struct RecordState {
 
     bool HandedBack;
     ExitStatus RecordedStatus;
+    bool Lost;  // the record could not be written whole
 };
 
 RecordState gRecord;
@@ -108,7 +111,9 @@ void PutEscaped(const char* text)
     static constexpr char HEX[] = "0123456789ABCDEF";
     for (; *text; ++text) {
         auto byte = static_cast<uint8_t>(*text);
-        if (byte >= 0x20 && byte < 0x7F && byte != '"') {
+        if (byte == '\\') {
+            Put("\\\\");
+        } else if (byte >= 0x20 && byte < 0x7F && byte != '"') {
             PutBytes(text, 1);
         } else {
             char escape[4] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 0x0F]};
@@ -373,9 +378,14 @@ bool CloseLog()
     return good;
 }
 
-void SayRecordLost()
+// Said at the very end of the run, so that it is among the console's last lines.
+void SayRecordLost(ExitStatus status)
 {
     Print(u"\n\rLOG FILE ERROR!! The record of this run could not be written to %a.\n", gRecord.Path);
+    if (RunState.BlocksWritten > 0)
+        Print(u"The EC was written all the same: the run ends with the flashing's own status, %d, and only its "
+              u"record is missing or cut short in %a.\n",
+              status, gRecord.Path);
 }
 
 // Written at the hand-back, or at the end of a run that had none.
@@ -386,7 +396,7 @@ void CloseRecord(ExitStatus status, uint8_t command)
     gRecord.RecordedStatus = status;
     gRecord.LineOpen = false;
     if (!CloseLog())
-        SayRecordLost();
+        gRecord.Lost = true;
 }
 
 // The record said one status, the run ended with another: the closing
@@ -397,8 +407,7 @@ void AmendRecord(ExitStatus status)
     EndOpenLine();
     gRecord.File = FileOpen(gRecord.Path, "ab");
     if (gRecord.File == nullptr) {
-        SetConsoleTap(nullptr);
-        SayRecordLost();
+        gRecord.Lost = true;
         return;
     }
     bool cut = gRecord.Cut;
@@ -409,19 +418,31 @@ void AmendRecord(ExitStatus status)
     PutField("serial", gRecord.Serial, "unknown");
     PutStatus(status);
     EndLine();
-    if (!CloseLog()) {
-        SetConsoleTap(nullptr);
-        SayRecordLost();
-    }
+    if (!CloseLog())
+        gRecord.Lost = true;
+}
+
+enum class LogFile { Missing, Log, NotALog };
+
+// How an existing log ends: a record cut short leaves its last line open.
+bool EndsWithLineBreak(PlatformFile* file)
+{
+    char last = '\n';
+    if (FileSeek(file, -1, FILE_SEEK_END) != 0 || FileRead(&last, 1, 1, file) != 1)
+        return true;  // empty
+    return last == '\n';
 }
 
 // A file that is already there must be a log: one word wrong on the command
-// line must not append text to an image.
-bool AppendableLog(const char* path)
+// line must not append text to an image. Anything that does not open for
+// reading (a device, a folder, a link to nowhere) is never taken as missing:
+// the log is then created only where nothing has its name.
+LogFile LookAtLog(const char* path, bool* lineOpen)
 {
     PlatformFile* file = FileOpen(path, "rb");
     if (file == nullptr)
-        return true;  // created by the append, or refused by it
+        return LogFile::Missing;
+    *lineOpen = !EndsWithLineBreak(file);
     char head[LOG_MAGIC_LENGTH];
     size_t got = 0;
     bool empty = FileSeek(file, 0, FILE_SEEK_END) == 0 && FileTell(file) == 0;
@@ -429,14 +450,14 @@ bool AppendableLog(const char* path)
         got = FileRead(head, 1, sizeof head, file);
     FileClose(file);
     if (empty)
-        return true;
+        return LogFile::Log;
     if (got != sizeof head)
-        return false;
+        return LogFile::NotALog;
     for (size_t i = 0; i < sizeof head; ++i) {
         if (head[i] != LOG_MAGIC[i])
-            return false;
+            return LogFile::NotALog;
     }
-    return true;
+    return LogFile::Log;
 }
 
 }  // namespace
@@ -446,16 +467,26 @@ bool RunRecordBegin(const char* path, const Arguments& fullCommandLine)
     MemSet(&gRecord, 0, sizeof gRecord);
     gRecord.Path = path;
     gRecord.Image = ImageWord(fullCommandLine);
-    if (!AppendableLog(path)) {
+    bool lineOpen = false;
+    LogFile found = LookAtLog(path, &lineOpen);
+    if (found == LogFile::NotALog) {
         Print(u"\nLOG FILE ERROR!! %a is not a ZAR log: nothing was appended to it, nothing was sent to the EC.\n",
               path);
         return false;
     }
-    gRecord.File = FileOpen(path, "ab");
+    gRecord.File = FileOpen(path, found == LogFile::Missing ? "xb" : "ab");
+    if (gRecord.File == nullptr && found == LogFile::Missing) {
+        Print(u"\nLOG FILE ERROR!! %a can't be created (something other than a file has that name, or its folder "
+              u"can't take it): nothing was sent to the EC.\n",
+              path);
+        return false;
+    }
     if (gRecord.File == nullptr) {
         Print(u"\nLOG FILE ERROR!! %a can't be opened for appending: nothing was sent to the EC.\n", path);
         return false;
     }
+    if (lineOpen)
+        Put("\r\n");
     WriteHeader(fullCommandLine);
     Drain();
     if (gRecord.Failed || gRecord.Cut || FileFlush(gRecord.File) != 0) {
@@ -485,6 +516,8 @@ void RunRecordEnd(ExitStatus status)
         AmendRecord(status);
     SetConsoleTap(nullptr);
     gRecord.Active = false;
+    if (gRecord.Lost)
+        SayRecordLost(status);
 }
 
 }  // namespace zar

@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ec/EcChannel.h"
 #include "ec/ModuleName.h"
 #include "flash/FlashPrimitives.h"
 #include "platform/Machine.h"
@@ -32,6 +33,24 @@ struct UpdateTally {
     int32_t BlockErases;
     uint32_t ProgramBytes;
 };
+
+// What the run is doing, marked on the EC channel as its place, so that a
+// wait that ran out can say where.
+enum class RunStage : uint8_t {
+    Blocks,          // follow mode, identification and an image's blocks; the mark is the block counter
+    ModuleCheck,     // the EC's module name
+    Identification,  // follow mode and the chip, on the verbs without blocks
+    ReadPass1,       // the chip read whole; the mark is the address being read
+    ReadPass2,
+    Closing,         // the closing command
+    PlanRead,        // /update's read before its plan; the mark is the sector being read
+};
+
+// Marks the run's place on the EC channel; a wait that gives up keeps it.
+inline void MarkPlace(RunStage stage, uint32_t mark = 0)
+{
+    EcMarkPlace({static_cast<uint8_t>(stage), mark});
+}
 
 constexpr size_t HALF_BLOCK_SIZE = 0x8000;
 constexpr size_t BLOCK_SIZE = 0x10000;

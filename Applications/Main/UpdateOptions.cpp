@@ -1,6 +1,7 @@
 #include "Applications/Main/UpdateOptions.h"
 
 #include "Applications/Main/UpdatePlan.h"
+#include "Applications/Main/VerbSteps.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
@@ -84,12 +85,11 @@ bool ParseKeep(const char* text, UpdateOptions* options)
     return true;
 }
 
-bool ParseBackup(const char* name, UpdateOptions* options)
+bool ParseBackup(const Arguments& args, int index, UpdateOptions* options)
 {
-    if (name == nullptr || name[0] == '/' || name[0] == 0) {
-        Print(u"\nBACKUP FILE ERROR!! /backup needs a file name.\n");
+    const char* name = FileNameWord(args, index, u"\nBACKUP FILE ERROR!! /backup needs a file name.\n");
+    if (name == nullptr)
         return false;
-    }
     if (options->Backup != nullptr) {
         Print(u"\nBACKUP FILE ERROR!! /backup is given twice.\n");
         return false;
@@ -127,7 +127,7 @@ bool ParseUpdateWords(const Arguments& args, int first, UpdateOptions* options, 
     int at = first;
     for (; IsUpdateWord(args.At(at)); at += 2) {
         bool good = TextEqual(args.At(at), "/keep") ? ParseKeep(args.At(at + 1), options)
-                                                    : ParseBackup(args.At(at + 1), options);
+                                                    : ParseBackup(args, at + 1, options);
         if (!good)
             return false;
     }

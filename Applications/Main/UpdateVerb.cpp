@@ -37,6 +37,7 @@ struct Update {
     bool* BlockErase;     // per block
     int32_t Blocks;
     uint8_t* Backup;  // ImageSize bytes for the chip's content with "/backup", else nullptr
+    NewFile* BackupFile;  // "/backup FILE", claimed before the EC is touched
 };
 
 const uint8_t* SectorImage(int32_t sector)
@@ -96,6 +97,7 @@ bool ReadBlock(Update* run, int32_t block)
         }
         uint32_t count = ImageBytesInSector(address);
         sector.Pieces = PiecesToProgram(SectorImage(i), count);
+        MarkPlace(RunStage::PlanRead, address);
         if (!open)
             FlashReadStart(address);
         bool stopped = false;
@@ -167,28 +169,19 @@ ExitStatus CheckBeforeReading(Update* run, uint8_t closing)
     return EXIT_OK;
 }
 
-// The chip's content as the read pass found it, into a new file, before
-// anything is erased. False, once it has said why, when the file is there
-// already or can't be written whole.
-bool SaveBackup(const char* name, const uint8_t* data, uint32_t size)
+// The chip's content as the read pass found it, into the file claimed before
+// the EC was touched, before anything is erased. False, once it has said
+// why, when it could not be written whole.
+bool SaveBackup(NewFile* backup, const uint8_t* data, uint32_t size)
 {
-    switch (WriteNewFile(name, data, size)) {
-    case NewFile::Exists:  // it appeared since the command line was read
-        Print(u"\n\rFILE EXISTS!! %a is kept: /backup never replaces a file. Nothing was erased or written.\n", name);
+    bool deleted = false;
+    if (!WriteNewFile(backup, data, size, &deleted)) {
+        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole%s Nothing was erased or written.\n", backup->Name,
+              deleted ? u"; it was deleted." : u": do not keep it.");
         return false;
-    case NewFile::CantCreate:
-        Print(u"\n\rFILE WRITE ERROR!! %a can't be created. Nothing was erased or written.\n", name);
-        return false;
-    case NewFile::Short:
-        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole: do not keep it. Nothing was erased or "
-              u"written.\n",
-              name);
-        return false;
-    case NewFile::Written:
-        break;
     }
     RunState.Update.BackupWritten = true;
-    Print(u"Backup           : %d bytes into %a\n", size, name);
+    Print(u"Backup           : %d bytes into %a\n", size, backup->Name);
     return true;
 }
 
@@ -217,7 +210,7 @@ bool WritePass(const Update& run)
 {
     RunState.BlockCounter = 0;
     RunState.ImageBytesRead = 0;
-    EcMarkPlace(0);
+    MarkPlace(RunStage::Blocks, 0);
     if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0) {
         ReportImageReadError();
         return false;
@@ -249,7 +242,8 @@ bool WritePass(const Update& run)
 ExitStatus EndUpdate(const Arguments& args, bool allVerified)
 {
     ExitStatus status =
-        HandBackAndEnd(ClassicClosingCommand(args), allVerified ? EXIT_OK : EXIT_FLASH_FAILED, &args);
+        HandBackAndEnd(ClassicClosingCommand(args), allVerified ? EXIT_OK : EXIT_FLASH_FAILED, &args,
+                       Road::Writes);
     ReleaseBlockBuffers();
     PrintChecksum();
     return status;
@@ -265,7 +259,7 @@ ExitStatus RunPlanned(const Arguments& args, Update* run)
         return EndUpdate(args, false);
     }
     auto size = static_cast<uint32_t>(RunState.ImageSize);
-    if (run->Backup && !SaveBackup(run->Options->Backup, run->Backup, size))
+    if (run->Backup && !SaveBackup(run->BackupFile, run->Backup, size))
         return HandBackAndEnd(ClassicClosingCommand(args), EXIT_BAD_IMAGE);
 
     PlanTotals plan = PlanUpdate(run->Sectors, run->Blocks, PartEraseUnits(), RunState.ImageSize, run->BlockErase);
@@ -303,27 +297,14 @@ ExitStatus RunEntered(const Arguments& args, Update* run)
     return RunPlanned(args, run);
 }
 
-}  // namespace
-
-ExitStatus RunUpdateWith(const Arguments& args, const UpdateOptions& options)
+// From the banner on, with "/backup FILE" claimed when given.
+ExitStatus RunClaimed(const Arguments& args, const UpdateOptions& options, NewFile* backup)
 {
-    MemSet(&RunState.Update, 0, sizeof RunState.Update);
-    if (!args.Has(ARG_IMAGE) || args.First(ARG_IMAGE) == '/')
-        return RefuseCommandLine(USAGE);
-    if (options.Backup && FileExists(options.Backup)) {
-        Print(u"\nFILE EXISTS!! %a is kept: /backup never replaces a file. Give a new name.\n", options.Backup);
-        return EXIT_BAD_IMAGE;
-    }
-    RunState.Update.Active = true;
-    RunState.Update.ClockRead = ReadWallClock(&RunState.Update.Start);
-    if (ExitStatus status = OpenAndPrepareImage(args); status != EXIT_OK)
-        return status;
-
     ClearScreen();
     PrintBanner();
     if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
-    Update run = {&options, nullptr, nullptr, 0, nullptr};
+    Update run = {&options, nullptr, nullptr, 0, nullptr, backup};
     run.Blocks = (RunState.ImageSize + static_cast<int32_t>(BLOCK_SIZE) - 1) / static_cast<int32_t>(BLOCK_SIZE);
     auto blocks = static_cast<size_t>(run.Blocks);
     run.Sectors = static_cast<SectorPlan*>(MemAlloc(sizeof(SectorPlan) * blocks * SECTORS_IN_BLOCK));
@@ -342,6 +323,26 @@ ExitStatus RunUpdateWith(const Arguments& args, const UpdateOptions& options)
     MemFree(run.BlockErase);
     MemFree(run.Backup);
     ReleaseBlockBuffers();
+    return status;
+}
+
+}  // namespace
+
+ExitStatus RunUpdateWith(const Arguments& args, const UpdateOptions& options)
+{
+    MemSet(&RunState.Update, 0, sizeof RunState.Update);
+    if (!args.Has(ARG_IMAGE) || args.First(ARG_IMAGE) == '/')
+        return RefuseCommandLine(USAGE);
+    NewFile backup = {};
+    // Created new before the EC is touched: an existing file is never replaced.
+    if (options.Backup && !ClaimNewFile(&backup, options.Backup, u"/backup"))
+        return EXIT_BAD_IMAGE;
+    RunState.Update.Active = true;
+    RunState.Update.ClockRead = ReadWallClock(&RunState.Update.Start);
+    ExitStatus status = OpenAndPrepareImage(args);
+    if (status == EXIT_OK)
+        status = RunClaimed(args, options, &backup);
+    DiscardNewFile(&backup);  // kept only when written whole: a run cut short leaves no file to block its rerun
     return status;
 }
 

@@ -27,6 +27,15 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args)
     return EndsWithAltExit(args) ? EC_CMD_FOLLOW_EXIT_ALT : EC_CMD_FOLLOW_EXIT;
 }
 
+const char* FileNameWord(const Arguments& args, int index, const char16_t* message)
+{
+    const char* word = args.At(index);
+    if (word != nullptr && word[0] != 0 && word[0] != '/')
+        return word;
+    Print(u"%s", message);
+    return nullptr;
+}
+
 ExitStatus RefuseCommandLine(const char16_t* usage)
 {
     Print(u"\nCOMMAND LINE ERROR!! Usage: %s\n", usage);
@@ -47,10 +56,7 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
     *closing = ClosingAfterEntry(EcEnterFollowMode(), *closing);
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
-    if (!EcChannelDead())
-        return true;
-    ReportWaitFault();
-    return false;
+    return !EcChannelDead();
 }
 
 bool FileExists(const char* name)
@@ -62,15 +68,39 @@ bool FileExists(const char* name)
     return true;
 }
 
-NewFile WriteNewFile(const char* name, const uint8_t* data, uint32_t size)
+bool ClaimNewFile(NewFile* file, const char* name, const char16_t* verb)
 {
-    if (FileExists(name))
-        return NewFile::Exists;
-    PlatformFile* file = FileOpen(name, "wb");
-    if (file == nullptr)
-        return NewFile::CantCreate;
-    bool written = FileWrite(data, 1, size, file) == size;
-    return FileClose(file) == 0 && written ? NewFile::Written : NewFile::Short;
+    *file = {name, nullptr, false};
+    if (FileExists(name)) {
+        Print(u"\nFILE EXISTS!! %a is kept: %s never replaces a file. Give a new name.\n", name, verb);
+        return false;
+    }
+    file->File = FileOpen(name, "xb");
+    if (file->File == nullptr) {
+        Print(u"\nFILE WRITE ERROR!! %a can't be created: something other than a file has that name, or its folder "
+              u"can't take it. Give a new name.\n",
+              name);
+        return false;
+    }
+    return true;
+}
+
+bool WriteNewFile(NewFile* file, const uint8_t* data, uint32_t size, bool* deleted)
+{
+    bool written = FileWrite(data, 1, size, file->File) == size;
+    written = FileClose(file->File) == 0 && written;
+    file->File = nullptr;
+    file->Kept = written;
+    *deleted = !written && DiscardNewFile(file);
+    return written;
+}
+
+bool DiscardNewFile(NewFile* file)
+{
+    if (file->File)
+        FileClose(file->File);
+    file->File = nullptr;
+    return file->Kept || file->Name == nullptr || FileRemove(file->Name) == 0;
 }
 
 }  // namespace zar

@@ -8,6 +8,7 @@
 #include "Applications/Main/Arguments.h"
 #include "Applications/Main/ExitStatus.h"
 #include "Applications/Main/HandBack.h"
+#include "platform/Platform.h"
 
 namespace zar {
 
@@ -19,6 +20,12 @@ int WordsBeforeAltExit(const Arguments& args);
 // A verb that writes nothing leaves the EC as it found it: EC_CMD_FOLLOW_EXIT,
 // or EC_CMD_FOLLOW_EXIT_ALT when its last word is "/j".
 uint8_t ReadOnlyClosingCommand(const Arguments& args);
+
+// A word that must name a file ("/log FILE", "/read FILE"): when it is
+// missing or begins with "/" (a switch or a verb, never a file) it is refused
+// before anything touches the EC. Prints message and returns nullptr; the run
+// then ends with EXIT_BAD_IMAGE.
+[[nodiscard]] const char* FileNameWord(const Arguments& args, int index, const char16_t* message);
 
 // "COMMAND LINE ERROR!!" with the verb's usage; nothing has touched the EC.
 // Returns EXIT_BAD_IMAGE.
@@ -32,20 +39,33 @@ ExitStatus RefuseCommandLine(const char16_t* usage);
 uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 
 // Follow mode, then identification; *closing becomes 0 when the entry was
-// not acknowledged (ClosingAfterEntry). False, once it has said which wait
-// ran out, when the EC or the chip stopped answering: nothing more can be sent.
+// not acknowledged (ClosingAfterEntry). False when the EC or the chip stopped
+// answering: nothing more can be sent, and the verb ends through
+// HandBackAndEnd (Road::Looks), which says which wait ran out.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
 
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);
 
-enum class NewFile : uint8_t {
-    Written,
-    Exists,      // a file of that name is there: it is kept
-    CantCreate,  // it can't be opened for writing
-    Short,       // it could not be written whole, or closed: not to be kept
+// A file the run must create new (/read's FILE, /update's "/backup FILE"):
+// claimed before the EC is touched, so that a name that can't be used costs
+// nothing, and deleted again unless it was written whole, so that no partial
+// or empty file is taken for a whole one or blocks the next run.
+struct NewFile {
+    const char* Name;
+    PlatformFile* File;  // open from the claim until written
+    bool Kept;           // written whole: never deleted
 };
-// size bytes of data into a file that must not exist yet.
-NewFile WriteNewFile(const char* name, const uint8_t* data, uint32_t size);
+// Creates the file only when nothing has that name yet ("xb"). False, once
+// it has said why, when something has that name or it can't be created;
+// verb names the word that never replaces a file ("/read", "/backup").
+[[nodiscard]] bool ClaimNewFile(NewFile* file, const char* name, const char16_t* verb);
+// size bytes of data into the claimed file, then closed. False when it could
+// not be written whole or closed: the file is then discarded, and *deleted
+// says whether that worked.
+bool WriteNewFile(NewFile* file, const uint8_t* data, uint32_t size, bool* deleted);
+// Closes a claimed file and deletes it unless it was written whole. True
+// when it was kept whole or is gone.
+bool DiscardNewFile(NewFile* file);
 
 }  // namespace zar

@@ -53,17 +53,15 @@ ExitStatus RunVerify(const Arguments& args)
 
     PrintBanner();
     if (!EnterFollowModeAndIdentify(&closing))
-        return EXIT_NO_ANSWER;
-    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing); refused != EXIT_OK)
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
+    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, &args); refused != EXIT_OK)
         return refused;
     FlashReportIdentity(RunState.Chip);
     Print(u"\n");
 
     bool readWhole = WalkImageBlocks(CompareBlock);
-    if (EcChannelDead()) {
-        ReportWaitFault();
-        return EXIT_NO_ANSWER;
-    }
+    if (EcChannelDead())
+        return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
     ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
 
     if (RunState.BlocksFailed != 0)
@@ -72,7 +70,7 @@ ExitStatus RunVerify(const Arguments& args)
     else if (status == EXIT_OK)
         Print(u"\n\rThe chip holds the image: all %d bytes equal.\n", RunState.ImageSize);
     PrintChecksum();
-    return HandBackAndEnd(closing, status);
+    return HandBackAndEnd(closing, status, &args, Road::Looks);
 }
 
 }  // namespace zar

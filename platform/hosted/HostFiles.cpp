@@ -24,12 +24,17 @@ PlatformFile* FileOpen(const char* name, const char* mode)
         return nullptr;
     bool reading = mode[0] == 'r';
     bool append = mode[0] == 'a';
-    if (!reading && !append && mode[0] != 'w')
+    bool fresh = mode[0] == 'x';
+    if (!reading && !append && !fresh && mode[0] != 'w')
         return nullptr;
     // Without O_NONBLOCK a FIFO would hold the open until someone opens its
     // other end; with it, reading opens at once (and is refused below) and
-    // writing without a reader fails with ENXIO.
-    int flags = (reading ? O_RDONLY : append ? O_WRONLY | O_CREAT | O_APPEND : O_WRONLY | O_CREAT | O_TRUNC) |
+    // writing without a reader fails with ENXIO. O_EXCL refuses any name that
+    // exists, a symbolic link included, dangling or not.
+    int flags = (reading  ? O_RDONLY
+                 : append ? O_WRONLY | O_CREAT | O_APPEND
+                 : fresh  ? O_WRONLY | O_CREAT | O_EXCL
+                          : O_WRONLY | O_CREAT | O_TRUNC) |
                 O_NONBLOCK | O_CLOEXEC;
     int fd = open(name, flags, 0666);
     if (fd < 0)
@@ -58,6 +63,11 @@ size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
     if (ferror(file->stream) || (wanted < count && got == wanted))
         file->readFailed = true;
     return got;
+}
+
+int FileRemove(const char* name)
+{
+    return name && unlink(name) == 0 ? 0 : -1;
 }
 
 bool FileReadFailed(PlatformFile* file)

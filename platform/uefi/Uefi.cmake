@@ -35,8 +35,13 @@ function(zar_uefi_objects name)
   target_compile_options(${name} PRIVATE ${ZAR_UEFI_OPTIONS})
 endfunction()
 
-zar_uefi_objects(zar_uefi_core
-  ${ZAR_CORE_SOURCES}
+# The runtime alone, for applications that need none of the flasher.
+set(ZAR_RUNTIME_PLATFORM_SOURCES platform/Format.cpp platform/Faults.cpp platform/Machine.cpp)
+set(ZAR_FLASHER_SOURCES ${ZAR_CORE_SOURCES})
+list(REMOVE_ITEM ZAR_FLASHER_SOURCES ${ZAR_RUNTIME_PLATFORM_SOURCES})
+zar_uefi_objects(zar_uefi_core ${ZAR_FLASHER_SOURCES})
+zar_uefi_objects(zar_uefi_runtime
+  ${ZAR_RUNTIME_PLATFORM_SOURCES}
   ${ZAR_UEFI_DIR}/UefiRuntime.cpp
   ${ZAR_UEFI_DIR}/UefiConsole.cpp
   ${ZAR_UEFI_DIR}/UefiFiles.cpp
@@ -46,9 +51,11 @@ zar_uefi_objects(zar_uefi_core
 )
 # memset and friends must stay loops, not calls to themselves.
 set_source_files_properties(${ZAR_UEFI_DIR}/CompilerSupport.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
-zar_uefi_objects(zar_uefi_sim ${ZAR_SIM_SOURCES})
-zar_uefi_objects(zar_uefi_flasher_entry ${ZAR_UEFI_DIR}/ZarEntry.cpp ${ZAR_UEFI_DIR}/UefiPorts.cpp)
-zar_uefi_objects(zar_uefi_sim_entry ${ZAR_UEFI_DIR}/ZarSimEntry.cpp)
+zar_uefi_objects(zar_uefi_sim ${ZAR_SIM_SOURCES} ${ZAR_SIM_FRONT_END_SOURCES})
+zar_uefi_objects(zar_uefi_flasher_entry ${CMAKE_CURRENT_SOURCE_DIR}/Applications/Main/ZarEntry.cpp
+                 ${ZAR_UEFI_DIR}/UefiPorts.cpp)
+zar_uefi_objects(zar_uefi_sim_entry ${CMAKE_CURRENT_SOURCE_DIR}/tools/zar-sim/ZarSimEntry.cpp)
+zar_uefi_objects(zar_uefi_enrol_keys_entry ${ZAR_UEFI_DIR}/EnrolKeysEntry.cpp)
 
 # /Brepro: the time stamp is a hash of the image, so two builds of the same
 # sources give the same bytes.
@@ -73,8 +80,11 @@ function(zar_uefi_application name)
     VERBATIM)
 endfunction()
 
-zar_uefi_application(zar zar_uefi_flasher_entry zar_uefi_core)
-zar_uefi_application(zar-sim zar_uefi_sim_entry zar_uefi_core zar_uefi_sim)
+zar_uefi_application(zar zar_uefi_flasher_entry zar_uefi_core zar_uefi_runtime)
+zar_uefi_application(zar-sim zar_uefi_sim_entry zar_uefi_core zar_uefi_runtime zar_uefi_sim)
+# Writes Secure Boot keys into a lab or virtual machine's firmware (the
+# Secure Boot QEMU case enrols its keys with it); not shipped.
+zar_uefi_application(enrol-keys zar_uefi_enrol_keys_entry zar_uefi_runtime)
 
 # The Shell's manual page goes beside zar.efi: "help zar" and "zar -?" read it.
 configure_file(${ZAR_UEFI_DIR}/zar.man ${CMAKE_BINARY_DIR}/zar.man COPYONLY)

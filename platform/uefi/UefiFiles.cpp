@@ -136,12 +136,16 @@ bool HasMapping(const char16_t* name)
     return false;
 }
 
-bool OpenByName(PlatformFile* file, const char* name, bool write)
+constexpr UINT64 OPEN_READ = EFI_FILE_MODE_READ;
+constexpr UINT64 OPEN_WRITE = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
+constexpr UINT64 OPEN_CREATE = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
+
+// EFI_SUCCESS with a handle in file, or why not (EFI_NOT_FOUND: no such file).
+EFI_STATUS OpenByName(PlatformFile* file, const char* name, UINT64 mode)
 {
     char16_t* wide = uefi::WidenFileName(name);
     if (wide == nullptr)
-        return false;
-    UINT64 mode = write ? EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE : EFI_FILE_MODE_READ;
+        return EFI_INVALID_PARAMETER;
     auto* path = reinterpret_cast<CHAR16*>(wide);
     EFI_STATUS status = EFI_NOT_FOUND;
     if (gFirmware.Shell) {
@@ -153,7 +157,21 @@ bool OpenByName(PlatformFile* file, const char* name, bool write)
             status = root->Open(root, &file->Volume, path, mode, 0);
     }
     gFirmware.Boot->FreePool(wide);
-    return !EFI_ERROR(status) && (file->Shell || file->Volume);
+    if (!EFI_ERROR(status) && file->Shell == nullptr && file->Volume == nullptr)
+        status = EFI_NOT_FOUND;
+    return EFI_ERROR(status) ? status : EFI_SUCCESS;
+}
+
+// Neither the Shell nor the volume creates exclusively: the name is looked
+// up first, and only a name that is not there is created. Nothing else runs
+// beside us to take it in between.
+bool NameIsFree(const char* name)
+{
+    PlatformFile probe{};
+    EFI_STATUS status = OpenByName(&probe, name, OPEN_READ);
+    if (!EFI_ERROR(status))
+        Close(&probe);
+    return status == EFI_NOT_FOUND;
 }
 
 }  // namespace
@@ -162,10 +180,12 @@ PlatformFile* FileOpen(const char* name, const char* mode)
 {
     if (name == nullptr || mode == nullptr || gFirmware.Boot == nullptr)
         return nullptr;
-    if ((mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a') || mode[1] != 'b' || mode[2] != 0)
+    if ((mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a' && mode[0] != 'x') || mode[1] != 'b' || mode[2] != 0)
         return nullptr;
     bool write = mode[0] != 'r';
     bool append = mode[0] == 'a';
+    if (mode[0] == 'x' && !NameIsFree(name))
+        return nullptr;
 
     PlatformFile* file = nullptr;
     for (PlatformFile& slot : gFiles) {
@@ -177,7 +197,7 @@ PlatformFile* FileOpen(const char* name, const char* mode)
     if (file == nullptr)
         return nullptr;
     *file = PlatformFile{false, write, append, nullptr, nullptr, false};
-    if (!OpenByName(file, name, write))
+    if (EFI_ERROR(OpenByName(file, name, write ? OPEN_CREATE : OPEN_READ)))
         return nullptr;
 
     // A directory is never an image or an output file; an existing file
@@ -256,7 +276,7 @@ bool SameInfo(const EFI_FILE_INFO& a, const EFI_FILE_INFO& b)
 EFI_FILE_INFO* InfoByName(const char* name)
 {
     PlatformFile file{};
-    if (!OpenByName(&file, name, false))
+    if (EFI_ERROR(OpenByName(&file, name, OPEN_READ)))
         return nullptr;
     EFI_FILE_INFO* info = GetInfo(&file);
     Close(&file);
@@ -277,6 +297,18 @@ bool SameFile(const char* first, const char* second)
     if (b)
         gFirmware.Boot->FreePool(b);
     return same;
+}
+
+int FileRemove(const char* name)
+{
+    if (name == nullptr || gFirmware.Boot == nullptr)
+        return -1;
+    PlatformFile file{};
+    if (EFI_ERROR(OpenByName(&file, name, OPEN_WRITE)))
+        return -1;
+    // Delete closes the handle, whether or not the file could go.
+    EFI_STATUS status = file.Shell ? gFirmware.Shell->DeleteFile(file.Shell) : file.Volume->Delete(file.Volume);
+    return status == EFI_SUCCESS ? 0 : -1;
 }
 
 size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file)

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/hosted/HostConsole.h"
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "platform/hosted/HostConsole.h"
 #include "sim/ChipCatalog.h"
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 namespace {
 

@@ -16,18 +16,12 @@ uefi=$1 host_sim=$2 work=$(realpath -m "$3")
 QEMU_LIMIT=${ZAR_QEMU_LIMIT:-240}  # seconds for the whole boot
 
 fail() { echo "qemu.boot: $*" >&2; exit 1; }
+source "$(dirname "$0")/uefi-shell.sh"
 
 for f in zar.efi zar-sim.efi zar.man; do
   [ -f "$uefi/$f" ] || fail "$uefi/$f is missing: build the UEFI applications first (make uefi)"
 done
-for tool in qemu-system-x86_64 mcopy mmd mkfs.fat perl timeout; do
-  command -v $tool >/dev/null || fail "$tool is missing (tools/install-deps.sh installs it)"
-done
-firmware=
-for f in /usr/share/ovmf/OVMF.fd /usr/share/qemu/OVMF.fd; do
-  [ -f "$f" ] && { firmware=$f; break; }
-done
-[ -n "$firmware" ] || fail "no OVMF firmware (package ovmf)"
+check_boot_tools mmd
 
 rm -rf "$work"
 mkdir -p "$work/disk" "$work/host" "$work/stage/imgs"
@@ -109,6 +103,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit usage "zar"
   emit help "help zar"
   emit dash-help "zar -?"
+  emit help-record "help zar -section RECORD"
   emit missing-image "zar nothere.bin p"
   emit usage-error "zar-sim.efi --no-such-option img.bin"
   emit mismatch "zar-sim.efi --ec-module OTHER --trace fs0:\\trace.txt fs0:\\img.bin"
@@ -128,6 +123,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit probe "zar-sim.efi --chip $page /probe"
   emit read "zar-sim.efi --chip $page --flash-in img-page.bin --flash-out out-readchip.bin /read fs0:\\out-read.bin"
   emit read-exists "zar-sim.efi --chip $page /read img.bin"
+  emit read-flip "zar-sim.efi --chip $page --fault read-flip=0x100:2 /read fs0:\\out-flip.bin"
   emit verify "zar-sim.efi --chip $page --flash-in img-page.bin /verify img-page.bin p /j"
   emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
   emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
@@ -158,18 +154,6 @@ for f in stage/*; do
 done
 
 # ---- The boot -------------------------------------------------------------
-# Software emulation (this machine's KVM does not run OVMF). The Shell waits
-# five seconds before startup.nsh unless a key comes: one is sent as soon as
-# it asks.
-rm -f keys; mkfifo keys
-exec 3<>keys
-start=$EPOCHREALTIME
-timeout "$QEMU_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
-  -bios "$firmware" -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
-  -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042" \
-  <&3 > raw-serial.txt 2> qemu-stderr.txt &
-qemu=$!
-
 elapsed() { echo "$EPOCHREALTIME $start" | awk '{ printf "%.2f", $1 - $2 }'; }
 declare -A seen
 note_markers() {  # times each case marker by when it first shows up
@@ -180,26 +164,13 @@ note_markers() {  # times each case marker by when it first shows up
     fi
   done < <(grep -ao '==\(BEGIN\|STATUS\) [a-z-]*' raw-serial.txt | sed 's/==//')
 }
-key_sent=false
 : > times.txt
-while kill -0 $qemu 2>/dev/null; do
-  if ! $key_sent && grep -aq 'seconds to skip' raw-serial.txt; then
-    printf ' ' >&3
-    key_sent=true
-  fi
-  note_markers
-  sleep 0.1
-done
-set +e
-wait $qemu
-rc=$?
-set -e
-note_markers
-exec 3>&-
-rm -f keys
+start=$EPOCHREALTIME
+boot_shell "$QEMU_LIMIT" fat.img note_markers \
+  -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042"
+rc=$qemu_status
 echo "qemu ran $(elapsed) s, exit status $rc"
 
-perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
 for f in $(mdir -b -i fat.img :: 2>/dev/null | grep -E '((out-.*|trace)\.(bin|txt)|(zar|factory)\.log)$' || true); do
   mcopy -n -i fat.img "$f" disk/ 2>/dev/null || true
 done

@@ -53,6 +53,14 @@ help | dash-help)
   expect_text "0x12  the EC or the chip stopped answering"
   refuse_text "FILE NAME ERROR"
   ;;
+help-record)
+  # The record's fields, a section of their own: the Shell prints at most
+  # 8,000 characters of help at once, so they stay out of "help zar".
+  expect_status 0x0
+  expect_text "ZAR-END  one line: serial again"
+  expect_text "ZAR-AFTER  only when the EC did not take the closing command"
+  refuse_text "zar [IMAGE [p] [ARG3] [/j]]"
+  ;;
 missing-image)
   expect_status 0x1  # EFI_LOAD_ERROR
   expect_text "FILE NAME ERROR!!"
@@ -151,6 +159,12 @@ read-exists)
   expect_status 0x1  # EFI_LOAD_ERROR
   expect_text "FILE EXISTS!! img.bin is kept"
   expect_text "EC left in normal mode"
+  ;;
+read-flip)
+  # The two reads disagree: the file claimed before the reads is deleted.
+  expect_status 0x7  # EFI_DEVICE_ERROR
+  expect_text "READ MISMATCH!!"
+  [ ! -e disk/out-flip.bin ] || bad "out-flip.bin was left on the disk"
   ;;
 verify)
   expect_status 0x0

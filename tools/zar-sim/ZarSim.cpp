@@ -1,5 +1,5 @@
 // zar-sim on Linux: the flasher against the simulated EC and chip.
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 int main(int argc, char* argv[])
 {

@@ -15,23 +15,12 @@ constexpr uint32_t Bit(Kind kind)
 
 bool TakesAddress(uint8_t opcode)
 {
-    switch (opcode) {
-    case SECTOR_ERASE:
-    case BLOCK_ERASE:
-    case PAGE_PROGRAM:
-    case FAST_READ:
-    case RES:
-    case AAI_BYTE_PROGRAM:
-    case AAI_WORD_PROGRAM:
-        return true;
-    default:
-        return false;
-    }
+    return SpiOpcodeProperties(opcode) & OP_ADDRESS;
 }
 
 bool IsAai(uint8_t opcode)
 {
-    return opcode == AAI_BYTE_PROGRAM || opcode == AAI_WORD_PROGRAM;
+    return SpiOpcodeProperties(opcode) & OP_AAI;
 }
 
 }  // namespace
@@ -106,28 +95,18 @@ uint32_t Classifier::Payload(uint8_t value)
 // poll waits for.
 void Classifier::EndTransaction()
 {
-    switch (opcode_) {
-    case SECTOR_ERASE:
-    case BLOCK_ERASE:
+    uint16_t properties = SpiOpcodeProperties(opcode_);
+    if (properties & OP_ERASES) {
         busyWith_ = ERASE_POLL;
-        break;
-    case PAGE_PROGRAM:
-    case AAI_BYTE_PROGRAM:
-    case AAI_WORD_PROGRAM:
+    } else if (properties & OP_PROGRAMS) {
         busyWith_ = PROGRAM_POLL;
-        break;
-    case WRSR:
+    } else if (properties & OP_WRITES_STATUS) {
         busyWith_ = STATUS_WRITE;
-        break;
-    case RDSR:
+    } else if (properties & OP_POLLS) {
         busyWith_ = KIND_COUNT;  // that poll saw the chip ready
-        break;
-    case WRDI:
+    } else if (opcode_ == WRDI) {
         aai_ = false;
         aaiAddressSent_ = false;
-        break;
-    default:
-        break;
     }
 }
 

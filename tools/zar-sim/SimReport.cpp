@@ -1,4 +1,4 @@
-#include "sim/SimReport.h"
+#include "tools/zar-sim/SimReport.h"
 
 #include "Applications/Main/Main.h"
 #include "platform/Platform.h"
@@ -102,16 +102,19 @@ void PrintFlashComparison(const FlashComparison& c, uint32_t chipSize)
         Print(u"not compared: the image is empty\n");
         return;
     case FlashComparison::Equal:
-        Print(u"equals the image over its %u bytes\n", c.Compared);
+        if (c.Wrapped)
+            Print(u"holds the image's first %u bytes only\n", c.Compared);
+        else
+            Print(u"equals the image over its %u bytes\n", c.Compared);
         break;
     case FlashComparison::Differs:
         Print(u"differs from the image: first at 0x%06x (chip %02x, image %02x)\n", c.Address, c.Chip, c.Image);
         break;
     }
     if (c.Wrapped)
-        Print(u"                the image is larger than the chip's %u bytes: addresses wrapped, later bytes "
-              u"overwrote earlier ones\n",
-              chipSize);
+        Print(u"                the image (%u bytes) does not fit in the chip's %u bytes: its later bytes went "
+              u"to wrapped addresses and overwrote earlier ones\n",
+              c.ImageSize, chipSize);
 }
 
 const char* EcStateText(EcMode mode)
@@ -177,22 +180,20 @@ FlashComparison CompareWithImage(const uint8_t* contents, uint32_t size, const c
     auto total = static_cast<uint32_t>(length);
     c.Result = total == 0 ? FlashComparison::Empty : FlashComparison::Equal;
     c.Wrapped = total > size;
-    // With a wrapped image only the last pass over each address counts: the
-    // comparison starts where that pass begins for address 0.
-    uint32_t start = c.Wrapped ? total - size : 0;
-    bool readable = FileSeek(file, static_cast<int32_t>(start), FILE_SEEK_SET) == 0;
-    for (uint32_t at = start; readable && at < total && c.Result == FlashComparison::Equal;) {
-        uint32_t want = total - at < CHUNK ? total - at : CHUNK;
+    c.ImageSize = total;
+    uint32_t fits = c.Wrapped ? size : total;
+    bool readable = FileSeek(file, 0, FILE_SEEK_SET) == 0;
+    for (uint32_t at = 0; at < fits && c.Result == FlashComparison::Equal;) {
+        uint32_t want = fits - at < CHUNK ? fits - at : CHUNK;
         if (FileRead(buffer, 1, want, file) != want) {
             readable = false;
             break;
         }
         for (uint32_t i = 0; i < want; ++i) {
-            uint32_t address = (at + i) % size;
-            if (contents[address] != buffer[i]) {
+            if (contents[at + i] != buffer[i]) {
                 c.Result = FlashComparison::Differs;
-                c.Address = address;
-                c.Chip = contents[address];
+                c.Address = at + i;
+                c.Chip = contents[at + i];
                 c.Image = buffer[i];
                 break;
             }
@@ -203,7 +204,7 @@ FlashComparison CompareWithImage(const uint8_t* contents, uint32_t size, const c
     MemFree(buffer);
     if (!readable)
         c.Result = FlashComparison::Unreadable;
-    c.Compared = total - start;
+    c.Compared = fits;
     return c;
 }
 

@@ -1,14 +1,12 @@
-// zar-sim: the flasher run against a simulated EC and flash chip. Shared by
-// the hosted zar-sim and the UEFI zar-sim.efi.
-//
-//   zar-sim [options] [--] IMAGE [ARGS...]
-//
-// calls the flasher's main with argv = zar, IMAGE, ARGS...; without IMAGE,
-// main gets argc 1. The exit status is main's, or EXIT_USAGE for a bad option.
+// zar-sim's options: what they set, and the one table that the parser, --help
+// and the man page (tools/zar-sim.1, checked against --help by the CLI test)
+// all follow.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include "Applications/Main/ExitStatus.h"
 #include "platform/Machine.h"
 #include "sim/ChipCatalog.h"
 #include "sim/SimEc.h"
@@ -16,8 +14,8 @@
 
 namespace zar::sim {
 
-constexpr int EXIT_USAGE = 64;
-constexpr int EXIT_BAD_TRACE = 65;  // --decode: the trace has lines that are not port accesses
+using zar::EXIT_BAD_TRACE;
+using zar::EXIT_USAGE;
 
 // Real timing on an LPC bus: an I/O cycle takes about a microsecond, and the
 // EC's firmware takes a byte or answers a couple of microseconds after it.
@@ -31,9 +29,6 @@ constexpr uint32_t DEFAULT_EC_RESPONSE_NS = 2000;
 constexpr uint32_t MIN_ACCESS_NS = 100;
 constexpr uint32_t MAX_ACCESS_NS = 1000000000;
 constexpr uint32_t MAX_EC_RESPONSE_NS = 1000000;
-
-// Why an input file can't be read, for the messages that say so.
-inline constexpr const char* CANT_READ_WHY = "missing, unreadable, or not a regular file";
 
 struct SimOptions {
     const char* TracePath = nullptr;
@@ -70,25 +65,40 @@ struct SimOptions {
     char* FlasherArgv[64] = {};
 };
 
+// What follows an option on the command line.
+enum class ValueKind : uint8_t {
+    None,    // a switch
+    Text,    // any word; Store says whether it can be used
+    Number,  // decimal or 0x hex within [Min, Max]
+};
+
+struct OptionSpec {
+    const char* Name;       // "--chip"
+    const char* ValueName;  // "NAME", as --help shows it; nullptr for a switch
+    ValueKind Kind;
+    uint64_t Min, Max;      // a Number's bounds
+    const char* Refusal;    // "bad chip size": a value that can't be used
+    const char* OutOfBounds;  // a Number outside its bounds; nullptr: Refusal
+    // Stores the value (text, and for a Number its value); false refuses it.
+    bool (*Store)(SimOptions* options, const char* text, uint64_t number);
+    const char* Help;  // lines separated by '\n'
+};
+
+// Every option, in the order --help lists them.
+const OptionSpec* SimOptionTable(size_t* count);
+
 // Parses argv into options. False (after printing a one-line error naming the
 // culprit) on an unknown option, a missing or bad value, or options that don't
 // go together. Real timing is turned into Ec and ChipSetup here.
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options);
 
-// The whole front end: parse, set up, run, report. Returns the exit status.
-int SimMain(int argc, char* argv[]);
+void PrintHelp();
 
-// The chip's contents when no --flash-in is given: neither 0x00 nor 0xFF, and
-// different from address to address, so that a missing erase shows.
-void FillPattern(uint8_t* contents, uint32_t size);
+// --fault NAME[=VALUE]: false when the name or its value is not one of ours.
+bool ParseFault(const char* text, SimOptions* options);
+void PrintFaultHelp();
 
 // --ec-foreign's word for it: "ignore", "subcommand", "serve", "leave".
 const char* ForeignByteName(ForeignByte how);
-
-// The command line of the run the flasher's last run told the user to make:
-// argv with p as the image's next word when it advised skipping the module
-// check (and without "/backup FILE" once that file was written), else argv
-// itself. out has room for argc + 1 words; returns the count.
-int RerunCommandLine(int argc, char* argv[], char* out[]);
 
 }  // namespace zar::sim

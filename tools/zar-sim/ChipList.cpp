@@ -1,4 +1,4 @@
-#include "sim/ChipList.h"
+#include "tools/zar-sim/ChipList.h"
 
 #include "platform/Platform.h"
 #include "sim/ChipCatalog.h"

@@ -74,6 +74,7 @@ private:
     // Shell file services
     static EFI_STATUS EFIAPI OpenFileByName(CONST CHAR16* name, SHELL_FILE_HANDLE* handle, UINT64 mode);
     static EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE handle);
+    static EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE handle);
     static EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE handle, UINTN* size, VOID* buffer);
     static EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE handle, UINTN* size, VOID* buffer);
     static EFI_STATUS EFIAPI GetFilePosition(SHELL_FILE_HANDLE handle, UINT64* position);
@@ -87,6 +88,7 @@ private:
     static EFI_STATUS EFIAPI VolumeOpen(EFI_FILE_PROTOCOL* self, EFI_FILE_PROTOCOL** file, CHAR16* name, UINT64 mode,
                                         UINT64);
     static EFI_STATUS EFIAPI VolumeClose(EFI_FILE_PROTOCOL* self);
+    static EFI_STATUS EFIAPI VolumeDelete(EFI_FILE_PROTOCOL* self);
     static EFI_STATUS EFIAPI VolumeRead(EFI_FILE_PROTOCOL* self, UINTN* size, VOID* buffer);
     static EFI_STATUS EFIAPI VolumeWrite(EFI_FILE_PROTOCOL* self, UINTN* size, VOID* buffer);
     static EFI_STATUS EFIAPI VolumeGetPosition(EFI_FILE_PROTOCOL* self, UINT64* position);

@@ -62,6 +62,7 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
 
     shell_.OpenFileByName = OpenFileByName;
     shell_.CloseFile = CloseFile;
+    shell_.DeleteFile = DeleteFile;
     shell_.ReadFile = ReadFile;
     shell_.WriteFile = WriteFile;
     shell_.GetFilePosition = GetFilePosition;
@@ -175,6 +176,7 @@ EFI_STATUS FakeFirmware::Open(const CHAR16* name, UINT64 mode, Handle** handle)
     opened->name = path;
     opened->protocol.Open = VolumeOpen;
     opened->protocol.Close = VolumeClose;
+    opened->protocol.Delete = VolumeDelete;
     opened->protocol.Read = VolumeRead;
     opened->protocol.Write = VolumeWrite;
     opened->protocol.GetPosition = VolumeGetPosition;
@@ -216,6 +218,12 @@ EFI_STATUS FakeFirmware::CloseFile(SHELL_FILE_HANDLE handle)
     delete ToHandle(handle);
     --current_->openHandles;
     return EFI_SUCCESS;
+}
+
+EFI_STATUS FakeFirmware::DeleteFile(SHELL_FILE_HANDLE handle)
+{
+    current_->files.erase(ToHandle(handle)->name);
+    return CloseFile(handle);
 }
 
 EFI_STATUS FakeFirmware::ReadFile(SHELL_FILE_HANDLE handle, UINTN* size, VOID* buffer)
@@ -305,6 +313,11 @@ EFI_STATUS FakeFirmware::VolumeClose(EFI_FILE_PROTOCOL* self)
         return EFI_SUCCESS;
     }
     return CloseFile(FromProtocol(self));
+}
+
+EFI_STATUS FakeFirmware::VolumeDelete(EFI_FILE_PROTOCOL* self)
+{
+    return DeleteFile(FromProtocol(self));
 }
 
 EFI_STATUS FakeFirmware::VolumeRead(EFI_FILE_PROTOCOL* self, UINTN* size, VOID* buffer)

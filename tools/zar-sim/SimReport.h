@@ -29,13 +29,16 @@ void PrintTimeEstimate(SimEc& ec, const SpiNorChip& chip, uint32_t accessNs);
 // Where the chip's contents first differ from the image file.
 struct FlashComparison {
     enum Kind : uint8_t { Equal, Differs, NoImage, Unreadable, Empty } Result = NoImage;
-    uint32_t Compared = 0;  // image bytes compared
+    uint32_t Compared = 0;  // image bytes compared: those that fit in the chip
     uint32_t Address = 0;   // first differing address
     uint8_t Chip = 0, Image = 0;
-    bool Wrapped = false;   // the image is larger than the chip
+    bool Wrapped = false;   // the image is larger than the chip: its rest is in no chip
+    uint32_t ImageSize = 0;
 };
-// image may be nullptr. An image larger than the chip wrapped around it on
-// the way in: each address is compared with the image byte written there last.
+// image may be nullptr. Each image byte is compared with the chip's byte at
+// its own address; an image larger than the chip can't be equal to it, and
+// says so (its later bytes, written at wrapped addresses, overwrote earlier
+// ones).
 FlashComparison CompareWithImage(const uint8_t* contents, uint32_t size, const char* image);
 // The comparison as one line: "equals the image over its N bytes", ...
 void PrintFlashComparison(const FlashComparison& comparison, uint32_t chipSize);

@@ -1,7 +1,7 @@
-#include "sim/SimDecode.h"
+#include "tools/zar-sim/SimDecode.h"
 
 #include "platform/Platform.h"
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 #include "sim/SpiLog.h"
 
 namespace zar::sim {

@@ -3,7 +3,7 @@
 #include "Applications/Main/Main.h"
 #include "Applications/Main/UefiExitStatus.h"
 #include "platform/uefi/UefiRuntime.h"
-#include "sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimFrontEnd.h"
 
 namespace {
 

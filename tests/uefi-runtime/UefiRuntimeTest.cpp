@@ -50,6 +50,7 @@ protected:
     }
     FakeFirmware& Make(FakeFirmware::Options options = {})
     {
+        firmware_.reset();  // one machine at a time
         firmware_ = std::make_unique<FakeFirmware>(options);
         return *firmware_;
     }
@@ -285,6 +286,32 @@ TEST_F(RuntimeTest, AppendWritesAtTheEndAndCreatesAMissingFile)
     EXPECT_EQ(FileFlush(fresh), -1);
     EXPECT_EQ(firmware.files[u"zar.log"], (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e'}));
     EXPECT_EQ(firmware.files[u"new.log"], (std::vector<uint8_t>{'x'}));
+}
+
+// "xb" claims a name only when nothing has it; FileRemove takes it back.
+// With the Shell and on the image's volume alike.
+TEST_F(RuntimeTest, ANewFileIsCreatedOnlyWhereNothingIsAndCanBeRemoved)
+{
+    for (bool shell : {true, false}) {
+        SCOPED_TRACE(shell);
+        FakeFirmware& firmware = Make({.ShellParameters = true, .ShellInterface = false, .Shell = shell});
+        UseFirmware(firmware, shell);
+        firmware.files[u"old.bin"] = {1, 2};
+        firmware.directories.insert(u"dir");
+        EXPECT_EQ(FileOpen("old.bin", "xb"), nullptr);
+        EXPECT_EQ(FileOpen("dir", "xb"), nullptr);
+        PlatformFile* fresh = FileOpen("new.bin", "xb");
+        ASSERT_NE(fresh, nullptr);
+        EXPECT_EQ(FileWrite("abc", 1, 3, fresh), 3u);
+        EXPECT_EQ(FileClose(fresh), 0);
+        EXPECT_EQ(firmware.files[u"new.bin"].size(), 3u);
+        EXPECT_EQ(FileRemove("new.bin"), 0);
+        EXPECT_EQ(firmware.files.count(u"new.bin"), 0u);
+        EXPECT_EQ(FileRemove("missing.bin"), -1);
+        EXPECT_EQ(firmware.files[u"old.bin"], (std::vector<uint8_t>{1, 2}));
+        EXPECT_EQ(firmware.openHandles, 0);
+        uefi::CloseVolume();
+    }
 }
 
 TEST_F(RuntimeTest, OpenFilesAreBoundedByTheTable)

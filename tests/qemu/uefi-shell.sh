@@ -1,0 +1,48 @@
+# Sourced by the QEMU scripts: OVMF's UEFI Shell under QEMU, booted from a FAT
+# disk image whose startup.nsh ends with "reset -s". The caller defines fail.
+
+# The tools every boot needs (and MORE), and the firmware: sets $firmware.
+check_boot_tools() {  # check_boot_tools [MORE...]
+  local tool f
+  for tool in qemu-system-x86_64 mcopy mkfs.fat perl timeout "$@"; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (tools/install-deps.sh installs it)"
+  done
+  firmware=
+  for f in /usr/share/ovmf/OVMF.fd /usr/share/qemu/OVMF.fd; do
+    [ -f "$f" ] && { firmware=$f; break; }
+  done
+  [ -n "$firmware" ] || fail "no OVMF firmware (package ovmf)"
+}
+
+# Boots DISK for at most LIMIT seconds with QEMU-ARGS added, calling TICK every
+# tenth of a second while it runs and once after. Leaves raw-serial.txt,
+# serial.txt (the console without ANSI sequences and CRs) and qemu-stderr.txt
+# in the current folder; sets $qemu_status (124: the limit ran out).
+boot_shell() {  # boot_shell LIMIT DISK TICK [QEMU-ARGS...]
+  local limit=$1 disk=$2 tick=$3
+  shift 3
+  # Software emulation (this machine's KVM does not run OVMF). The Shell waits
+  # five seconds before startup.nsh unless a key comes: one is sent as soon as
+  # it asks.
+  rm -f keys; mkfifo keys
+  : > raw-serial.txt
+  exec 3<>keys
+  timeout "$limit" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
+    -bios "$firmware" -drive "file=$disk,format=raw,if=ide" -net none -serial stdio -monitor none "$@" \
+    <&3 > raw-serial.txt 2> qemu-stderr.txt &
+  local pid=$! key_sent=false
+  while kill -0 $pid 2>/dev/null; do
+    if ! $key_sent && grep -aq 'seconds to skip' raw-serial.txt; then
+      printf ' ' >&3
+      key_sent=true
+    fi
+    $tick
+    sleep 0.1
+  done
+  qemu_status=0
+  wait $pid || qemu_status=$?
+  $tick
+  exec 3>&-
+  rm -f keys
+  perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
+}

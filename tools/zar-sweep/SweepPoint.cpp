@@ -1,0 +1,253 @@
+#include "SweepPoint.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "Applications/Main/RunState.h"
+#include "ec/EcChannel.h"
+#include "flash/SpiOpcodes.h"
+#include "tools/zar-sim/SimFrontEnd.h"
+#include "tools/zar-sim/SimReport.h"
+
+namespace zar::sweep {
+namespace {
+
+// ---- One fault point ---------------------------------------------------------
+
+// Watches the first run: what reaches the command port once the EC has
+// stopped (it may take no closing command and no opcode that writes).
+class AfterFault : public sim::TraceSink {
+public:
+    explicit AfterFault(sim::SimEc& ec) : ec_(ec) {}
+    void Access(bool write, uint8_t port, uint8_t value) override
+    {
+        if (!write || port != EC_COMMAND_PORT)
+            return;
+        bool payload = payload_ != 0;
+        bool opcode = payload_ == FOLLOW_OPCODE;
+        payload_ = !payload && (value == FOLLOW_OPCODE || value == FOLLOW_WRITE) ? value : 0;
+        if (ec_.Stats().StuckAt == 0)
+            return;
+        ++writes;
+        if (!payload && (value == EC_CMD_FOLLOW_EXIT || value == EC_CMD_FOLLOW_EXIT_ALT))
+            closing = true;
+        if (opcode && (SpiOpcodeProperties(value) & OP_WRITES))
+            writing = true;
+    }
+
+    uint64_t writes = 0;
+    bool closing = false;
+    bool writing = false;
+
+private:
+    sim::SimEc& ec_;
+    uint8_t payload_ = 0;
+};
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    lines.push_back(text.substr(at));
+    return lines;
+}
+
+std::vector<std::string> Words(const std::string& line)
+{
+    std::vector<std::string> words;
+    size_t at = 0;
+    while ((at = line.find_first_not_of(' ', at)) != std::string::npos) {
+        size_t end = line.find(' ', at);
+        words.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end;
+    }
+    return words;
+}
+
+// What the console says after a wait ran out: the wait and where, as the
+// advice after it (module check, closing command) or the last block number
+// it printed says.
+std::string ExpectedNoAnswer(const std::string& output, bool ibf)
+{
+    std::string wait = ibf ? "EC input buffer" : "EC output buffer";
+    size_t message = output.find("NO ANSWER!! ");
+    const std::string label = "Block Number     : ";
+    size_t block = output.rfind(label, message);
+    std::string where = "before the first block.";
+    if (output.find("The EC did not answer the module check.", message) != std::string::npos) {
+        where = "at the module check.";
+    } else if (output.find("The EC did not take the closing command", message) != std::string::npos) {
+        where = "at the closing command.";
+    } else if (block != std::string::npos) {
+        size_t start = block + label.size();
+        where = "at block " + output.substr(start, output.find(' ', start) - start) + ".";
+    }
+    return "NO ANSWER!! The " + wait + " wait ran out " + where;
+}
+
+}  // namespace
+
+namespace {
+
+bool IsUpdate(const Variant& variant)
+{
+    return variant.Words[0] != IMAGE_NAME;
+}
+
+void Complain(std::string& problems, const std::string& what)
+{
+    problems += (problems.empty() ? "" : "; ") + what;
+}
+
+// The chip as every point's machine powers up.
+std::vector<uint8_t> FlashBefore(const Machine& machine)
+{
+    std::vector<uint8_t> before(machine.Flash().size());
+    sim::FillPattern(before.data(), static_cast<uint32_t>(before.size()));
+    return before;
+}
+
+// 1. The run the EC stops answering in.
+void CheckStoppedRun(Machine& machine, const PointSetup& p, uint32_t waitLimit, Tally& tally, std::string& problems)
+{
+    AfterFault watch(machine.Ec());
+    int status = machine.Run(p.TheVariant->Words, &watch, waitLimit);
+    const std::string& output = machine.Output();
+    if (status == EXIT_OK) {
+        ++tally.FalseSuccesses;
+        Complain(problems, "first run reported success");
+    } else if (status != EXIT_NO_ANSWER) {
+        Complain(problems, "first run status " + std::to_string(status));
+    }
+    sim::EcMode mode = machine.Ec().Mode();
+    if (watch.closing || mode == sim::EcMode::ClosedExit || mode == sim::EcMode::ClosedExitAlt) {
+        ++tally.ClosingAfterFault;
+        Complain(problems, "closing command after the fault");
+    }
+    if (watch.writing)
+        Complain(problems, "a writing opcode after the fault");
+    // /update's read pass names the sector it read, with no "Block Number"
+    // line before it: only the wait is checked there.
+    std::string said = IsUpdate(*p.TheVariant)
+                           ? "NO ANSWER!! The " + std::string(p.Ibf ? "EC input buffer" : "EC output buffer")
+                           : ExpectedNoAnswer(output, p.Ibf);
+    if (output.find(said) == std::string::npos)
+        Complain(problems, "no \"" + said + "\"");
+    // Blocks after the one the fault stopped in are as they were.
+    std::vector<uint8_t> before = FlashBefore(machine);
+    size_t reached = output.find("at block 1.") != std::string::npos ? 2
+                     : output.find("at block 0.") != std::string::npos ? 1 : 0;
+    if (!std::equal(before.begin() + static_cast<long>(reached * BLOCK_SIZE), before.end(),
+                    machine.Flash().begin() + static_cast<long>(reached * BLOCK_SIZE)))
+        Complain(problems, "a block the run never reached was changed");
+}
+
+// The command the first run's console told the user to type, without "zar";
+// empty when it gave none.
+std::vector<std::string> AdvisedCommand(const std::string& output)
+{
+    for (const std::string& line : Lines(output)) {
+        if (line.rfind("  zar ", 0) == 0) {
+            std::vector<std::string> words = Words(line);
+            words.erase(words.begin());
+            return words;
+        }
+    }
+    return {};
+}
+
+// 2. That command, against the EC and the chip as they were left, the fault
+//    gone.
+void CheckAdvisedRun(Machine& machine, const PointSetup& p, const std::vector<std::string>& rerun, uint32_t waitLimit,
+                     Tally& tally, std::string& problems)
+{
+    std::vector<std::string> storage = {"zar"};
+    storage.insert(storage.end(), p.TheVariant->Words.begin(), p.TheVariant->Words.end());
+    std::vector<char*> argv, advised(storage.size() + 1);
+    for (std::string& word : storage)
+        argv.push_back(word.data());
+    int count = sim::RerunCommandLine(static_cast<int>(argv.size()), argv.data(), advised.data());
+    if (std::vector<std::string>(advised.begin() + 1, advised.begin() + count) != rerun)
+        Complain(problems, "zar-sim's rerun differs from the console's");
+
+    uint64_t afterClose = machine.Ec().Stats().AfterClose;
+    machine.NextRun();
+    int status = machine.Run(rerun, nullptr, waitLimit);
+    std::vector<uint8_t> before = FlashBefore(machine);
+    std::vector<uint8_t> image = Machine::Image();
+    if (Keeps(*p.TheVariant))
+        std::copy(before.begin() + KEPT_START, before.begin() + KEPT_END + 1, image.begin() + KEPT_START);
+    bool flashed = std::equal(image.begin(), image.end(), machine.Flash().begin());
+    bool untouched = std::equal(before.begin() + 2 * BLOCK_SIZE, before.end(), machine.Flash().begin() + 2 * BLOCK_SIZE);
+    if (status != EXIT_OK)
+        Complain(problems, "rerun status " + std::to_string(status));
+    else if (!flashed)
+        ++tally.FalseSuccesses;
+    if (!flashed)
+        Complain(problems, "rerun left the chip unlike the image");
+    if (!untouched)
+        Complain(problems, "rerun wrote past the image's blocks");
+    if (machine.Ec().Mode() != p.TheVariant->Closed)
+        Complain(problems, std::string("EC after the rerun: ") + sim::EcStateText(machine.Ec().Mode()));
+    if (machine.Ec().Stats().AfterClose != afterClose)
+        Complain(problems, "accesses after the closing command");
+    bool saved = true;
+    const std::string backup = BackupOf(*p.TheVariant);
+    if (!backup.empty()) {
+        std::ifstream in(backup, std::ios::binary);
+        std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        saved = file.size() == IMAGE_SIZE && std::equal(file.begin(), file.end(), before.begin());
+        if (!saved)
+            Complain(problems, "the backup is not the chip from before the first run");
+        remove(backup.c_str());
+    }
+    if (status == EXIT_OK && flashed && saved && machine.Ec().Mode() == p.TheVariant->Closed)
+        ++tally.RerunsGood;
+}
+
+}  // namespace
+
+bool Keeps(const Variant& variant)
+{
+    return variant.Words[0] == "/keep";
+}
+
+std::string BackupOf(const Variant& variant)
+{
+    return variant.Words[0] == "/backup" ? variant.Words[1] : "";
+}
+
+Variant ForThisProcess(const Variant& variant)
+{
+    Variant own = variant;
+    if (!BackupOf(own).empty())
+        own.Words[1] = "zar-sweep-backup-" + std::to_string(getpid()) + ".bin";
+    return own;
+}
+
+std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, Tally& tally)
+{
+    sim::EcFaults faults;
+    (p.Ibf ? faults.IbfStuckAfterWrites : faults.ObfStuckAfterAnswers) = p.Setting;
+    machine.PowerUp(*p.ThePart, p.Foreign, faults);
+    const std::string backup = BackupOf(*p.TheVariant);
+    if (!backup.empty())
+        remove(backup.c_str());
+    std::string problems;
+    CheckStoppedRun(machine, p, waitLimit, tally, problems);
+    std::vector<std::string> rerun = AdvisedCommand(machine.Output());
+    if (rerun.empty()) {
+        Complain(problems, "the console gave no command to run again");
+        return problems;
+    }
+    CheckAdvisedRun(machine, p, rerun, waitLimit, tally, problems);
+    return problems;
+}
+
+}  // namespace zar::sweep
