@@ -17,6 +17,7 @@
 // "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
+#include "Applications/Main/RunRecordWriter.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UpdateOptions.h"
@@ -34,158 +35,8 @@ namespace {
 
 constexpr char LOG_MAGIC[] = "ZAR-RUN ";  // every log begins with a record
 constexpr size_t LOG_MAGIC_LENGTH = sizeof LOG_MAGIC - 1;
-constexpr size_t BUFFER_BYTES = 4096;
 
-// Constant-initialised; RunRecordBegin clears it.
-struct RecordState {
-    bool Active;  // "/log" was given and the log took the header
-    const char* Path;
-    const char* Image;
-    char Serial[IDENTITY_TEXT_MAX + 1];
-
-    // The log while the run goes on. Bytes gather in Buffer and go to the file
-    // when it is full. After the hand-back the file is closed and Buffer keeps
-    // the console text that follows, in case the status changes after all.
-    PlatformFile* File;
-    bool Failed;  // a write or flush failed
-    bool Cut;     // text dropped: no file and Buffer full
-    char Buffer[BUFFER_BYTES];
-    size_t Used;
-
-    // Console text into lines
-    bool LineOpen;
-    bool AfterCr;
-
-    bool HandedBack;
-    ExitStatus RecordedStatus;
-    bool Lost;  // the record could not be written whole
-};
-
-RecordState gRecord;
-
-void Drain()
-{
-    if (gRecord.File == nullptr || gRecord.Used == 0)
-        return;
-    if (FileWrite(gRecord.Buffer, 1, gRecord.Used, gRecord.File) != gRecord.Used)
-        gRecord.Failed = true;
-    gRecord.Used = 0;
-}
-
-void PutBytes(const char* bytes, size_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        if (gRecord.Used == BUFFER_BYTES)
-            Drain();
-        if (gRecord.Used == BUFFER_BYTES) {
-            gRecord.Cut = true;
-            return;
-        }
-        gRecord.Buffer[gRecord.Used++] = bytes[i];
-    }
-}
-
-void Put(const char* text)
-{
-    size_t length = 0;
-    while (text[length])
-        ++length;
-    PutBytes(text, length);
-}
-
-void PutNumber(uint32_t value, uint32_t base, int minDigits)
-{
-    char digits[12];
-    int count = 0;
-    do {
-        uint32_t digit = value % base;
-        digits[count++] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
-        value /= base;
-    } while (value != 0 || count < minDigits);
-    while (count > 0)
-        PutBytes(&digits[--count], 1);
-}
-
-void PutEscaped(const char* text)
-{
-    static constexpr char HEX[] = "0123456789ABCDEF";
-    for (; *text; ++text) {
-        auto byte = static_cast<uint8_t>(*text);
-        if (byte == '\\') {
-            Put("\\\\");
-        } else if (byte >= 0x20 && byte < 0x7F && byte != '"') {
-            PutBytes(text, 1);
-        } else {
-            char escape[4] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 0x0F]};
-            PutBytes(escape, 4);
-        }
-    }
-}
-
-// key="text", or key=fallback when there is no text.
-void PutField(const char* key, const char* text, const char* fallback)
-{
-    Put(" ");
-    Put(key);
-    Put("=");
-    if (text == nullptr || text[0] == 0) {
-        Put(fallback);
-        return;
-    }
-    Put("\"");
-    PutEscaped(text);
-    Put("\"");
-}
-
-void PutCount(const char* key, uint32_t value, uint32_t base = 10, int minDigits = 1)
-{
-    Put(" ");
-    Put(key);
-    Put("=");
-    PutNumber(value, base, minDigits);
-}
-
-void EndLine()
-{
-    Put("\r\n");
-    gRecord.LineOpen = false;
-}
-
-// The console's text as lines: CR LF, a lone CR or a lone LF each end one.
-void TapConsole(const char16_t* text, size_t units)
-{
-    for (size_t i = 0; i < units; ++i) {
-        char16_t unit = text[i];
-        if (unit == u'\n' && gRecord.AfterCr) {
-            gRecord.AfterCr = false;
-            continue;
-        }
-        gRecord.AfterCr = unit == u'\r';
-        if (unit == u'\r' || unit == u'\n') {
-            EndLine();
-            continue;
-        }
-        if (!gRecord.LineOpen) {
-            Put("  ");
-            gRecord.LineOpen = true;
-        }
-        if (unit < 0x20 || (unit >= 0x7F && unit < 0xA0)) {
-            Put("?");
-            continue;
-        }
-        bool pair = unit >= 0xD800 && unit < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000;
-        char bytes[8];
-        PutBytes(bytes, Utf16ToUtf8(text + i, pair ? 2 : 1, bytes, sizeof bytes));
-        i += pair ? 1 : 0;
-    }
-}
-
-void EndOpenLine()
-{
-    if (gRecord.LineOpen)
-        EndLine();
-    gRecord.AfterCr = false;
-}
+using namespace record;
 
 // The first word after "/log FILE" and a verb that takes one: the image, or
 // the file that /read writes. /probe has none.
