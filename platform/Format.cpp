@@ -134,6 +134,27 @@ void PutNarrowString(Output& out, const Conversion& conv, const char* text)
     });
 }
 
+// The flags, width and length of a conversion; p is left on its letter.
+Conversion ReadConversion(const char16_t*& p)
+{
+    Conversion conv;
+    for (;; ++p) {
+        if (*p == u'0')
+            conv.zeroPad = true;
+        else if (*p == u'-')
+            conv.leftAlign = true;
+        else
+            break;
+    }
+    while (*p >= u'0' && *p <= u'9' && conv.width < 1000)
+        conv.width = conv.width * 10 + (*p++ - u'0');
+    if (*p == u'l') {
+        conv.wide = true;
+        ++p;
+    }
+    return conv;
+}
+
 }  // namespace
 
 size_t FormatText(char16_t (&buffer)[FORMAT_BUFFER_UNITS], const char16_t* format, va_list args)
@@ -160,21 +181,7 @@ size_t FormatText(char16_t (&buffer)[FORMAT_BUFFER_UNITS], const char16_t* forma
         }
 
         const char16_t* start = p - 1;
-        Conversion conv;
-        for (;; ++p) {
-            if (*p == u'0')
-                conv.zeroPad = true;
-            else if (*p == u'-')
-                conv.leftAlign = true;
-            else
-                break;
-        }
-        while (*p >= u'0' && *p <= u'9' && conv.width < 1000)
-            conv.width = conv.width * 10 + (*p++ - u'0');
-        if (*p == u'l') {
-            conv.wide = true;
-            ++p;
-        }
+        Conversion conv = ReadConversion(p);
 
         switch (*p) {
         case u'd': {
