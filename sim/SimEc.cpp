@@ -17,6 +17,7 @@ void SimEc::Init(const EcConfig& config)
     clock_ = SimClock{};
     chip_ = nullptr;
     trace_ = nullptr;
+    hooked_ = config_.Constant.On;
     stats_ = Counters{};
     mode_ = EcMode::Normal;
     expect_ = Expect::Command;
@@ -105,28 +106,21 @@ uint8_t SimEc::PortRead(uint16_t port)
     } else {
         value = 0xFF;
     }
-    Trace(false, static_cast<uint8_t>(port), value);
+    // Constant reads and the trace share one test, off the hot path.
+    if (hooked_) [[unlikely]]
+        value = HookedRead(static_cast<uint8_t>(port), value);
     return value;
 }
 
-uint8_t SimEc::ConstantRead(uint16_t port)
+uint8_t SimEc::HookedRead(uint8_t port, uint8_t value)
 {
-    clock_.Now += config_.AccessNs;
-    ++stats_.Accesses;
-    if ((mode_ == EcMode::ClosedExit || mode_ == EcMode::ClosedExitAlt) && port != EC_STATUS_PORT)
-        ++stats_.AfterClose;
-
-    uint8_t value = 0xFF;
-    if (port == EC_STATUS_PORT) {
-        ++stats_.StatusReads;
-        value = config_.Constant.Status;
-    } else if (port == EC_DATA_PORT) {
-        // The read takes whatever answer the EC had made, as a real read would.
-        value = config_.Constant.Data;
-        obf_ = false;
-        answerPending_ = false;
-    }
-    Trace(false, static_cast<uint8_t>(port), value);
+    // Under ConstantReads the EC's state still moves as on any read (a data
+    // read takes its answer), but the bus shows the two fixed bytes.
+    if (config_.Constant.On)
+        value = port == EC_STATUS_PORT ? config_.Constant.Status
+                : port == EC_DATA_PORT ? config_.Constant.Data
+                                       : 0xFF;
+    Trace(false, port, value);
     return value;
 }
 
@@ -320,13 +314,11 @@ void SimEc::TakeForeign(uint16_t port, uint8_t value)
 
 namespace {
 SimEc* gActiveEc = nullptr;
-SimEc* gModelReads = nullptr;  // gActiveEc, unless its reads are constant
 }
 
 void SetActiveEc(SimEc* ec)
 {
     gActiveEc = ec;
-    gModelReads = ec && !ec->ReadsConstant() ? ec : nullptr;
 }
 
 SimEc* ActiveEc()
@@ -342,10 +334,8 @@ namespace zar {
 // the bus reads as nothing connected.
 uint8_t PortReadByte(uint16_t port)
 {
-    if (sim::SimEc* ec = sim::gModelReads)
-        return ec->PortRead(port);
     sim::SimEc* ec = sim::ActiveEc();
-    return ec ? ec->ConstantRead(port) : 0xFF;
+    return ec ? ec->PortRead(port) : 0xFF;
 }
 
 void PortWriteByte(uint16_t port, uint8_t value)

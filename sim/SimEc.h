@@ -85,12 +85,13 @@ public:
 
     uint8_t PortRead(uint16_t port);
     void PortWrite(uint16_t port, uint8_t value);
-    // A read under ConstantReads; PortReadByte routes there (see SetActiveEc).
-    uint8_t ConstantRead(uint16_t port);
-    bool ReadsConstant() const { return config_.Constant.On; }
 
     void AttachChip(SpiDevice* chip) { chip_ = chip; }
-    void SetTrace(TraceSink* trace) { trace_ = trace; }
+    void SetTrace(TraceSink* trace)
+    {
+        trace_ = trace;
+        hooked_ = trace_ != nullptr || config_.Constant.On;
+    }
     uint8_t* Memory() { return memory_; }
     // Puts name into ModuleName at 0x0880, padded with spaces to 32 bytes.
     void SetModuleName(const char* name);
@@ -121,6 +122,8 @@ private:
     void TakeForeign(uint16_t port, uint8_t value);
     void Answer(uint8_t value);
     uint32_t Draw(const ReadDelay& delay);
+    // A read that is traced or answered with constants (hooked_).
+    uint8_t HookedRead(uint8_t port, uint8_t value);
     void Trace(bool write, uint8_t port, uint8_t value)
     {
         if (trace_)
@@ -133,6 +136,7 @@ private:
     SimClock clock_;
     SpiDevice* chip_ = nullptr;
     TraceSink* trace_ = nullptr;
+    bool hooked_ = false;  // reads go through HookedRead: a trace, or constant reads
     Counters stats_;
 
     EcMode mode_ = EcMode::Normal;
@@ -157,9 +161,7 @@ private:
     uint8_t memory_[MEMORY_SIZE] = {};
 };
 
-// The EC that PortReadByte and PortWriteByte reach in simulated builds. Its
-// reads go to PortRead, or to ConstantRead for an EC set up with ConstantReads
-// (Init before this call): chosen here, once, not tested on every read.
+// The EC that PortReadByte and PortWriteByte reach in simulated builds.
 void SetActiveEc(SimEc* ec);
 SimEc* ActiveEc();
 
