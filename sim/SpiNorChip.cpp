@@ -56,7 +56,7 @@ void SpiNorChip::Init(const ChipInfo& info, const ChipConfig& config, uint8_t* c
     overrun_ = false;
     address_ = 0;
     pageOffset_ = 0;
-    pageTouched_ = false;
+    pageSent_ = 0;
     readIndex_ = 0;
     aaiAddress_ = 0;
     busyReads_ = 0;
@@ -110,7 +110,6 @@ void SpiNorChip::Select()
     phase_ = Phase::Opcode;
     overrun_ = false;
     dataCount_ = 0;
-    pageTouched_ = false;
     pageSent_ = 0;
 }
 
@@ -119,7 +118,6 @@ void SpiNorChip::Write(uint8_t value)
     if (phase_ == Phase::PageData) {
         page_[pageOffset_] = value;
         pageOffset_ = (pageOffset_ + 1) & pageMask_;
-        pageTouched_ = true;
         ++pageSent_;
         return;
     }
@@ -363,7 +361,7 @@ void SpiNorChip::Deselect()
             Erase(info_->Part->BlockEraseUnit, info_->BlockEraseTypUs);
         break;
     case PAGE_PROGRAM:
-        if (phase == Phase::PageData && pageTouched_ && MayWrite()) {
+        if (phase == Phase::PageData && pageSent_ != 0 && MayWrite()) {
             ProgramPage();
         } else if (phase == Phase::ByteData && dataCount_ > 0 && MayWrite()) {
             ProgramBytes(address_, data_, 1);

@@ -124,8 +124,7 @@ private:
     bool overrun_ = false;       // bytes past the end of a fixed-length command
     uint32_t address_ = 0;
     uint32_t pageOffset_ = 0;
-    bool pageTouched_ = false;   // PAGE_PROGRAM got at least one data byte
-    uint32_t pageSent_ = 0;      // PAGE_PROGRAM data bytes, up to the page's size
+    uint32_t pageSent_ = 0;      // PAGE_PROGRAM data bytes sent (0: nothing to program)
     uint32_t readIndex_ = 0;     // RDID / RES answer position
     uint32_t aaiAddress_ = 0;
     uint32_t busyReads_ = 0;     // fast timing: status reads left with WIP set
