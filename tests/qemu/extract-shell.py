@@ -21,7 +21,7 @@ import uuid
 
 LZMA_SECTION = uuid.UUID("EE4E5898-3914-4259-9D6E-DC7BD79403CF").bytes_le
 SHELL_FILE = uuid.UUID("7C04A583-9E3E-4F1C-AD65-E05268D0B4D1").bytes_le
-# PI specification, volume 3: section and file types.
+# UEFI Platform Initialization, volume 3: the section and file types.
 SECTION_GUID_DEFINED = 0x02
 SECTION_PE32 = 0x10
 FILE_APPLICATION = 0x09

@@ -176,7 +176,7 @@ static_assert(DEFAULT_ACCESS_NS == 1000 && DEFAULT_EC_RESPONSE_NS == 2000);
 static_assert(MIN_ACCESS_NS == 100 && MAX_ACCESS_NS == 1000000000 && MAX_EC_RESPONSE_NS == 1000000);
 
 using K = ValueKind;
-constexpr OptionSpec OPTIONS[] = {
+constexpr OptionRow OPTIONS[] = {
     {"--chip", "NAME", K::Text, 0, 0, "unknown chip", nullptr, StoreChip,
      "the flash chip (see --list-chips; default W25X40)"},
     {"--list-chips", nullptr, K::None, 0, 0, nullptr, nullptr,
@@ -267,11 +267,11 @@ constexpr OptionSpec OPTIONS[] = {
 
 constexpr size_t HELP_COLUMN = 24;  // where each option's help starts: "  %-22a" below
 
-void PrintOptionHelp(const OptionSpec& spec)
+void PrintOptionHelp(const OptionRow& row)
 {
     char label[40];
     size_t length = 0;
-    const char* parts[] = {spec.Name, spec.ValueName ? " " : "", spec.ValueName ? spec.ValueName : ""};
+    const char* parts[] = {row.Name, row.ValueName ? " " : "", row.ValueName ? row.ValueName : ""};
     for (const char* part : parts)
         for (; *part && length + 1 < sizeof label; ++part)
             label[length++] = *part;
@@ -282,7 +282,7 @@ void PrintOptionHelp(const OptionSpec& spec)
     else
         Print(u"  %-22a", label);
     char line[100];
-    for (const char* text = spec.Help; text;) {
+    for (const char* text = row.Help; text;) {
         size_t lineLength;
         const char* next = SplitAt(text, '\n', &lineLength);
         if (lineLength >= sizeof line)
@@ -298,29 +298,29 @@ void PrintOptionHelp(const OptionSpec& spec)
 bool ParseOption(int argc, char* argv[], int* i, SimOptions* options)
 {
     const char* arg = argv[*i];
-    for (const OptionSpec& spec : OPTIONS) {
-        if (!TextEqual(arg, spec.Name))
+    for (const OptionRow& row : OPTIONS) {
+        if (!TextEqual(arg, row.Name))
             continue;
-        if (spec.Kind == ValueKind::None)
-            return spec.Store(options, nullptr, 0);
+        if (row.Kind == ValueKind::None)
+            return row.Store(options, nullptr, 0);
         if (*i + 1 >= argc)
             return Refuse("missing value for option", arg);
         const char* text = argv[++*i];
         uint64_t number = 0;
-        if (spec.Kind == ValueKind::Number) {
+        if (row.Kind == ValueKind::Number) {
             if (!ParseNumber(text, &number))
-                return Refuse(spec.Refusal, text);
-            if (number < spec.Min || number > spec.Max)
-                return Refuse(spec.OutOfBounds ? spec.OutOfBounds : spec.Refusal, text);
+                return Refuse(row.Refusal, text);
+            if (number < row.Min || number > row.Max)
+                return Refuse(row.OutOfBounds ? row.OutOfBounds : row.Refusal, text);
         }
-        return spec.Store(options, text, number) || Refuse(spec.Refusal, text);
+        return row.Store(options, text, number) || Refuse(row.Refusal, text);
     }
     return Refuse("unknown option", arg);
 }
 
 }  // namespace
 
-const OptionSpec* SimOptionTable(size_t* count)
+const OptionRow* SimOptionTable(size_t* count)
 {
     *count = sizeof OPTIONS / sizeof OPTIONS[0];
     return OPTIONS;
@@ -351,9 +351,9 @@ void PrintHelp()
     Print(u"  e.g.     zar-sim --flash-in old.bin -- /keep 70000-7FFFF /backup b.bin /update new.bin p\n");
     Print(u"  /log     first: appends the run's record to FILE, closed before the EC is handed back\n");
     Print(u"\noptions:\n");
-    for (const OptionSpec& spec : OPTIONS) {
-        PrintOptionHelp(spec);
-        if (TextEqual(spec.Name, "--fault"))
+    for (const OptionRow& row : OPTIONS) {
+        PrintOptionHelp(row);
+        if (TextEqual(row.Name, "--fault"))
             PrintFaultHelp();
     }
 }

@@ -72,7 +72,7 @@ enum class ValueKind : uint8_t {
     Number,  // decimal or 0x hex within [Min, Max]
 };
 
-struct OptionSpec {
+struct OptionRow {
     const char* Name;       // "--chip"
     const char* ValueName;  // "NAME", as --help shows it; nullptr for a switch
     ValueKind Kind;
@@ -85,7 +85,7 @@ struct OptionSpec {
 };
 
 // Every option, in the order --help lists them.
-const OptionSpec* SimOptionTable(size_t* count);
+const OptionRow* SimOptionTable(size_t* count);
 
 // Parses argv into options. False (after printing a one-line error naming the
 // culprit) on an unknown option, a missing or bad value, or options that don't
