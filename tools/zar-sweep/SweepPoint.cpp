@@ -139,10 +139,13 @@ void CheckStoppedRun(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
                            : ExpectedNoAnswer(output, p.Ibf);
     if (output.find(said) == std::string::npos)
         Complain(problems, "no \"" + said + "\"");
-    // Blocks after the one the fault stopped in are as they were.
+    // Blocks after the one the fault stopped in are as they were; a stop at
+    // the closing command came after every block.
     std::vector<uint8_t> before = FlashBefore(machine);
-    size_t reached = output.find("at block 1.") != std::string::npos ? 2
-                     : output.find("at block 0.") != std::string::npos ? 1 : 0;
+    size_t reached = output.find("at the closing command.") != std::string::npos ? before.size() / BLOCK_SIZE
+                     : output.find("at block 1.") != std::string::npos                ? 2
+                     : output.find("at block 0.") != std::string::npos                ? 1
+                                                                                       : 0;
     if (!std::equal(before.begin() + static_cast<long>(reached * BLOCK_SIZE), before.end(),
                     machine.Flash().begin() + static_cast<long>(reached * BLOCK_SIZE)))
         Complain(problems, "a block the run never reached was changed");
