@@ -162,6 +162,10 @@ void Profiler::Locate(int perKind)
         uint64_t picks = std::min<uint64_t>(static_cast<uint64_t>(perKind), count);
         for (uint64_t m = 0; m < picks; ++m)
             wanted_[k].push_back((2 * m + 1) * count / (2 * picks));
+        // And the kind's last access: the edge a spread pick misses (the
+        // closing command is the last write before closing).
+        if (picks > 0 && wanted_[k].back() != count - 1)
+            wanted_[k].push_back(count - 1);
     }
     locating_ = true;
     classifier_ = Classifier{};
