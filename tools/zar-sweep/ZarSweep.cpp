@@ -7,9 +7,10 @@
 // entry, identification, EC sub-command, opcode, address, data byte, status
 // poll after an erase or a program, status write, fast read, AAI mode, the
 // stretch between the last verify and the closing command). Fault points are
-// spread evenly over the run, plus a few of every kind. At each point the EC
-// stops taking bytes (IBF never clears) or, separately, stops answering (OBF
-// never sets). The first run must end with status 4, naming the wait and the
+// spread evenly over the run, plus a few of every kind and each kind's last
+// access. At each point the EC stops taking bytes (IBF never clears) or,
+// separately, stops answering (OBF never sets). The first run must end with
+// status 4, naming the wait and the
 // block, send nothing that writes or closes after the fault, and leave the
 // blocks it had not reached alone. Then, with the fault gone and the EC and
 // chip exactly as that run left them, the command the console printed must
