@@ -10,9 +10,8 @@
 // spread evenly over the run, plus a few of every kind and each kind's last
 // access. At each point the EC stops taking bytes (IBF never clears) or,
 // separately, stops answering (OBF never sets). The first run must end with
-// status 4, naming the wait and the
-// block, send nothing that writes or closes after the fault, and leave the
-// blocks it had not reached alone. Then, with the fault gone and the EC and
+// status 4, naming the wait and the block, send nothing that writes or
+// closes after the fault, and leave the blocks it had not reached alone. Then, with the fault gone and the EC and
 // chip exactly as that run left them, the command the console printed must
 // end with status 0, the image in the chip and the EC closed by the closing
 // rule. Every failure is printed with a zar-sim command line that shows it.
