@@ -175,6 +175,25 @@ bool StoreBusy(SimOptions* o, const char* text, uint64_t)
 static_assert(DEFAULT_ACCESS_NS == 1000 && DEFAULT_EC_RESPONSE_NS == 2000);
 static_assert(MIN_ACCESS_NS == 100 && MAX_ACCESS_NS == 1000000000 && MAX_EC_RESPONSE_NS == 1000000);
 
+// What follows an option on the command line.
+enum class ValueKind : uint8_t {
+    None,    // a switch
+    Text,    // any word; Store says whether it can be used
+    Number,  // decimal or 0x hex within [Min, Max]
+};
+
+struct OptionRow {
+    const char* Name;       // "--chip"
+    const char* ValueName;  // "NAME", as --help shows it; nullptr for a switch
+    ValueKind Kind;
+    uint64_t Min, Max;      // a Number's bounds
+    const char* Refusal;    // "bad chip size": a value that can't be used
+    const char* OutOfBounds;  // a Number outside its bounds; nullptr: Refusal
+    // Stores the value (text, and for a Number its value); false refuses it.
+    bool (*Store)(SimOptions* options, const char* text, uint64_t number);
+    const char* Help;  // lines separated by '\n'
+};
+
 using K = ValueKind;
 constexpr OptionRow OPTIONS[] = {
     {"--chip", "NAME", K::Text, 0, 0, "unknown chip", nullptr, StoreChip,
@@ -319,12 +338,6 @@ bool ParseOption(int argc, char* argv[], int* i, SimOptions* options)
 }
 
 }  // namespace
-
-const OptionRow* SimOptionTable(size_t* count)
-{
-    *count = sizeof OPTIONS / sizeof OPTIONS[0];
-    return OPTIONS;
-}
 
 const char* ForeignByteName(ForeignByte how)
 {

@@ -65,28 +65,6 @@ struct SimOptions {
     char* FlasherArgv[64] = {};
 };
 
-// What follows an option on the command line.
-enum class ValueKind : uint8_t {
-    None,    // a switch
-    Text,    // any word; Store says whether it can be used
-    Number,  // decimal or 0x hex within [Min, Max]
-};
-
-struct OptionRow {
-    const char* Name;       // "--chip"
-    const char* ValueName;  // "NAME", as --help shows it; nullptr for a switch
-    ValueKind Kind;
-    uint64_t Min, Max;      // a Number's bounds
-    const char* Refusal;    // "bad chip size": a value that can't be used
-    const char* OutOfBounds;  // a Number outside its bounds; nullptr: Refusal
-    // Stores the value (text, and for a Number its value); false refuses it.
-    bool (*Store)(SimOptions* options, const char* text, uint64_t number);
-    const char* Help;  // lines separated by '\n'
-};
-
-// Every option, in the order --help lists them.
-const OptionRow* SimOptionTable(size_t* count);
-
 // Parses argv into options. False (after printing a one-line error naming the
 // culprit) on an unknown option, a missing or bad value, or options that don't
 // go together. Real timing is turned into Ec and ChipSetup here.
