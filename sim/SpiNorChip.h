@@ -99,7 +99,6 @@ private:
     Phase ArrayRead() const { return config_.Faults.FlipsRead ? Phase::ReadFlipping : Phase::ReadData; }
     void AddressComplete();
     uint8_t ReadSlow();
-    void Execute(bool ewsrArmed);
     void WriteStatus(bool ewsrArmed);
     void Erase(uint32_t unit, uint32_t typicalUs);
     void ProgramPage();

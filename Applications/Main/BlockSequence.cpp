@@ -118,11 +118,9 @@ bool FirstBlockStillHoldsTheImage()
 {
     if (RunState.Chip.Known.Size != 0 || RunState.BlockCounter < 2 || RunState.BlocksWritten == 0)
         return true;
-    uint8_t* low = RunState.Block;
-    uint8_t* high = RunState.Block + HALF_BLOCK_SIZE;
+    // Two blocks or more: the image's first block is whole.
     if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0 ||
-        FileRead(low, 1, HALF_BLOCK_SIZE, RunState.ImageFile) != HALF_BLOCK_SIZE ||
-        FileRead(high, 1, HALF_BLOCK_SIZE, RunState.ImageFile) != HALF_BLOCK_SIZE) {
+        FileRead(RunState.Block, 1, BLOCK_SIZE, RunState.ImageFile) != BLOCK_SIZE) {
         RunState.ImageBytesRead = 0;
         ReportImageReadError();
         return false;
