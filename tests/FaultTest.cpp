@@ -4,6 +4,7 @@
 // closing command unless every block verified.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -197,26 +198,56 @@ TEST_P(Faults, StuckBits)
     }
 }
 
-TEST_P(Faults, ImageReadFails)
-{
-    SetReadFailOffset(0x100);
-    auto rig = Run({}, EXIT_FLASH_FAILED, "FILE READ ERROR!! The image could not be read past offset 100 of 2A345 bytes.");
-    EXPECT_EQ(CountOf(rig->Output(), "Block Number"), 0u);
-    EXPECT_EQ(rig->Chip().Stats().Erases, 0u);
-
-    SetReadFailOffset(0x1F000);
-    rig = Run({}, EXIT_FLASH_FAILED, "could not be read past offset 1F000 of 2A345 bytes.");
-    EXPECT_EQ(CountOf(rig->Output(), "Block Number"), 1u);
-    EXPECT_TRUE(BlockMatches(*rig, 0));
-    EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::Follow);
-}
-
 TEST_P(Faults, AllocationFailsBeforeFollowMode)
 {
-    SetAllocationFailAfter(0);  // the block buffer
-    auto rig = Run({}, EXIT_BAD_IMAGE, "OUT OF MEMORY!!");
-    EXPECT_TRUE(LastRunOutOfMemory());
-    EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::Normal);
+    // The image's room, then the block buffer's.
+    struct Case {
+        int32_t after;
+        const char* message;
+    } cases[] = {{0, "OUT OF MEMORY!! No room for the image's 172869 bytes."},
+                 {1, "OUT OF MEMORY!! No room for the 64 KiB block buffers."}};
+    for (const Case& c : cases) {
+        SetAllocationFailAfter(c.after);
+        auto rig = Run({}, EXIT_BAD_IMAGE, c.message);
+        EXPECT_TRUE(LastRunOutOfMemory());
+        EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::Normal);
+    }
+}
+
+// The image is read whole before the EC is asked anything: a read that fails
+// in its first, a middle or its last block refuses every road that takes an
+// image with status 2, the offset named, not one port access and the chip as
+// it was; a backup file claimed for the run is not left behind.
+TEST(ImageReadFault, RefusesEveryRoadBeforeAnyPortAccess)
+{
+    std::string name = WriteTempFile("unreadable.bin", MakeImage(IMAGE_SIZE));
+    const std::vector<std::vector<std::string>> roads = {
+        {name},
+        {name, "p", "x", "/j"},
+        {"/update", name, "p"},
+        {"/backup", "unread-backup.bin", "/update", name},
+        {"/verify", name},
+    };
+    for (int offset : {0x100, 0x1F000, IMAGE_SIZE - 1}) {
+        char message[96];
+        snprintf(message, sizeof message, "FILE READ ERROR!! The image could not be read past offset %X of 2A345 bytes.",
+                 offset);
+        for (const std::vector<std::string>& road : roads) {
+            SCOPED_TRACE(road[0] + " at " + std::to_string(offset));
+            Rig rig;
+            std::vector<uint8_t> before = rig.Flash();
+            SetReadFailOffset(offset);
+            int status = rig.Run(road);
+            SetReadFailOffset(-1);
+            EXPECT_EQ(status, EXIT_BAD_IMAGE);
+            EXPECT_NE(rig.Output().find(message), std::string::npos) << rig.Output();
+            EXPECT_FALSE(rig.Trace().TouchedPorts());
+            EXPECT_TRUE(rig.Flash() == before);
+            EXPECT_TRUE(RunState.ImageReadFailed);
+            EXPECT_FALSE(LastRunOutOfMemory());
+            EXPECT_FALSE(std::filesystem::exists(TempPath("unread-backup.bin")));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, Faults, ::testing::Bool(),

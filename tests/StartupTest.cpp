@@ -137,7 +137,7 @@ TEST_F(ModuleCheck, AnImageUnreadableInsideTheNameIsAReadError)
     SetReadFailOffset(0x60);
     int status = RunCheck("SAME", "SAME");
     SetReadFailOffset(-1);
-    EXPECT_EQ(status, EXIT_FLASH_FAILED);
+    EXPECT_EQ(status, EXIT_BAD_IMAGE);
     EXPECT_EQ(rig_.Output(), "{ATTR 07}\r\nFILE READ ERROR!! The image could not be read past offset 60 of 1000 bytes.\r\n");
     EXPECT_FALSE(rig_.Trace().TouchedPorts());
 }

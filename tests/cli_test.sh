@@ -60,6 +60,17 @@ check "closed with FE" contains "$out" "EC closed with 0xFE"
 check "checksum line" contains "$out" "Current F/W Checksum : "
 check "flash equals image" cmp -n "$(stat -c %s img.bin)" img.bin out.bin
 
+# The image is read whole before the EC is touched: a read that fails in its
+# first, a middle or its last block ends each road that takes an image with
+# status 2 and an empty trace.
+for offset in 0x100 0x18000 0x23455; do
+  for road in "img.bin" "/update img.bin" "/verify img.bin"; do
+    run --trace tr.txt --fault read-fail=$offset $road
+    check "read-fail=$offset on '$road': status 2" test "$status" -eq 2
+    check "read-fail=$offset on '$road': no port access" test ! -s tr.txt
+  done
+done
+
 # The decoded log: live during a run, and from that run's trace afterwards.
 run --trace t4.txt --spi-log s4.log img.bin
 check "spi-log run passes" test "$status" -eq 0

@@ -4,7 +4,8 @@
 # W25Q128FV with the largest image the flasher takes (255 blocks, 0xFF0000
 # bytes; the flasher addresses no further) and the largest auto-address-
 # increment part with an image of its whole size. Prints port accesses per
-# second and per image byte, wall time and peak memory, and compares the
+# second and per image byte, wall time and peak memory (the simulated chip,
+# the image the flasher holds whole in memory, and the rest), and compares the
 # accesses with what the protocol needs (docs/performance.md, "Benchmark").
 set -euo pipefail
 sim=$(realpath "${1:?usage: bench.sh ZAR-SIM}")
@@ -80,14 +81,19 @@ for kind in page aai; do
   if [ "$accesses" -ne "$want" ]; then
     echo "  accesses beyond the protocol's count: $((accesses - want))"; failed=1
   fi
-  if [ "$rss_kib" -gt $((chip_kib + 16 * 1024)) ]; then
-    echo "  peak memory above the chip's size plus 16 MiB"; failed=1
+  # The process holds the simulated chip and the flasher's copy of the image;
+  # the rest is what a run needed before it read the image whole.
+  rest_kib=$((rss_kib - chip_kib - blocks * 64))
+  awk -v c="$chip_kib" -v i=$((blocks * 64)) -v r="$rest_kib" \
+    'BEGIN { printf "  peak memory: chip %.1f MiB + image %.1f MiB + the rest %.1f MiB\n", c / 1024, i / 1024, r / 1024 }'
+  if [ "$rest_kib" -gt $((4 * 1024)) ]; then
+    echo "  peak memory above the chip's and the image's sizes plus 4 MiB"; failed=1
   fi
   if [ "$kind" = page ] && [ "$wall_ns" -ge 3000000000 ]; then
     echo "  the page-program run took 3 s or more"; failed=1
   fi
 done
-echo "targets: page-program run under 3 s; peak memory at most chip size + 16 MiB; no access beyond the protocol"
+echo "targets: page-program run under 3 s; peak memory at most chip size + image size + 4 MiB; no access beyond the protocol"
 
 # /update against the classic run of the same image on the same chip, by the
 # hardware estimate of --timing real at its defaults; a chip that already

@@ -118,13 +118,7 @@ bool FirstBlockStillHoldsTheImage()
 {
     if (RunState.Chip.Known.Size != 0 || RunState.BlockCounter < 2 || RunState.BlocksWritten == 0)
         return true;
-    // Two blocks or more: the image's first block is whole.
-    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0 ||
-        FileRead(RunState.Block, 1, BLOCK_SIZE, RunState.ImageFile) != BLOCK_SIZE) {
-        RunState.ImageBytesRead = 0;
-        ReportImageReadError();
-        return false;
-    }
+    CopyImageBlock(0);  // two blocks or more: the image's first block is whole
     Print(u"\n\rBlock 0 again    : the chip's size is unknown; a larger image would have wrapped onto block 0.\n");
     // Read as a verify reads it; its sum is already in the run's checksum.
     MarkPlace(RunStage::Blocks, 1);  // a wait that runs out here is at block 0
@@ -157,11 +151,13 @@ ExitStatus PrepareImage(const Arguments& args)
     int32_t size = MeasureImage(RunState.ImageFile);
     if (CheckImageSize(size) != ImageProblem::None)
         return EXIT_BAD_IMAGE;
+    // Every byte in memory, every read error found, before the EC is asked
+    // anything: the module check's name comes from there too.
+    if (ReadWholeImage(size) != ImageProblem::None)
+        return EXIT_BAD_IMAGE;
     switch (CheckModuleIdentity(args, size)) {
     case ModuleCheckResult::Mismatch:
         return EXIT_MODULE_MISMATCH;
-    case ModuleCheckResult::ReadError:
-        return EXIT_FLASH_FAILED;
     case ModuleCheckResult::NoAnswer:
         ReportWaitFault();
         AdviseRerunAfterModuleCheck(args);
@@ -169,7 +165,8 @@ ExitStatus PrepareImage(const Arguments& args)
     case ModuleCheckResult::Passed:
         break;
     }
-    return SetUpImage(size) == ImageProblem::None ? EXIT_OK : EXIT_BAD_IMAGE;
+    SetUpImage(size);
+    return EXIT_OK;
 }
 
 ExitStatus OpenAndPrepareImage(const Arguments& args)

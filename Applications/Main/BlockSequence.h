@@ -7,9 +7,9 @@
 
 namespace zar {
 
-// With ImageFile open on args.At(ARG_IMAGE): measures it, runs the module
-// check (unless "p") and sets the same handle up for the blocks. EXIT_OK, or
-// the run's status once it has said why.
+// With ImageFile open on args.At(ARG_IMAGE): measures it, reads it whole
+// into memory (closing the file), runs the module check (unless "p") and
+// sets the blocks up. EXIT_OK, or the run's status once it has said why.
 ExitStatus PrepareImage(const Arguments& args);
 // The same after opening the image; "FILE NAME ERROR!!" when it won't open.
 ExitStatus OpenAndPrepareImage(const Arguments& args);

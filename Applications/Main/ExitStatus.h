@@ -8,9 +8,8 @@ enum ExitStatus : int {
     EXIT_OK = 0,               // EFI_SUCCESS: flashed and every block verified; the usage screen; a "/" name that opened
     EXIT_MODULE_MISMATCH = 1,  // EFI_ABORTED: the image was built for another module
     EXIT_BAD_IMAGE = 2,        // EFI_LOAD_ERROR (EFI_OUT_OF_RESOURCES when memory ran out): the image can't be
-                               // used; found before follow mode
-    EXIT_FLASH_FAILED = 3,     // EFI_DEVICE_ERROR: a blank check or verify failed, or the image could not be read
-                               // to its end
+                               // used or read whole; found before follow mode
+    EXIT_FLASH_FAILED = 3,     // EFI_DEVICE_ERROR: a blank check or verify failed
     EXIT_NO_ANSWER = 4,        // EFI_TIMEOUT: the EC or the flash chip stopped answering
     EXIT_USAGE = 64,           // EFI_INVALID_PARAMETER: zar-sim's options can't be read, or a file of its own
                                // can't be read or written

@@ -44,18 +44,85 @@ bool OpenImage(const char* name)
     return false;
 }
 
-ImageProblem SetUpImage(int32_t size)
-{
-    RunState.BlockCounter = 0;
-    MarkPlace(RunStage::Blocks, 0);
-    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0)
-        return CheckImageSize(-1);
+namespace {
 
+void PrintReadError(int32_t offset, int32_t size)
+{
+    Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n", offset, size);
+}
+
+// Reads size bytes from the start of the file into image, in the 32 KiB
+// pieces the blocks were once read in. Returns how many bytes came in.
+int32_t ReadPieces(PlatformFile* file, uint8_t* image, int32_t size)
+{
+    if (FileSeek(file, 0, FILE_SEEK_SET) != 0)
+        return 0;
+    int32_t done = 0;
+    while (done < size) {
+        int32_t want = size - done < static_cast<int32_t>(HALF_BLOCK_SIZE) ? size - done
+                                                                           : static_cast<int32_t>(HALF_BLOCK_SIZE);
+        auto got = static_cast<int32_t>(FileRead(image + done, 1, static_cast<size_t>(want), file));
+        done += got;
+        if (got < want)
+            break;  // failed, or the file is shorter than it measured
+    }
+    return done;
+}
+
+ImageProblem CheckWholeImage(int32_t size, int32_t got)
+{
+    if (got < size) {
+        RunState.ImageReadFailed = true;
+        PrintReadError(got, size);
+        return ImageProblem::Unreadable;
+    }
+    // A file that grew while it was read would have its end left out.
+    int32_t now = MeasureImage(RunState.ImageFile);
+    if (now < 0)
+        return CheckImageSize(now);
+    if (now != size) {
+        Print(u"\nFILE SIZE ERROR!! The image changed from %d to %d bytes while it was read.\n", size, now);
+        return ImageProblem::SizeChanged;
+    }
+    return ImageProblem::None;
+}
+
+}  // namespace
+
+ImageProblem ReadWholeImage(int32_t size)
+{
+    RunState.Image = static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(size)));
+    if (RunState.Image == nullptr) {
+        Print(u"\nOUT OF MEMORY!! No room for the image's %d bytes.\n", size);
+        RunState.OutOfMemory = true;
+        return ImageProblem::NoMemory;
+    }
+    ImageProblem problem = CheckWholeImage(size, ReadPieces(RunState.ImageFile, RunState.Image, size));
+    // From here on the run works from memory alone: the medium may go.
+    FileClose(RunState.ImageFile);
+    RunState.ImageFile = nullptr;
+    return problem;
+}
+
+void ReleaseImage()
+{
+    MemFree(RunState.Image);
+    RunState.Image = nullptr;
+}
+
+void SetUpImage(int32_t size)
+{
     RunState.ImageSize = size;
+    RewindImage();
     RunState.ProgrammedBytes = 0;
     RunState.VerifiedBytes = 0;
+}
+
+void RewindImage()
+{
+    RunState.BlockCounter = 0;
     RunState.ImageBytesRead = 0;
-    return ImageProblem::None;
+    MarkPlace(RunStage::Blocks, 0);
 }
 
 bool AllocateBlockBuffers()
@@ -81,8 +148,7 @@ int32_t ImageBytesInBlock(uint8_t block)
 
 void ReportImageReadError()
 {
-    Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
-          RunState.ImageBytesRead, RunState.ImageSize);
+    PrintReadError(RunState.ImageBytesRead, RunState.ImageSize);
 }
 
 bool WalkImageBlocks(void (*each)(uint8_t block))
@@ -110,32 +176,21 @@ void ReleaseBlockBuffers()
 
 BlockRead ReadNextBlock()
 {
-    // The whole image has come in: the end, without another read.
+    if (RunState.Image == nullptr)
+        return BlockRead::ReadError;
     if (RunState.ImageBytesRead >= RunState.ImageSize)
         return BlockRead::End;
-
-    // Two reads of 32 KiB, the second only when the first came in whole.
-    uint8_t* low = RunState.Block;
-    uint8_t* high = RunState.Block + HALF_BLOCK_SIZE;
-    auto lowCount = static_cast<int32_t>(FileRead(low, 1, HALF_BLOCK_SIZE, RunState.ImageFile));
-    int32_t highCount = 0;
-    if (lowCount == static_cast<int32_t>(HALF_BLOCK_SIZE))
-        highCount = static_cast<int32_t>(FileRead(high, 1, HALF_BLOCK_SIZE, RunState.ImageFile));
-    RunState.ImageBytesRead += lowCount + highCount;
-
-    // Short of the measured size: the read failed (or the file shrank). Never
-    // flash a block made partly of fill that should have been image.
-    int32_t blockEnd = (RunState.BlockCounter + 1) * static_cast<int32_t>(BLOCK_SIZE);
-    int32_t expected = RunState.ImageSize < blockEnd ? RunState.ImageSize : blockEnd;
-    if (RunState.ImageBytesRead < expected) {
-        RunState.ImageReadFailed = true;
-        return BlockRead::ReadError;
-    }
-
+    CopyImageBlock(RunState.BlockCounter);
+    RunState.ImageBytesRead += ImageBytesInBlock(RunState.BlockCounter);
     MarkPlace(RunStage::Blocks, ++RunState.BlockCounter);
-    int32_t count = lowCount + highCount;
-    MemSet(RunState.Block + count, 0xFF, BLOCK_SIZE - count);
     return BlockRead::Ready;
+}
+
+void CopyImageBlock(uint8_t block)
+{
+    int32_t count = ImageBytesInBlock(block);
+    MemCopy(RunState.Block, RunState.Image + block * BLOCK_SIZE, static_cast<size_t>(count));
+    MemSet(RunState.Block + count, 0xFF, BLOCK_SIZE - static_cast<size_t>(count));
 }
 
 }  // namespace zar

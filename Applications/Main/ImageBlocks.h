@@ -1,5 +1,7 @@
-// The image file as the flashing run reads it: opened once, measured, and
-// delivered one 64 KiB block at a time into Block.
+// The image as the flashing run takes it: the file opened once, measured and
+// read whole into memory before the EC is touched; then delivered one 64 KiB
+// block at a time into Block from memory, so that a medium that fails or goes
+// away mid-run can no longer stop a run half-way.
 #pragma once
 
 #include <stdint.h>
@@ -12,7 +14,7 @@ namespace zar {
 // a flash address of its own.
 constexpr int32_t MAX_IMAGE_SIZE = 0xFF0000;
 
-enum class ImageProblem { None, CantMeasure, Empty, TooLarge };
+enum class ImageProblem { None, CantMeasure, Empty, TooLarge, NoMemory, Unreadable, SizeChanged };
 
 // Measures an open stream (end, tell, back to the start). -1 when it can't.
 int32_t MeasureImage(PlatformFile* file);
@@ -22,9 +24,19 @@ ImageProblem CheckImageSize(int32_t size);
 // Opens the image into ImageFile; "FILE NAME ERROR!!" when it won't open.
 [[nodiscard]] bool OpenImage(const char* name);
 
-// After the module check: back to the image's start, with the byte counters
-// zeroed, for an image of size bytes.
-ImageProblem SetUpImage(int32_t size);
+// The whole image, size bytes as measured, into one allocation (Image), read
+// in the 32 KiB pieces the blocks were once read in; then the file is closed.
+// Says why not: "OUT OF MEMORY!!" (marked as LastRunOutOfMemory), "FILE READ
+// ERROR!!" with the offset the reads stopped at, or "FILE SIZE ERROR!!" when
+// the file's size is no longer what was measured.
+[[nodiscard]] ImageProblem ReadWholeImage(int32_t size);
+void ReleaseImage();
+
+// After the module check: ImageSize (a run's record tells a run that got this
+// far by it), and every counter at the image's start.
+void SetUpImage(int32_t size);
+// Back to block 0 for another walk over the image.
+void RewindImage();
 
 // The block buffer; false when memory runs out.
 [[nodiscard]] bool AllocateBlockBuffers();
@@ -35,18 +47,20 @@ void ReleaseBlockBuffers();
 
 enum class BlockRead { Ready, End, ReadError };
 
-// Reads the next block, filling what the file does not cover with 0xFF.
-// ReadError: the file ended or failed before ImageSize bytes came in.
+// The next block into Block, filling what the image does not cover with
+// 0xFF. ReadError only when no image was read whole.
 BlockRead ReadNextBlock();
+// One block of the image into Block, 0xFF past the image's end.
+void CopyImageBlock(uint8_t block);
 // How many bytes of the image fall into the block: 64 KiB, fewer in the last.
 int32_t ImageBytesInBlock(uint8_t block);
 
 // "FILE READ ERROR!!" with how far the image could be read.
 void ReportImageReadError();
 
-// Reads the image block by block into Block and runs each on every block,
-// until the image's end, a read that comes up short (FILE READ ERROR!! said)
-// or the EC stops answering. False after a short read.
+// Takes the image block by block into Block and runs each on every block,
+// until the image's end or the EC stops answering. False (FILE READ ERROR!!
+// said) only when no image was read whole.
 [[nodiscard]] bool WalkImageBlocks(void (*each)(uint8_t block));
 
 }  // namespace zar

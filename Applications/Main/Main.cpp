@@ -106,7 +106,7 @@ ExitStatus Run(const Arguments& fullCommandLine)
     if (const Verb* verb = FindVerb(args.At(1)))
         return verb->Run(args.From(1));
 
-    // 6. The image, measured before the EC is touched.
+    // 6. The image, measured and read whole before the EC is touched.
     const char* name = args.At(ARG_IMAGE);
     if (name == nullptr || name[0] == '/')
         return FileNameRoad(name);
@@ -132,6 +132,7 @@ int main(int argc, char* argv[])
 
     // Whatever the way out, nothing is left held.
     ReleaseBlockBuffers();
+    ReleaseImage();
     if (RunState.ImageFile) {
         FileClose(RunState.ImageFile);
         RunState.ImageFile = nullptr;

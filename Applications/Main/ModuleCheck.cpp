@@ -53,19 +53,11 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
     }
 
     // An image shorter than 0x70 bytes leaves the rest of the name zero
-    // (the record was cleared at start), never stale memory. A read that
-    // comes up short of the measured size failed: that image is unreadable,
-    // not another module's, and the EC is not asked for its name.
-    int32_t expected = imageSize - MODULE_NAME_OFFSET;
-    expected = expected < 0 ? 0 : expected > int32_t{MODULE_NAME_LENGTH} ? int32_t{MODULE_NAME_LENGTH} : expected;
-    int32_t got = 0;
-    if (FileSeek(RunState.ImageFile, MODULE_NAME_OFFSET, FILE_SEEK_SET) == 0)
-        got = static_cast<int32_t>(FileRead(RunState.FileModuleName, 1, MODULE_NAME_LENGTH, RunState.ImageFile));
-    if (got < expected) {
-        Print(u"\n\rFILE READ ERROR!! The image could not be read past offset %x of %x bytes.\n",
-              MODULE_NAME_OFFSET + got, imageSize);
-        return ModuleCheckResult::ReadError;
-    }
+    // (the record was cleared at start), never stale memory.
+    int32_t inImage = imageSize - MODULE_NAME_OFFSET;
+    inImage = inImage < 0 ? 0 : inImage > int32_t{MODULE_NAME_LENGTH} ? int32_t{MODULE_NAME_LENGTH} : inImage;
+    if (inImage > 0)
+        MemCopy(RunState.FileModuleName, RunState.Image + MODULE_NAME_OFFSET, static_cast<size_t>(inImage));
 
     if (!ReadEcModuleName())
         return ModuleCheckResult::NoAnswer;

@@ -59,7 +59,7 @@ struct RunStateRecord {
     // The run
     uint8_t BlockCounter;  // blocks read so far; the current block is BlockCounter - 1 (the EC channel's place)
     uint32_t Checksum;
-    PlatformFile* ImageFile;
+    PlatformFile* ImageFile;  // open from its measuring until it has been read whole
     uint8_t FileModuleName[MODULE_NAME_LENGTH];
     uint8_t EcModuleName[MODULE_NAME_LENGTH];
 
@@ -67,8 +67,9 @@ struct RunStateRecord {
     int32_t ImageSize;
     int32_t ProgrammedBytes;
     int32_t VerifiedBytes;
-    int32_t ImageBytesRead;  // what the block reads have delivered so far
-    bool ImageReadFailed;    // a read came up short before ImageSize bytes
+    int32_t ImageBytesRead;  // what the blocks have taken of the image so far
+    bool ImageReadFailed;    // reading the image whole came up short of ImageSize bytes
+    uint8_t* Image;          // the whole image, ImageSize bytes, read before the EC is touched
 
     // The current block: BLOCK_SIZE bytes, the image's and 0xFF past its end
     uint8_t* Block;

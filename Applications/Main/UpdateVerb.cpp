@@ -116,8 +116,8 @@ bool ReadBlock(Update* run, int32_t block)
 
 enum class PassResult { Done, ImageReadError, NoAnswer };
 
-// The first pass: every block of the image read from the file and from the
-// chip, the chip's bytes gathered for the backup on the way.
+// The first pass: every block of the image taken from memory and read from
+// the chip, the chip's bytes gathered for the backup on the way.
 PassResult ReadPass(Update* run)
 {
     Print(u"\n\rReading...       : ");
@@ -208,13 +208,7 @@ void Tally(const PlanTotals& plan)
 // The second pass: each block with work, as the plan says.
 bool WritePass(const Update& run)
 {
-    RunState.BlockCounter = 0;
-    RunState.ImageBytesRead = 0;
-    MarkPlace(RunStage::Blocks, 0);
-    if (FileSeek(RunState.ImageFile, 0, FILE_SEEK_SET) != 0) {
-        ReportImageReadError();
-        return false;
-    }
+    RewindImage();
     FlashUnprotect(RunState.Chip);
     bool allVerified = true;
     for (int32_t block = 0; block < run.Blocks && !EcChannelDead(); ++block) {

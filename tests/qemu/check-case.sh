@@ -111,12 +111,14 @@ alloc-fail)
   expect_text "OUT OF MEMORY!!"
   ;;
 read-fail)
-  expect_status 0x7  # EFI_DEVICE_ERROR
-  expect_text "FILE READ ERROR!!"
+  # Read whole before the EC is touched: refused, the EC never asked anything.
+  expect_status 0x1  # EFI_LOAD_ERROR
+  expect_text "FILE READ ERROR!! The image could not be read past offset 11170 of"
+  expect_text "EC left in normal mode"
   ;;
 name-read-fail)
   # The image fails inside its module name: unreadable, not another module's.
-  expect_status 0x7  # EFI_DEVICE_ERROR
+  expect_status 0x1  # EFI_LOAD_ERROR
   expect_text "FILE READ ERROR!! The image could not be read past offset 60 of"
   expect_text "EC left in normal mode"
   refuse_text "Module is:"
@@ -245,8 +247,8 @@ factory-fail | factory-first | factory-again)
   [ "$(grep -c '^ZAR-RUN ' <<<"$log")" -eq 2 ] || bad "factory.log holds $(grep -c '^ZAR-RUN ' <<<"$log") records, not 2"
   case $name in
   factory-fail)
-    expect_text "ZAR: FLASHING FAILED, status 0x7"
-    grep '^ZAR-END ' <<<"$log" | sed -n 1p | grep -q ' status=3 (FLASH_FAILED) close=none$' || bad "the first record"
+    expect_text "ZAR: FLASHING FAILED, status 0x1"
+    grep '^ZAR-END ' <<<"$log" | sed -n 1p | grep -q ' status=2 (BAD_IMAGE) close=none$' || bad "the first record"
     ;;
   factory-first)
     expect_text "ZAR: img.bin flashed and verified"

@@ -61,7 +61,7 @@ const char* VerbStatusText(int status, const char* verb)
     if (status == EXIT_FLASH_FAILED && is("/read"))
         return "the two reads differ; the file was not written";
     if (status == EXIT_FLASH_FAILED && is("/verify"))
-        return "the chip differs from the image (or the image could not be read); nothing written";
+        return "the chip differs from the image; nothing written";
     return nullptr;
 }
 
@@ -80,9 +80,9 @@ const char* ExitStatusText(int status, bool followEntered, const char* verb)
     case EXIT_MODULE_MISMATCH:
         return "module mismatch: the image is for another module; nothing written";
     case EXIT_BAD_IMAGE:
-        return "image unusable (missing, empty, too large for the flasher or for the chip); nothing written";
+        return "image unusable (missing, empty, unreadable, too large for the flasher or for the chip); nothing written";
     case EXIT_FLASH_FAILED:
-        return "flashing failed: a blank check or verify failed, or the image could not be read to its end";
+        return "flashing failed: a blank check or verify failed";
     case EXIT_NO_ANSWER:
         return "no answer: the EC or the flash chip stopped answering, or no chip answered";
     }
