@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -12,6 +13,7 @@
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
 #include "Harness.h"
+#include "platform/Faults.h"
 
 namespace zar::test {
 namespace {
@@ -43,6 +45,7 @@ Writes WritesOf(Rig& rig)
 class UpdateRuns : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override { image_ = MakeImage(IMAGE_SIZE); }
+    void TearDown() override { SetWriteFailAfter(-1); }
 
     // /update on a chip that holds `before` over the image's range.
     int Run(Rig& rig, const std::vector<uint8_t>& before, std::vector<std::string> words = {})
@@ -120,6 +123,33 @@ TEST_P(UpdateRuns, ASectorThatDidNotEraseFailsItsVerify)
               std::string::npos)
         << rig.Output();
     EXPECT_EQ(ReadFileBytes("locked-backup.bin"), before);
+}
+
+// A disk that fills while the backup is written (nothing fits, a sector's
+// worth, all but the last byte): the run ends with status 2 before anything
+// is erased or programmed, the chip as it was, and no file that could pass
+// for a backup.
+TEST_P(UpdateRuns, ABackupThatCantBeWrittenStopsTheRunBeforeAnyErase)
+{
+    for (int32_t room : {0, 0x1000, static_cast<int32_t>(IMAGE_SIZE) - 1}) {
+        SCOPED_TRACE(room);
+        Rig rig(sim::FindChip(GetParam()));
+        std::vector<uint8_t> before = image_;
+        before[0x23456] ^= 0x81;
+        std::copy(before.begin(), before.end(), rig.Flash().begin());
+        const std::vector<uint8_t> chip = rig.Flash();
+        remove("full-backup.bin");
+        SetWriteFailAfter(room);
+        EXPECT_EQ(Run(rig, before, {"/backup", "full-backup.bin"}), EXIT_BAD_IMAGE);
+        SetWriteFailAfter(-1);
+        EXPECT_NE(rig.Output().find("FILE WRITE ERROR!! full-backup.bin could not be written whole"),
+                  std::string::npos)
+            << rig.Output();
+        Writes writes = WritesOf(rig);
+        EXPECT_TRUE(writes.Erases.empty() && writes.ProgramStarts.empty());
+        EXPECT_TRUE(rig.Flash() == chip);
+        EXPECT_NE(access("full-backup.bin", F_OK), 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(PageAndAai, UpdateRuns, ::testing::Values("W25X40", "SST25VF080B"));
