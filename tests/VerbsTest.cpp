@@ -17,13 +17,6 @@
 namespace zar::test {
 namespace {
 
-std::string Hex(uint32_t value, const char* format = "%X")
-{
-    char text[16];
-    snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 // Runs a verb that must leave the chip as it was and send no write opcode.
 int RunReadOnly(Rig& rig, const std::vector<std::string>& args)
 {
