@@ -152,6 +152,20 @@ TEST_P(UpdateRuns, ABackupThatCantBeWrittenStopsTheRunBeforeAnyErase)
     }
 }
 
+// An image that is mostly 0xFF, onto a blank chip: each piece with a byte
+// to program is programmed, also where the piece before it ends with one and
+// its own only byte comes early.
+TEST_P(UpdateRuns, SparseImageOntoABlankChip)
+{
+    std::fill(image_.begin(), image_.end(), 0xFF);
+    for (size_t at : {0x50F0, 0x5105, 0x52FF, 0x5300, 0x6000, 0x7FFFF})
+        image_[at] = static_cast<uint8_t>(at);
+    Rig rig(sim::FindChip(GetParam()));
+    ASSERT_EQ(Run(rig, std::vector<uint8_t>(IMAGE_SIZE, 0xFF)), EXIT_OK) << rig.Output();
+    EXPECT_TRUE(Holds(rig));
+    EXPECT_TRUE(WritesOf(rig).Erases.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(PageAndAai, UpdateRuns, ::testing::Values("W25X40", "SST25VF080B"));
 
 // The chip below the kept range takes the image; the kept range keeps what it
@@ -195,6 +209,34 @@ TEST(Update, KeepAndBackup)
     EXPECT_NE(small.Output().find("KEEP ERROR!! /keep 70000-8FFFF reaches past the chip's end"), std::string::npos);
     EXPECT_EQ(FlashWrites(small.SpiLog()), std::vector<std::string>{});
     EXPECT_EQ(small.Ec().Mode(), sim::EcMode::ClosedExit);
+}
+
+// Sixteen /keep ranges are taken and kept; a seventeenth is refused before
+// the EC is touched.
+TEST(Update, SixteenKeptRangesAndNoMore)
+{
+    std::vector<uint8_t> image = MakeImage(0x20000);
+    std::string name = WriteTempFile("ranges.bin", image);
+    std::vector<std::string> words;
+    for (uint32_t sector = 0; sector < 0x22000; sector += 0x2000)
+        words.insert(words.end(), {"/keep", Hex(sector) + "-" + Hex(sector + 0xFFF)});
+    std::vector<std::string> sixteen(words.begin(), words.end() - 2);
+    for (auto* list : {&words, &sixteen})
+        list->insert(list->end(), {"/update", name, "p"});
+
+    Rig rig;
+    rig.StopTracing();
+    const std::vector<uint8_t> before = rig.Flash();
+    ASSERT_EQ(rig.Run(sixteen), EXIT_OK) << rig.Output();
+    for (uint32_t at = 0; at < 0x20000; at += 0x1000) {
+        const std::vector<uint8_t>& held = at % 0x2000 ? image : before;
+        EXPECT_TRUE(std::equal(held.begin() + at, held.begin() + at + 0x1000, rig.Flash().begin() + at)) << at;
+    }
+
+    Rig refused;
+    EXPECT_EQ(refused.Run(words), EXIT_BAD_IMAGE);
+    EXPECT_NE(refused.Output().find("KEEP ERROR!! At most 16 /keep ranges."), std::string::npos) << refused.Output();
+    EXPECT_FALSE(refused.Trace().TouchedPorts());
 }
 
 TEST(Update, WordsRefusedBeforeTheEc)
