@@ -290,8 +290,8 @@ std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
     std::string problems;
     std::vector<std::string> rerun;
     if (p.Fault == FaultKind::Write) {
-        // Refused with the EC handed back, a run gives no command: the user
-        // types the same one again once the disk has room.
+        // A refusal that hands the EC back gives no command: the user types
+        // the same one again once the disk has room.
         CheckRefusedRun(machine, p, waitLimit, tally, problems);
         rerun = AdvisedCommand(machine.Output());
         if (rerun.empty())
