@@ -287,10 +287,10 @@ TEST_P(EveryPart, UpdateWritesWhatDiffersWithThePartsOwnErases)
     ASSERT_EQ(status, EXIT_OK) << rig->Output();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), rig->Flash().begin()));
     EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::ClosedExit);
-    EXPECT_TRUE(rig->Output().ends_with(ChecksumLine(ByteSum(image, size) + 0x80))) << rig->Output();
+    EXPECT_NE(rig->Output().find(ChecksumLine(ByteSum(image, size) + 0x80)), std::string::npos) << rig->Output();
     std::vector<std::string> erases;
-    for (const std::string& line : ErasesAndPrograms(rig->SpiLog()))
-        if (line.find("ERASE") != std::string::npos)
+    for (const std::string& line : FlashWrites(rig->SpiLog()))
+        if (line.find("_ERASE ") != std::string::npos)
             erases.push_back(line.substr(0, line.find(' ') + 7));
     EXPECT_EQ(erases, ErasesForOneSectorAndOneBlock(*Chip().Part, size > 0x10000));
 }
@@ -328,7 +328,7 @@ TEST_P(EveryPart, UpdateKeepsARangeOrRefusesBeforeWriting)
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x5000, after.begin()));
     EXPECT_TRUE(std::equal(image.begin() + 0x6000, image.end(), after.begin() + 0x6000));
     uint32_t sum = ByteSum(after, size) + 0x80;
-    EXPECT_TRUE(rig->Output().ends_with(ChecksumLine(sum))) << rig->Output();
+    EXPECT_NE(rig->Output().find(ChecksumLine(sum)), std::string::npos) << rig->Output();
     std::vector<uint8_t> log = ReadFileBytes("every-keep.log");
     EXPECT_NE(std::string(log.begin(), log.end()).find(" checksum=" + Hex(sum, "%04X") + " "), std::string::npos);
 }
