@@ -108,6 +108,13 @@ std::vector<uint8_t> MakeImage(size_t size, const std::string& module)
     return image;
 }
 
+std::string Hex(uint32_t value, const char* format)
+{
+    char text[16];
+    snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 uint32_t ByteSum(const std::vector<uint8_t>& bytes, size_t count)
 {
     uint32_t sum = 0;

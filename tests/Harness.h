@@ -104,6 +104,9 @@ private:
     std::unique_ptr<Decoder> decoder_;
 };
 
+// value as printf's format (one conversion of an unsigned int) gives it.
+std::string Hex(uint32_t value, const char* format = "%X");
+
 // The sum of bytes, as the run's checksum adds them.
 uint32_t ByteSum(const std::vector<uint8_t>& bytes, size_t count);
 

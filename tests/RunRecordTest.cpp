@@ -2,8 +2,6 @@
 // append, that a log that can't take the record stops the run before the EC,
 // and that the record is on disk and closed before the closing command.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +16,7 @@
 #include "Applications/Main/Version.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
+#include "platform/Faults.h"
 #include "platform/Machine.h"
 
 namespace zar::test {
@@ -349,17 +348,11 @@ TEST_F(RunRecord, HostileNamesReadBackExactly)
 // keeps its status; the next record starts on a line of its own.
 TEST_F(RunRecord, ACutRecordIsSaidLastAndTheNextStartsOnItsOwnLine)
 {
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit small = saved;
-    small.rlim_cur = 1000;
-    auto* previous = signal(SIGXFSZ, SIG_IGN);
     Rig rig;
     rig.StopTracing();
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    SetWriteFailAfter(1000);
     int status = rig.Run({"/log", log_, imageName_, "p"});
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
+    SetWriteFailAfter(-1);
     EXPECT_EQ(status, EXIT_OK);
     EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
     EXPECT_TRUE(rig.Output().ends_with(

@@ -88,6 +88,9 @@ TEST(UpdatePlan, PiecesAndBytesToProgram)
     sector[0xFFF] = 0xFE;
     EXPECT_EQ(PiecesToProgram(sector.data(), SECTOR_BYTES), (1u << 1) | (1u << 15));
     EXPECT_EQ(PiecesToProgram(sector.data(), 0xFFF), 1u << 1);  // the image ends before the last byte
+    sector[0x1F0] = 0x00;  // late in piece 1; piece 2's only byte comes early
+    sector[0x205] = 0x00;
+    EXPECT_EQ(PiecesToProgram(sector.data(), SECTOR_BYTES), (1u << 1) | (1u << 2) | (1u << 15));
 
     // Bytes to program stop at the image's end: a whole piece, and 0x2A
     // bytes of the last one.

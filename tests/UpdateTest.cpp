@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -12,6 +13,7 @@
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
 #include "Harness.h"
+#include "platform/Faults.h"
 
 namespace zar::test {
 namespace {
@@ -43,6 +45,7 @@ Writes WritesOf(Rig& rig)
 class UpdateRuns : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override { image_ = MakeImage(IMAGE_SIZE); }
+    void TearDown() override { SetWriteFailAfter(-1); }
 
     // /update on a chip that holds `before` over the image's range.
     int Run(Rig& rig, const std::vector<uint8_t>& before, std::vector<std::string> words = {})
@@ -122,6 +125,47 @@ TEST_P(UpdateRuns, ASectorThatDidNotEraseFailsItsVerify)
     EXPECT_EQ(ReadFileBytes("locked-backup.bin"), before);
 }
 
+// A disk that fills while the backup is written (nothing fits, a sector's
+// worth, all but the last byte): the run ends with status 2 before anything
+// is erased or programmed, the chip as it was, and no file that could pass
+// for a backup.
+TEST_P(UpdateRuns, ABackupThatCantBeWrittenStopsTheRunBeforeAnyErase)
+{
+    for (int32_t room : {0, 0x1000, static_cast<int32_t>(IMAGE_SIZE) - 1}) {
+        SCOPED_TRACE(room);
+        Rig rig(sim::FindChip(GetParam()));
+        std::vector<uint8_t> before = image_;
+        before[0x23456] ^= 0x81;
+        std::copy(before.begin(), before.end(), rig.Flash().begin());
+        const std::vector<uint8_t> chip = rig.Flash();
+        remove("full-backup.bin");
+        SetWriteFailAfter(room);
+        EXPECT_EQ(Run(rig, before, {"/backup", "full-backup.bin"}), EXIT_BAD_IMAGE);
+        SetWriteFailAfter(-1);
+        EXPECT_NE(rig.Output().find("FILE WRITE ERROR!! full-backup.bin could not be written whole"),
+                  std::string::npos)
+            << rig.Output();
+        Writes writes = WritesOf(rig);
+        EXPECT_TRUE(writes.Erases.empty() && writes.ProgramStarts.empty());
+        EXPECT_TRUE(rig.Flash() == chip);
+        EXPECT_NE(access("full-backup.bin", F_OK), 0);
+    }
+}
+
+// An image that is mostly 0xFF, onto a blank chip: each piece with a byte
+// to program is programmed, also where the piece before it ends with one and
+// its own only byte comes early.
+TEST_P(UpdateRuns, SparseImageOntoABlankChip)
+{
+    std::fill(image_.begin(), image_.end(), 0xFF);
+    for (size_t at : {0x50F0, 0x5105, 0x52FF, 0x5300, 0x6000, 0x7FFFF})
+        image_[at] = static_cast<uint8_t>(at);
+    Rig rig(sim::FindChip(GetParam()));
+    ASSERT_EQ(Run(rig, std::vector<uint8_t>(IMAGE_SIZE, 0xFF)), EXIT_OK) << rig.Output();
+    EXPECT_TRUE(Holds(rig));
+    EXPECT_TRUE(WritesOf(rig).Erases.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(PageAndAai, UpdateRuns, ::testing::Values("W25X40", "SST25VF080B"));
 
 // The chip below the kept range takes the image; the kept range keeps what it
@@ -165,6 +209,34 @@ TEST(Update, KeepAndBackup)
     EXPECT_NE(small.Output().find("KEEP ERROR!! /keep 70000-8FFFF reaches past the chip's end"), std::string::npos);
     EXPECT_EQ(FlashWrites(small.SpiLog()), std::vector<std::string>{});
     EXPECT_EQ(small.Ec().Mode(), sim::EcMode::ClosedExit);
+}
+
+// Sixteen /keep ranges are taken and kept; a seventeenth is refused before
+// the EC is touched.
+TEST(Update, SixteenKeptRangesAndNoMore)
+{
+    std::vector<uint8_t> image = MakeImage(0x20000);
+    std::string name = WriteTempFile("ranges.bin", image);
+    std::vector<std::string> words;
+    for (uint32_t sector = 0; sector < 0x22000; sector += 0x2000)
+        words.insert(words.end(), {"/keep", Hex(sector) + "-" + Hex(sector + 0xFFF)});
+    std::vector<std::string> sixteen(words.begin(), words.end() - 2);
+    for (auto* list : {&words, &sixteen})
+        list->insert(list->end(), {"/update", name, "p"});
+
+    Rig rig;
+    rig.StopTracing();
+    const std::vector<uint8_t> before = rig.Flash();
+    ASSERT_EQ(rig.Run(sixteen), EXIT_OK) << rig.Output();
+    for (uint32_t at = 0; at < 0x20000; at += 0x1000) {
+        const std::vector<uint8_t>& held = at % 0x2000 ? image : before;
+        EXPECT_TRUE(std::equal(held.begin() + at, held.begin() + at + 0x1000, rig.Flash().begin() + at)) << at;
+    }
+
+    Rig refused;
+    EXPECT_EQ(refused.Run(words), EXIT_BAD_IMAGE);
+    EXPECT_NE(refused.Output().find("KEEP ERROR!! At most 16 /keep ranges."), std::string::npos) << refused.Output();
+    EXPECT_FALSE(refused.Trace().TouchedPorts());
 }
 
 TEST(Update, WordsRefusedBeforeTheEc)

@@ -1,8 +1,6 @@
 // The verbs as whole runs: what each prints, its status, how it leaves the EC,
 // and that only /update ever sends an erase, program or status write.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,16 +12,10 @@
 #include "Harness.h"
 #include "ec/EcChannel.h"
 #include "platform/Crc32.h"
+#include "platform/Faults.h"
 
 namespace zar::test {
 namespace {
-
-std::string Hex(uint32_t value, const char* format = "%X")
-{
-    char text[16];
-    snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 // Runs a verb that must leave the chip as it was and send no write opcode.
 int RunReadOnly(Rig& rig, const std::vector<std::string>& args)
@@ -326,18 +318,12 @@ TEST(Read, AFileThatCantBeCreatedNewIsRefusedBeforeTheEc)
 // fills up (a run cut short: NoAnswerNamesTheStageItStoppedIn).
 TEST(Read, NoPartialFileIsLeftBehind)
 {
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit full = saved;
-    full.rlim_cur = 100 * 1024;
-    auto* previous = signal(SIGXFSZ, SIG_IGN);
     Rig rig;
     rig.StopTracing();
     unlink("full.bin");
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    SetWriteFailAfter(100 * 1024);
     int status = rig.Run({"/read", "full.bin"});
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
+    SetWriteFailAfter(-1);
     EXPECT_EQ(status, EXIT_BAD_IMAGE);
     EXPECT_NE(rig.Output().find("FILE WRITE ERROR!! full.bin could not be written whole; it was deleted."),
               std::string::npos)

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
 #include "Harness.h"
+#include "flash/PartTable.h"
 
 namespace zar::test {
 namespace {
@@ -176,7 +178,34 @@ TEST(WholeRun, ChecksumCarriesTheModuleCheckVerdict)
 // Every part of the catalog, on a three-block image with a short last block
 // (one short block on parts too small for three: the image must fit the chip
 // for the comparison to mean anything).
-class EveryPart : public ::testing::TestWithParam<int> {};
+class EveryPart : public ::testing::TestWithParam<int> {
+protected:
+    const sim::ChipInfo& Chip() const { return sim::ChipAt(GetParam()); }
+    int ImageSize() const { return Chip().Part->Size >= 0x30000 ? 0x2A345 : 0xA345; }
+
+    // For /update: a rig whose chip holds the image, the EC its module name.
+    std::unique_ptr<Rig> ChipHoldingTheImage(const std::vector<uint8_t>& image)
+    {
+        auto rig = std::make_unique<Rig>(&Chip());
+        rig->SetEcModule("EVERY part");
+        std::copy(image.begin(), image.end(), rig->Flash().begin());
+        rig->DecodeSpi();
+        return rig;
+    }
+    // Whether /update can write the part at all: the flasher takes its ID for
+    // this row (the PM25LV040 answers as the PM25LD040 does), and the part
+    // takes the programs the flasher sends it: pages, or AAI on SST's parts
+    // (the F25L008A is programmed by AAI, and its 0x02 writes one byte).
+    bool Updatable() const
+    {
+        const FlashPart& part = *Chip().Part;
+        for (int i = 0; i < FlashPartCount(); ++i)
+            if (NextPartWithSameId(FlashPartAt(i)) == &part)
+                return false;
+        bool sst = (part.AnswersRdid ? part.Rdid[0] : part.ResId[0]) == 0xBF;
+        return Chip().Method == sim::ProgramMethod::Page || sst;
+    }
+};
 
 TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
 {
@@ -213,6 +242,95 @@ TEST_P(EveryPart, WholeRunLeavesTheImageInTheChip)
     expected.back() = {16, 11, wholeBlocks ? 22 : 11, 11};
     EXPECT_EQ(MarksPerBlock(rig.Output()), expected);
     ExpectErased(rig.Flash(), size, blocks * 0x10000);
+}
+
+// The erases /update sends when the sector at 0x3000 and all of block 1
+// differ: each in the unit the part has, a 64 KiB block at once where it can.
+std::vector<std::string> ErasesForOneSectorAndOneBlock(const FlashPart& part, bool twoBlocks)
+{
+    std::vector<std::string> erases = {part.SectorEraseUnit ? "SECTOR_ERASE 003000" : "BLOCK_ERASE 000000"};
+    if (twoBlocks && part.BlockEraseUnit)
+        erases.push_back("BLOCK_ERASE 010000");
+    for (int sector = 0; twoBlocks && !part.BlockEraseUnit && sector < 16; ++sector)
+        erases.push_back("SECTOR_ERASE 01" + Hex(sector, "%X") + "000");
+    return erases;
+}
+
+std::vector<std::string> ErasesAndPrograms(const std::vector<std::string>& spiLog)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : FlashWrites(spiLog))
+        if (line.find("ERASE") != std::string::npos || line.find("PROGRAM") != std::string::npos)
+            found.push_back(line);
+    return found;
+}
+
+// /update over a chip that holds the image but for one sector of block 0 and
+// all of block 1: the chip then holds the image, and only the erases the part
+// has went out, each where something differed.
+TEST_P(EveryPart, UpdateWritesWhatDiffersWithThePartsOwnErases)
+{
+    SCOPED_TRACE(Chip().Part->Name);
+    const int size = ImageSize();
+    std::vector<uint8_t> image = MakeImage(size, "EVERY part");
+    std::string name = WriteTempFile("every-update.bin", image);
+    auto rig = ChipHoldingTheImage(image);
+    rig->Flash()[0x3456] ^= 0x5A;
+    for (int at = 0x10000; at < std::min(size, 0x20000); ++at)
+        rig->Flash()[at] = static_cast<uint8_t>(image[at] ^ 0x5A);
+    int status = rig->Run({"/update", name});
+    if (!Updatable()) {
+        EXPECT_EQ(status, EXIT_FLASH_FAILED);
+        EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::Follow);
+        return;
+    }
+    ASSERT_EQ(status, EXIT_OK) << rig->Output();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), rig->Flash().begin()));
+    EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::ClosedExit);
+    EXPECT_NE(rig->Output().find(ChecksumLine(ByteSum(image, size) + 0x80)), std::string::npos) << rig->Output();
+    std::vector<std::string> erases;
+    for (const std::string& line : FlashWrites(rig->SpiLog()))
+        if (line.find("_ERASE ") != std::string::npos)
+            erases.push_back(line.substr(0, line.find(' ') + 7));
+    EXPECT_EQ(erases, ErasesForOneSectorAndOneBlock(*Chip().Part, size > 0x10000));
+}
+
+// /keep over a differing sector next to one that must be erased, without
+// /backup: the kept sector holds what it held. A part with a 4 KiB erase
+// writes around it, and the checksum line and the record give the chip's sum
+// over the image's range; a part with only the 64 KiB erase may refuse
+// instead, with nothing erased or programmed.
+TEST_P(EveryPart, UpdateKeepsARangeOrRefusesBeforeWriting)
+{
+    SCOPED_TRACE(Chip().Part->Name);
+    if (!Updatable())
+        return;
+    const int size = ImageSize();
+    std::vector<uint8_t> image = MakeImage(size, "EVERY part");
+    std::string name = WriteTempFile("every-keep.bin", image);
+    auto rig = ChipHoldingTheImage(image);
+    rig->Flash()[0x3456] ^= 0x5A;
+    for (int at = 0x5000; at < 0x6000; ++at)
+        rig->Flash()[at] = static_cast<uint8_t>(image[at] ^ 0x5A);  // differs from its first byte on
+    const std::vector<uint8_t> before = rig->Flash();
+    remove("every-keep.log");
+    int status = rig->Run({"/log", "every-keep.log", "/keep", "5000-5FFF", "/update", name});
+    const std::vector<uint8_t>& after = rig->Flash();
+    EXPECT_TRUE(std::equal(before.begin() + 0x5000, before.begin() + 0x6000, after.begin() + 0x5000));
+    if (status != EXIT_OK) {
+        EXPECT_EQ(Chip().Part->SectorEraseUnit, 0u) << rig->Output();
+        EXPECT_EQ(status, EXIT_BAD_IMAGE);
+        EXPECT_NE(rig->Output().find("KEEP ERROR!!"), std::string::npos) << rig->Output();
+        EXPECT_EQ(ErasesAndPrograms(rig->SpiLog()), std::vector<std::string>{});
+        EXPECT_TRUE(after == before);
+        return;
+    }
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x5000, after.begin()));
+    EXPECT_TRUE(std::equal(image.begin() + 0x6000, image.end(), after.begin() + 0x6000));
+    uint32_t sum = ByteSum(after, size) + 0x80;
+    EXPECT_NE(rig->Output().find(ChecksumLine(sum)), std::string::npos) << rig->Output();
+    std::vector<uint8_t> log = ReadFileBytes("every-keep.log");
+    EXPECT_NE(std::string(log.begin(), log.end()).find(" checksum=" + Hex(sum, "%04X") + " "), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalog, EveryPart, ::testing::Range(0, sim::ChipCount()),

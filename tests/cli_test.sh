@@ -165,6 +165,12 @@ overhead=$((accesses - 2 * 5 * $(stat -c %s chip.bin)))
 check "read costs 2 x 5 accesses a byte plus a little" test "$overhead" -ge 0 -a "$overhead" -lt 300
 run --fault read-flip=0x100:2 /read flipped.bin
 check "reads that differ are status 3" test "$status" -eq 3 -a ! -e flipped.bin
+# A disk that fills while the backup is written: status 2, nothing erased or
+# programmed, no file left; zar-sim's own trace is not held to it.
+run --trace w.txt --spi-log w.log --fault write-fail=1000 -- /backup full.bin /update img.bin p
+check "a backup that can't be written is status 2" test "$status" -eq 2 -a ! -e full.bin
+check "nothing written for it" test "$(grep -cE '^(SECTOR_ERASE|BLOCK_ERASE|PAGE_PROGRAM|AAI_)' w.log)" -eq 0
+check "the trace is whole" test "$(wc -c <w.txt)" -gt 100000
 # /update on a chip that already holds the image.
 run --flash-in img.bin --report -- /update img.bin p
 check "update of an equal chip" test "$status" -eq 0

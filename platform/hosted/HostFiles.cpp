@@ -16,6 +16,7 @@ struct PlatformFile {
     FILE* stream;
     bool reading;
     bool readFailed;
+    bool onFullDisk;  // opened for writing while a write fault was armed
 };
 
 PlatformFile* FileOpen(const char* name, const char* mode)
@@ -48,7 +49,7 @@ PlatformFile* FileOpen(const char* name, const char* mode)
         close(fd);
         return nullptr;
     }
-    return new PlatformFile{stream, reading, false};
+    return new PlatformFile{stream, reading, false, !reading && WriteFaultArmed()};
 }
 
 size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
@@ -85,7 +86,10 @@ bool SameFile(const char* first, const char* second)
 
 size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file)
 {
-    return file ? fwrite(buffer, size, count, file->stream) : 0;
+    if (file == nullptr || size == 0)
+        return 0;
+    size_t allowed = file->onFullDisk ? WriteAllowance(size * count) / size : count;
+    return fwrite(buffer, size, allowed, file->stream);
 }
 
 int FileSeek(PlatformFile* file, int32_t offset, int whence)

@@ -15,6 +15,7 @@ struct PlatformFile {
     SHELL_FILE_HANDLE Shell;    // opened through the Shell
     EFI_FILE_PROTOCOL* Volume;  // or through the image's volume
     bool ReadFailed;
+    bool OnFullDisk;  // opened for writing while a write fault was armed
 };
 
 namespace {
@@ -196,7 +197,7 @@ PlatformFile* FileOpen(const char* name, const char* mode)
     }
     if (file == nullptr)
         return nullptr;
-    *file = PlatformFile{false, write, append, nullptr, nullptr, false};
+    *file = PlatformFile{false, write, append, nullptr, nullptr, false, write && WriteFaultArmed()};
     if (EFI_ERROR(OpenByName(file, name, write ? OPEN_CREATE : OPEN_READ)))
         return nullptr;
 
@@ -319,7 +320,7 @@ size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* fi
     if (file->Append && (!GetSize(file, &end) || EFI_ERROR(SetPosition(file, end))))
         return 0;
     auto* bytes = static_cast<const uint8_t*>(buffer);
-    size_t total = size * count;
+    size_t total = file->OnFullDisk ? WriteAllowance(size * count) / size * size : size * count;
     size_t done = 0;
     while (done < total) {
         UINTN chunk = total - done;

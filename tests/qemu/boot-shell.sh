@@ -128,6 +128,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit verify-differs "zar-sim.efi --chip $page --flash-in update-in.bin /verify img-page.bin p"
   emit update "zar-sim.efi --chip $page --flash-in update-in.bin --flash-out out-update.bin /update img-page.bin p"
   emit update-keep "zar-sim.efi --chip $page --flash-in keep-in.bin --flash-out out-keep.bin /keep 0-FFF /backup fs0:\\out-backup.bin /update img-page.bin p"
+  emit backup-full "zar-sim.efi --chip $page --fault write-fail=4096 --flash-in update-in.bin --flash-out out-full-chip.bin /backup fs0:\\out-full.bin /update img-page.bin p"
   # A run cut short, then the one its console advised
   emit rerun "zar-sim.efi --chip $(chip page) --wait-limit 1000 --fault ec-obf-never=20000 --rerun --flash-out fs0:\\out-rerun.bin img-page.bin"
   # The run's record, with the machine's identity from QEMU's SMBIOS tables.

@@ -191,6 +191,15 @@ update)
       bad "out-update.bin differs from img-page.bin"
   fi
   ;;
+backup-full)
+  # The disk fills while the backup is written: refused before anything is
+  # erased, the chip as it was, and no part of a backup left on the disk.
+  expect_status 0x1  # EFI_LOAD_ERROR
+  expect_text "FILE WRITE ERROR!! fs0:\\out-full.bin could not be written whole"
+  [ ! -e disk/out-full.bin ] || bad "out-full.bin was left on the disk"
+  cmp -s -n "$(stat -c %s stage/update-in.bin)" disk/out-full-chip.bin stage/update-in.bin ||
+    bad "the chip changed"
+  ;;
 update-keep)
   # The kept sector keeps its changed byte, the rest takes the image, and the
   # backup on the disk is the chip from before, over the image's length.

@@ -46,6 +46,7 @@ protected:
         gFirmware = uefi::Firmware{};
         firmware_.reset();
         SetReadFailOffset(-1);
+        SetWriteFailAfter(-1);
         SetAllocationFailAfter(-1);
     }
     FakeFirmware& Make(FakeFirmware::Options options = {})
@@ -286,6 +287,27 @@ TEST_F(RuntimeTest, AppendWritesAtTheEndAndCreatesAMissingFile)
     EXPECT_EQ(FileFlush(fresh), -1);
     EXPECT_EQ(firmware.files[u"zar.log"], (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e'}));
     EXPECT_EQ(firmware.files[u"new.log"], (std::vector<uint8_t>{'x'}));
+}
+
+// A simulated full disk holds the files opened for writing once it is armed:
+// the write that reaches its end delivers what fits, later ones nothing.
+TEST_F(RuntimeTest, WritesStopWhereTheSimulatedDiskIsFull)
+{
+    FakeFirmware& firmware = Make();
+    UseFirmware(firmware);
+    PlatformFile* trace = FileOpen("trace.txt", "wb");
+    SetWriteFailAfter(5);
+    PlatformFile* log = FileOpen("zar.log", "ab");
+    PlatformFile* backup = FileOpen("backup.bin", "xb");
+    EXPECT_EQ(FileWrite("abc", 1, 3, log), 3u);
+    EXPECT_EQ(FileWrite("defg", 1, 4, backup), 2u);
+    EXPECT_EQ(FileWrite("h", 1, 1, log), 0u);
+    EXPECT_EQ(FileWrite("free", 1, 4, trace), 4u) << "opened before the fault";
+    for (PlatformFile* file : {trace, log, backup})
+        EXPECT_EQ(FileClose(file), 0);
+    EXPECT_EQ(firmware.files[u"zar.log"], (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(firmware.files[u"backup.bin"], (std::vector<uint8_t>{'d', 'e'}));
+    EXPECT_EQ(firmware.files[u"trace.txt"].size(), 4u);
 }
 
 // "xb" claims a name only when nothing has it; FileRemove takes it back.

@@ -21,6 +21,7 @@ constexpr FaultName FAULTS[] = {
     {"stuck-bits=ADDR[:MASK]", "bits MASK (default 0xFF) at ADDR stay 1 whatever is programmed"},
     {"read-flip=ADDR[:N]", "the Nth read (default 1) of ADDR returns bit 0 flipped, once"},
     {"read-fail=OFFSET", "reading the image fails at file offset OFFSET"},
+    {"write-fail=BYTES", "the flasher's files take BYTES bytes in all, then writes fail (a full disk)"},
     {"alloc-fail[=N]", "the allocation after N (default 0) good ones fails"},
 };
 
@@ -94,6 +95,8 @@ bool ParseFault(const char* text, SimOptions* options)
         options->ChipSetup.Faults.FlipOnRead = nthValue;
     } else if (is("read-fail") && value && numberOr(0, INT32_MAX)) {
         options->ReadFailOffset = static_cast<int32_t>(number);
+    } else if (is("write-fail") && value && numberOr(0, INT32_MAX)) {
+        options->WriteFailAfter = static_cast<int32_t>(number);
     } else if (is("alloc-fail") && numberOr(0, INT32_MAX)) {
         options->AllocationFailAfter = static_cast<int32_t>(number);
     } else {

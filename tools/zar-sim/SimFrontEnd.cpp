@@ -139,12 +139,14 @@ int RunFlasher(SimOptions& options, const FlasherLine& line)
     WaitLimits saved = CurrentWaitLimits();
     SetWaitLimits({options.WaitLimit, options.WaitLimit});
     SetReadFailOffset(options.ReadFailOffset);
+    SetWriteFailAfter(options.WriteFailAfter);
     SetAllocationFailAfter(options.AllocationFailAfter);
     SetActiveEc(&gMachine.Ec());
     SetSimulatedMachine(options.MachineGiven ? &options.Machine : nullptr);
 
     int status = zar::main(options.FlasherArgc, options.FlasherArgv);
     SetAllocationFailAfter(-1);
+    SetWriteFailAfter(-1);
     SetReadFailOffset(-1);
     if (options.Rerun)
         status = RunAsAdvised(gMachine, options.FlasherArgc, options.FlasherArgv, status, line.Verb);

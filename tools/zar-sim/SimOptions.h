@@ -56,6 +56,7 @@ struct SimOptions {
     bool BusyGiven = false;     // --chip-busy
     bool ChipAbsent = false;
     int32_t ReadFailOffset = -1;
+    int32_t WriteFailAfter = -1;  // bytes the flasher's files may take
     int32_t AllocationFailAfter = -1;
     uint32_t WaitLimit = 0;  // 0: the flasher's defaults
     bool Rerun = false;      // then run again as the console said, faults cleared

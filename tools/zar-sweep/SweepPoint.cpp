@@ -10,6 +10,7 @@
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/SpiOpcodes.h"
+#include "platform/Faults.h"
 #include "tools/zar-sim/SimFrontEnd.h"
 #include "tools/zar-sim/SimReport.h"
 
@@ -19,10 +20,14 @@ namespace {
 // ---- One fault point ---------------------------------------------------------
 
 // Watches the first run: what reaches the command port once the EC has
-// stopped (it may take no closing command and no opcode that writes).
+// stopped (it may take no closing command and no opcode that writes), or
+// from the start, for opcodes with any of `opcodes`' properties.
 class AfterFault : public sim::TraceSink {
 public:
-    explicit AfterFault(sim::SimEc& ec) : ec_(ec) {}
+    explicit AfterFault(sim::SimEc& ec, bool fromStart = false, uint16_t opcodes = OP_WRITES)
+        : ec_(ec), fromStart_(fromStart), opcodes_(opcodes)
+    {
+    }
     void Access(bool write, uint8_t port, uint8_t value) override
     {
         if (!write || port != EC_COMMAND_PORT)
@@ -30,12 +35,12 @@ public:
         bool payload = payload_ != 0;
         bool opcode = payload_ == FOLLOW_OPCODE;
         payload_ = !payload && (value == FOLLOW_OPCODE || value == FOLLOW_WRITE) ? value : 0;
-        if (ec_.Stats().StuckAt == 0)
+        if (!fromStart_ && ec_.Stats().StuckAt == 0)
             return;
         ++writes;
         if (!payload && (value == EC_CMD_FOLLOW_EXIT || value == EC_CMD_FOLLOW_EXIT_ALT))
             closing = true;
-        if (opcode && (SpiOpcodeProperties(value) & OP_WRITES))
+        if (opcode && (SpiOpcodeProperties(value) & opcodes_))
             writing = true;
     }
 
@@ -45,6 +50,8 @@ public:
 
 private:
     sim::SimEc& ec_;
+    bool fromStart_;
+    uint16_t opcodes_;
     uint8_t payload_ = 0;
 };
 
@@ -134,9 +141,10 @@ void CheckStoppedRun(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
         Complain(problems, "a writing opcode after the fault");
     // /update's read pass names the sector it read, with no "Block Number"
     // line before it: only the wait is checked there.
+    bool ibf = p.Fault == FaultKind::Ibf;
     std::string said = IsUpdate(*p.TheVariant)
-                           ? "NO ANSWER!! The " + std::string(p.Ibf ? "EC input buffer" : "EC output buffer")
-                           : ExpectedNoAnswer(output, p.Ibf);
+                           ? "NO ANSWER!! The " + std::string(ibf ? "EC input buffer" : "EC output buffer")
+                           : ExpectedNoAnswer(output, ibf);
     if (output.find(said) == std::string::npos)
         Complain(problems, "no \"" + said + "\"");
     // Blocks after the one the fault stopped in are as they were; a stop at
@@ -149,6 +157,32 @@ void CheckStoppedRun(Machine& machine, const PointSetup& p, uint32_t waitLimit, 
     if (!std::equal(before.begin() + static_cast<long>(reached * BLOCK_SIZE), before.end(),
                     machine.Flash().begin() + static_cast<long>(reached * BLOCK_SIZE)))
         Complain(problems, "a block the run never reached was changed");
+}
+
+// 1. (a full disk) The run whose backup does not fit: refused with status 2
+//    and the file named, before anything is erased or programmed; the chip
+//    as it was and no file left that could pass for a backup.
+void CheckRefusedRun(Machine& machine, const PointSetup& p, uint32_t waitLimit, Tally& tally, std::string& problems)
+{
+    AfterFault watch(machine.Ec(), true, OP_ERASES | OP_PROGRAMS);
+    SetWriteFailAfter(static_cast<int32_t>(p.Setting));
+    int status = machine.Run(p.TheVariant->Words, &watch, waitLimit);
+    SetWriteFailAfter(-1);
+    if (status == EXIT_OK) {
+        ++tally.FalseSuccesses;
+        Complain(problems, "first run reported success");
+    } else if (status != EXIT_BAD_IMAGE) {
+        Complain(problems, "first run status " + std::to_string(status));
+    }
+    const std::string backup = BackupOf(*p.TheVariant);
+    if (machine.Output().find("FILE WRITE ERROR!! " + backup) == std::string::npos)
+        Complain(problems, "no \"FILE WRITE ERROR!! " + backup + "\"");
+    if (watch.writing)
+        Complain(problems, "an erase or program though the backup was not written");
+    if (machine.Flash() != FlashBefore(machine))
+        Complain(problems, "the chip changed");
+    if (access(backup.c_str(), F_OK) == 0)
+        Complain(problems, "a backup that is not whole was left");
 }
 
 // The command the first run's console told the user to type, without "zar";
@@ -234,17 +268,38 @@ Variant ForThisProcess(const Variant& variant)
     return own;
 }
 
+const FaultNames& NamesOf(FaultKind kind)
+{
+    static const FaultNames NAMES[] = {
+        {"ibf", "ec-ibf-stuck", "IBF never clears"},
+        {"obf", "ec-obf-never", "OBF never sets"},
+        {"write", "write-fail", "the disk fills"},
+    };
+    return NAMES[static_cast<int>(kind)];
+}
+
 std::string RunPoint(Machine& machine, const PointSetup& p, uint32_t waitLimit, Tally& tally)
 {
     sim::EcFaults faults;
-    (p.Ibf ? faults.IbfStuckAfterWrites : faults.ObfStuckAfterAnswers) = p.Setting;
+    if (p.Fault != FaultKind::Write)
+        (p.Fault == FaultKind::Ibf ? faults.IbfStuckAfterWrites : faults.ObfStuckAfterAnswers) = p.Setting;
     machine.PowerUp(*p.ThePart, p.Foreign, faults);
     const std::string backup = BackupOf(*p.TheVariant);
     if (!backup.empty())
         remove(backup.c_str());
     std::string problems;
-    CheckStoppedRun(machine, p, waitLimit, tally, problems);
-    std::vector<std::string> rerun = AdvisedCommand(machine.Output());
+    std::vector<std::string> rerun;
+    if (p.Fault == FaultKind::Write) {
+        // A refusal that hands the EC back gives no command: the user types
+        // the same one again once the disk has room.
+        CheckRefusedRun(machine, p, waitLimit, tally, problems);
+        rerun = AdvisedCommand(machine.Output());
+        if (rerun.empty())
+            rerun = p.TheVariant->Words;
+    } else {
+        CheckStoppedRun(machine, p, waitLimit, tally, problems);
+        rerun = AdvisedCommand(machine.Output());
+    }
     if (rerun.empty()) {
         Complain(problems, "the console gave no command to run again");
         return problems;

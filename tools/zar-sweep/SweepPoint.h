@@ -143,10 +143,22 @@ struct Tally {
     }
 };
 
+// What goes wrong at a point: the EC stops taking bytes (IBF never clears)
+// or answering (OBF never sets), or the disk the flasher writes its files to
+// fills up.
+enum class FaultKind : uint8_t { Ibf, Obf, Write };
+
+struct FaultNames {
+    const char* Option;   // --fault's word for it
+    const char* ZarSim;   // zar-sim's --fault, up to its value
+    const char* Heading;  // the tally's
+};
+const FaultNames& NamesOf(FaultKind kind);
+
 struct PointSetup {
     const Part* ThePart;
-    bool Ibf;
-    uint64_t Setting;  // writes (IBF) or answers (OBF) before the EC stops
+    FaultKind Fault;
+    uint64_t Setting;  // writes (IBF) or answers (OBF) before the EC stops; bytes the files take (Write)
     int Kind;
     const Variant* TheVariant;
     sim::ForeignByte Foreign;

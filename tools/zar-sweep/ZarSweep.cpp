@@ -20,11 +20,14 @@
 // of its command lines profiled on its own: plain, with a kept sector, and
 // with a backup. Its reruns must leave the image outside the kept sector,
 // the kept sector as it was, and the backup file holding the chip from
-// before the first run.
+// before the first run. The line with a backup is also run on a disk that
+// fills up part way through the backup: refused before anything is erased or
+// programmed, no file left, and the same command then good once there is room.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,7 +55,7 @@ struct Options {
     uint32_t WaitLimit = 1000;
     int Latency = 0;     // EC latency: random:N (seed 7) status reads, 0 for none
     std::vector<Part> Parts;
-    bool Ibf = true, Obf = true;
+    bool Ibf = true, Obf = true, Write = true;
     int Jobs = 1;        // worker processes
     bool Verbose = false;
 };
@@ -69,8 +72,7 @@ std::string ReproLine(const PointSetup& p, const Options& options)
     if (options.Latency > 0)
         line += " --ec-latency random:" + std::to_string(options.Latency) + ":" +
                 std::to_string(Machine::LATENCY_SEED);
-    line += std::string(" --fault ") +
-                       (p.Ibf ? "ec-ibf-stuck=" : "ec-obf-never=") + std::to_string(p.Setting) + " --rerun";
+    line += std::string(" --fault ") + NamesOf(p.Fault).ZarSim + "=" + std::to_string(p.Setting) + " --rerun";
     for (const std::string& word : p.TheVariant->Words)
         line += " " + word;
     return line;
@@ -90,7 +92,14 @@ void OnHang(int)
 struct Profile {
     std::vector<Point> Picked;  // by kind
     uint64_t Writes, Answers;   // of the whole good run
+    uint64_t FileBytes;         // the backup file's size after it
 };
+
+uint64_t FileSize(const std::string& name)
+{
+    struct stat info;
+    return !name.empty() && stat(name.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
 
 Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& options, const Variant& variant)
 {
@@ -102,7 +111,7 @@ Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& option
         fprintf(stderr, "zar-sweep: a good run on %s failed:\n%s\n", part.Chip->Part->Name, machine.Output().c_str());
         exit(2);
     }
-    Profile profile{{}, machine.Ec().Stats().Writes, machine.Ec().Stats().Answers};
+    Profile profile{{}, machine.Ec().Stats().Writes, machine.Ec().Stats().Answers, FileSize(backup)};
     std::string line;
     for (const std::string& word : variant.Words)
         line += (line.empty() ? "" : " ") + word;
@@ -117,18 +126,24 @@ Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& option
     return profile;
 }
 
-// The fault settings: `spread` of them evenly over the run's writes (IBF) or
-// answers (OBF), and those of the points picked by kind. Points on the same
-// write or answer are one; a kind's name wins over "spread". Past the last
-// write or answer a fault changes nothing.
-std::vector<std::pair<uint64_t, int>> Settings(const Profile& profile, bool ibf, int spread)
+// The fault settings: `spread` of them evenly over the run's writes (IBF),
+// answers (OBF) or the bytes of its backup (a full disk), and those of the
+// points picked by kind, or for a full disk its edges: nothing fits, or all
+// but the last byte. Points on the same setting are one; a kind's name wins
+// over "spread". Past the last write, answer or byte a fault changes nothing.
+std::vector<std::pair<uint64_t, int>> Settings(const Profile& profile, FaultKind fault, int spread)
 {
-    uint64_t total = ibf ? profile.Writes : profile.Answers;
+    bool disk = fault == FaultKind::Write;
+    uint64_t total = disk ? profile.FileBytes : fault == FaultKind::Ibf ? profile.Writes : profile.Answers;
     std::vector<std::pair<uint64_t, int>> settings;
+    if (total == 0)
+        return settings;
     for (uint64_t i = 0; i < static_cast<uint64_t>(spread); ++i)
         settings.push_back({(2 * i + 1) * total / (2 * static_cast<uint64_t>(spread)), KIND_COUNT});
-    for (const Point& point : profile.Picked)
-        settings.push_back({std::min(ibf ? point.Writes : point.Answers, total - 1), point.Kind});
+    if (disk)
+        settings.insert(settings.end(), {{0, KIND_COUNT}, {total - 1, KIND_COUNT}});
+    for (const Point& point : disk ? std::vector<Point>{} : profile.Picked)
+        settings.push_back({std::min(fault == FaultKind::Ibf ? point.Writes : point.Answers, total - 1), point.Kind});
     std::sort(settings.begin(), settings.end());
     settings.erase(std::unique(settings.begin(), settings.end(),
                                [](const auto& a, const auto& b) { return a.first == b.first; }),
@@ -170,10 +185,11 @@ bool ParseOptions(int argc, char* argv[], Options* options)
                                                                                           : "AAI byte"});
         } else if (arg == "--fault" && i + 1 < argc) {
             std::string which = argv[++i];
-            if (which != "ibf" && which != "obf")
+            if (which != "ibf" && which != "obf" && which != "write")
                 return false;
             options->Ibf = which == "ibf";
             options->Obf = which == "obf";
+            options->Write = which == "write";
         } else if (arg == "--verbose") {
             options->Verbose = true;
         } else {
@@ -192,7 +208,7 @@ bool ParseOptions(int argc, char* argv[], Options* options)
 
 // The points n with n % jobs == job, in a child process: its tally goes back
 // through `out`. A hang ends the child (and only it) with status 3.
-[[noreturn]] void RunShare(Machine& machine, const Part& part, bool ibf,
+[[noreturn]] void RunShare(Machine& machine, const Part& part, FaultKind fault,
                            const std::vector<std::pair<uint64_t, int>>& settings, const std::vector<Variant>& variants,
                            int job, const Options& options, int out)
 {
@@ -202,7 +218,7 @@ bool ParseOptions(int argc, char* argv[], Options* options)
     for (const Variant& variant : variants)
         own.push_back(ForThisProcess(variant));
     for (size_t n = static_cast<size_t>(job); n < settings.size(); n += static_cast<size_t>(options.Jobs)) {
-        PointSetup setup{&part, ibf, settings[n].first, settings[n].second, &own[n % own.size()],
+        PointSetup setup{&part, fault, settings[n].first, settings[n].second, &own[n % own.size()],
                          static_cast<sim::ForeignByte>(n / 2 % 4)};
         std::string repro = ReproLine(setup, options);
         snprintf(gHangMessage, sizeof gHangMessage, "HANG (over %u s): %s\n", POINT_SECONDS, repro.c_str());
@@ -214,10 +230,10 @@ bool ParseOptions(int argc, char* argv[], Options* options)
         const char* kind = KindName(setup.Kind);
         if (!problems.empty()) {
             ++tally.Failures;
-            printf("FAIL %s %s (%s): %s\n  %s\n", part.Chip->Part->Name, ibf ? "ibf" : "obf", kind, problems.c_str(),
+            printf("FAIL %s %s (%s): %s\n  %s\n", part.Chip->Part->Name, NamesOf(fault).Option, kind, problems.c_str(),
                    repro.c_str());
         } else if (options.Verbose) {
-            printf("ok   %s %s (%s): %s\n", part.Chip->Part->Name, ibf ? "ibf" : "obf", kind, repro.c_str());
+            printf("ok   %s %s (%s): %s\n", part.Chip->Part->Name, NamesOf(fault).Option, kind, repro.c_str());
         }
         fflush(stdout);
     }
@@ -226,10 +242,10 @@ bool ParseOptions(int argc, char* argv[], Options* options)
 }
 
 // All points of one part and one kind of fault, shared among the jobs.
-Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& profile, const Options& options,
+Tally RunPoints(Machine& machine, const Part& part, FaultKind fault, const Profile& profile, const Options& options,
                 const std::vector<Variant>& variants, int points)
 {
-    std::vector<std::pair<uint64_t, int>> settings = Settings(profile, ibf, points);
+    std::vector<std::pair<uint64_t, int>> settings = Settings(profile, fault, points);
     Tally tally;
     std::vector<std::pair<pid_t, int>> children;
     fflush(stdout);
@@ -242,7 +258,7 @@ Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& pro
         pid_t child = fork();
         if (child == 0) {
             close(pipeEnds[0]);
-            RunShare(machine, part, ibf, settings, variants, job, options, pipeEnds[1]);
+            RunShare(machine, part, fault, settings, variants, job, options, pipeEnds[1]);
         }
         close(pipeEnds[1]);
         children.push_back({child, pipeEnds[0]});
@@ -260,14 +276,29 @@ Tally RunPoints(Machine& machine, const Part& part, bool ibf, const Profile& pro
             ++tally.Hangs;
             ++tally.Failures;
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 3)
-                printf("FAIL %s %s: a worker ended with status %d\n", part.Chip->Part->Name, ibf ? "ibf" : "obf", status);
+                printf("FAIL %s %s: a worker ended with status %d\n", part.Chip->Part->Name, NamesOf(fault).Option,
+                       status);
         }
     }
     printf("  %s: %llu points (%llu of them picked by kind), %llu failures, %llu reruns good\n",
-           ibf ? "IBF never clears" : "OBF never sets", Count(tally.Points), Count(tally.KindPoints),
+           NamesOf(fault).Heading, Count(tally.Points), Count(tally.KindPoints),
            Count(tally.Failures), Count(tally.RerunsGood));
     fflush(stdout);
     return tally;
+}
+
+// The faults swept on a command line: a full disk only where it writes a
+// file.
+std::vector<FaultKind> FaultsFor(const Options& options, const Variant& variant)
+{
+    std::vector<FaultKind> faults;
+    if (options.Ibf)
+        faults.push_back(FaultKind::Ibf);
+    if (options.Obf)
+        faults.push_back(FaultKind::Obf);
+    if (options.Write && !BackupOf(variant).empty())
+        faults.push_back(FaultKind::Write);
+    return faults;
 }
 
 int Sweep(int argc, char* argv[])
@@ -276,7 +307,7 @@ int Sweep(int argc, char* argv[])
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr,
                 "usage: zar-sweep [--points N] [--per-kind N] [--jobs N] [--wait-limit N] [--ec-latency N]"
-                " [--part NAME]... [--fault ibf|obf] [--verbose]\n");
+                " [--part NAME]... [--fault ibf|obf|write] [--verbose]\n");
         return 64;
     }
     std::ofstream(IMAGE_NAME, std::ios::binary)
@@ -290,23 +321,20 @@ int Sweep(int argc, char* argv[])
     machine.Latency = options.Latency;
     Tally total;
     for (const Part& part : options.Parts) {
-        Profile profile = ProfileGoodRun(machine, part, options, VARIANTS[0]);
-        if (options.Ibf)
-            total.Add(RunPoints(machine, part, true, profile, options, VARIANTS, options.Points));
-        if (options.Obf)
-            total.Add(RunPoints(machine, part, false, profile, options, VARIANTS, options.Points));
+        std::vector<FaultKind> faults = FaultsFor(options, VARIANTS[0]);
+        Profile profile = faults.empty() ? Profile{} : ProfileGoodRun(machine, part, options, VARIANTS[0]);
+        for (FaultKind fault : faults)
+            total.Add(RunPoints(machine, part, fault, profile, options, VARIANTS, options.Points));
     }
     // /update on the parts it is swept on; half the points for each of its lines.
     for (const Part& part : options.Parts) {
         if (part.Chip->Method == sim::ProgramMethod::AaiByte)
             continue;
         for (const Variant& variant : UPDATE_VARIANTS) {
-            Profile profile = ProfileGoodRun(machine, part, options, variant);
-            int points = (options.Points + 1) / 2;
-            if (options.Ibf)
-                total.Add(RunPoints(machine, part, true, profile, options, {variant}, points));
-            if (options.Obf)
-                total.Add(RunPoints(machine, part, false, profile, options, {variant}, points));
+            std::vector<FaultKind> faults = FaultsFor(options, variant);
+            Profile profile = faults.empty() ? Profile{} : ProfileGoodRun(machine, part, options, variant);
+            for (FaultKind fault : faults)
+                total.Add(RunPoints(machine, part, fault, profile, options, {variant}, (options.Points + 1) / 2));
         }
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
