@@ -1,5 +1,6 @@
 #include "Applications/Main/ImageBlocks.h"
 
+#include "Applications/Main/ImageCrc.h"
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -121,6 +122,7 @@ BlockRead ReadNextBlock()
     int32_t highCount = 0;
     if (lowCount == static_cast<int32_t>(HALF_BLOCK_SIZE))
         highCount = static_cast<int32_t>(FileRead(high, 1, HALF_BLOCK_SIZE, RunState.ImageFile));
+    FoldImageCrc(low, RunState.ImageBytesRead, lowCount + highCount);
     RunState.ImageBytesRead += lowCount + highCount;
 
     // Short of the measured size: the read failed (or the file shrank). Never

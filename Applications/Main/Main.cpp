@@ -132,11 +132,11 @@ int main(int argc, char* argv[])
 
     // Whatever the way out, nothing is left held.
     ReleaseBlockBuffers();
+    RunRecordEnd(status);  // before the image closes: a record yet to be written reads its CRC from it
     if (RunState.ImageFile) {
         FileClose(RunState.ImageFile);
         RunState.ImageFile = nullptr;
     }
-    RunRecordEnd(status);
     return status;
 }
 
