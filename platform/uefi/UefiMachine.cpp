@@ -194,8 +194,9 @@ void ReadSmbiosIdentity(const EFI_SYSTEM_TABLE* system, MachineIdentity* identit
 
 namespace {
 
-// GetTime counts whole seconds on most firmware (OVMF's RTC driver gives no
-// fraction), too coarse for a run's duration. The time-stamp counter is
+// GetTime counts whole seconds on PC firmware (EDK2's PC-AT RTC driver,
+// PcRtcGetTime, answers Nanosecond 0 and a resolution of 1 Hz): too coarse
+// for a run's duration. The time-stamp counter is
 // finer; its rate is measured once over 10 ms of the firmware's Stall, whose
 // own call costs microseconds, so a duration is good to well within a percent
 // and to the millisecond.

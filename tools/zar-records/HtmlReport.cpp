@@ -142,7 +142,8 @@ void DurationChart(std::ostream& out, const std::vector<Run>& runs)
         double width = ms ? std::max(2.0, bars * static_cast<double>(*ms) / static_cast<double>(longest)) : 2.0;
         Rect(out, names, y + 3, width, row - 6, colour,
              serial + ", " + status + ", " + run.Text(Col::Started) + ", " + StationLabel(run));
-        Label(out, names + width + 8, y + 16, (ms ? Seconds(*ms) : std::string("no duration")) + " " + status);
+        std::string said = status == "INCOMPLETE" ? "cut short: no summary" : status;
+        Label(out, names + width + 8, y + 16, (ms ? Seconds(*ms) + " " : std::string()) + said);
     }
     out << "</svg>\n";
 }

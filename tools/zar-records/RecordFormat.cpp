@@ -1,5 +1,7 @@
 #include "tools/zar-records/RecordFormat.h"
 
+#include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -137,19 +139,26 @@ bool ParseCommand(std::string_view line, std::vector<std::string>* words, std::s
 }
 
 // As the flasher reads its line: "/log FILE" first, /update's own words, then
-// a verb, an image, or nothing (the usage screen).
-std::string VerbOf(const std::vector<std::string>& words)
+// a verb and the word it takes, an image, or nothing (the usage screen).
+struct CommandLine {
+    std::string Verb;
+    std::optional<std::string> Image;  // the image, or the file /read writes
+};
+
+CommandLine ReadCommandLine(const std::vector<std::string>& words)
 {
     size_t at = words.size() > 1 && words[1] == "/log" ? 3 : 1;
     while (at < words.size() && (words[at] == "/keep" || words[at] == "/backup"))
         at += 2;
     if (at >= words.size())
-        return "usage";
+        return {"usage", std::nullopt};
     for (const char* verb : {"/probe", "/read", "/verify", "/update"}) {
-        if (words[at] == verb)
-            return verb + 1;
+        if (words[at] != verb)
+            continue;
+        bool takesFile = words[at] != "/probe" && at + 1 < words.size();
+        return {verb + 1, takesFile ? std::optional(words[at + 1]) : std::nullopt};
     }
-    return "flash";
+    return {"flash", words[at]};
 }
 
 bool AllDigits(std::string_view text)
@@ -194,8 +203,8 @@ bool StartedAt(const Fields& head, Value* started)
 // the flasher's own "none" or "unknown".
 void SetText(Run* run, Col column, const Field* field)
 {
-    if (field && field->Quoted)
-        (*run)[column].Text = field->Value;
+    if (field)
+        (*run)[column].Text = field->Quoted ? std::optional(field->Value) : std::nullopt;
 }
 
 bool SetNumber(Run* run, Col column, const Field* field, std::string* error, const char* key)
@@ -331,6 +340,7 @@ private:
     // The lines after the summary: console text, then at most one ZAR-AFTER.
     size_t ReadAfter(size_t at, size_t end, Run* run);
     void Keep(Run run, size_t first, size_t last);
+    void GiveCutRecordsTheStation();
     // line 0: the file as a whole.
     void Warn(int line, const std::string& what)
     {
@@ -381,7 +391,26 @@ LogReading Reader::Read()
         ReadRecord(first, end);
         first = end;
     }
+    GiveCutRecordsTheStation();
     return std::move(result_);
+}
+
+// The station is in the summary only. A log is a stick, and a stick usually
+// serves one station: when every summary of the log names the same one, a
+// record cut short was made there too.
+void Reader::GiveCutRecordsTheStation()
+{
+    std::set<std::string> stations;
+    for (const Run& run : result_.Runs) {
+        if (run.Number(Col::Complete) == 1)
+            stations.insert(run.Text(Col::Station));
+    }
+    if (stations.size() != 1)
+        return;
+    for (Run& run : result_.Runs) {
+        if (run.Number(Col::Complete) == 0)
+            run[Col::Station].Text = *stations.begin();
+    }
 }
 
 bool Reader::ReadHeader(size_t first, size_t end, Run* run)
@@ -405,9 +434,12 @@ bool Reader::ReadHeader(size_t first, size_t end, Run* run)
     SetText(run, Col::Manufacturer, Find(head, "manufacturer"));
     SetText(run, Col::Product, Find(head, "product"));
     SetText(run, Col::Serial, Find(head, "serial"));
-    std::string_view command = lines_[first + 1].Text.substr(7);
-    (*run)[Col::Command].Text = std::string(command.starts_with(" ") ? command.substr(1) : command);
-    (*run)[Col::Verb].Text = VerbOf(words);
+    std::string_view typed = lines_[first + 1].Text.substr(7);
+    (*run)[Col::Command].Text = std::string(typed.starts_with(" ") ? typed.substr(1) : typed);
+    // A record cut short has no summary: its command line still names the image.
+    CommandLine command = ReadCommandLine(words);
+    (*run)[Col::Verb].Text = command.Verb;
+    (*run)[Col::Image].Text = command.Image;
     return true;
 }
 

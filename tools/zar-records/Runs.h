@@ -65,6 +65,7 @@ struct Value {
     std::optional<int64_t> Integer;
     std::optional<std::string> Text;
     bool IsNull() const { return !Integer && !Text; }
+    bool operator==(const Value&) const = default;
 };
 
 struct Run {

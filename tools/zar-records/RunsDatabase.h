@@ -1,5 +1,8 @@
-// The runs in SQLite: a derived index of the logs, rebuilt from them at any
-// time. The logs on the sticks stay the record of what happened.
+// The runs in SQLite, as a firmware-update daemon keeps its history (fwupd's
+// src/fu-history.c): a derived index of the logs, rebuilt from them at any
+// time. The logs on the sticks stay the record of what happened: SQLite's own
+// "Atomic Commit" notes assume a disk that flushes as asked, which a FAT stick
+// pulled after an EC restart is not.
 #pragma once
 
 #include <string>

@@ -114,8 +114,10 @@ void MeasureDurations(const std::vector<const Run*>& flashing, Summary* summary)
     }
 }
 
-// The rule counts against the whole window, so a station's first few runs
-// need as many failures as a full window does before the line stops.
+// As LVFS stops a rollout (lvfs/firmware/models.py, is_failure: enough
+// failures, too low a success rate), per station: the rule counts against the
+// whole window, so a station's first few runs need as many failures as a full
+// window does before the line stops.
 void ApplyStopRule(const std::vector<const Run*>& flashing, const StopRule& rule, Summary* summary)
 {
     std::map<std::string, std::vector<const Run*>> byStation;
@@ -140,6 +142,8 @@ void Tally::Add(const Run& run)
     Incomplete += run.Number(Col::Complete).value_or(0) == 0 ? 1 : 0;
 }
 
+// What SMBIOS type 1 holds on boards nobody filled in (the strings firmware
+// kits ship as defaults), and an empty or all-one-character serial.
 bool IsPlaceholderSerial(const std::string& serial)
 {
     static const char* const PLACEHOLDERS[] = {

@@ -48,7 +48,7 @@ void WriteText(std::ostream& out, const Summary& summary, const StopRule& rule)
     Row(out, "final yield", Percent(summary.FinalOk, machines) + " (" + std::to_string(summary.FinalOk) + " of " +
                                 std::to_string(machines) + " OK at their last flashing run)");
     if (summary.Placeholder.Runs)
-        Row(out, "no usable serial", std::to_string(summary.Placeholder.Runs) + " flashing runs, " +
+        Row(out, "no usable serial", std::to_string(summary.Placeholder.Runs) + " flashing run(s), " +
                                          std::to_string(summary.Placeholder.Ok) + " OK: not counted as machines");
     if (summary.MedianMs)
         Row(out, "duration", "median " + Seconds(*summary.MedianMs) + ", 95th percentile " +
