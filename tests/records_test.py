@@ -203,6 +203,18 @@ def old_and_hostile_logs(crc):
     check("no database, no logs", status == 2 and not os.path.exists("none.sqlite"), err)
 
 
+def help_and_man_page():
+    """--help and the man page name the same options, and a bad one is refused."""
+    status, out, err = run(RECORDS, "--help")
+    man = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "zar-records.1")).read()
+    listed = sorted(re.findall(r"^  (--[a-z-]+)", out, re.M))
+    documented = sorted(o.replace("\\-", "-") for o in re.findall(r"^\.BI? (\\-\\-[a-z\\-]+)", man, re.M))
+    check("help and man page name the same options", status == 0 and listed == documented, f"{listed} {documented}")
+    for bad in (["--bogus"], ["--stop-after", "0,10"], ["--stop-after", "20,101"], ["--db"]):
+        status, out, err = run(RECORDS, *bad)
+        check(f"{bad} refused", status == 2 and ("see --help" in err or "--stop-after is N,PERCENT" in err), err)
+
+
 def main():
     with tempfile.TemporaryDirectory() as work:
         os.chdir(work)
@@ -213,6 +225,7 @@ def main():
         line_of_machines(image, crc)
         every_road()
         old_and_hostile_logs(crc)
+        help_and_man_page()
     print(f"{passes} passed, {failures} failed")
     return 1 if failures else 0
 

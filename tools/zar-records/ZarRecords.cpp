@@ -47,6 +47,7 @@ void PrintUsage(std::ostream& out)
            "  --html FILE            write the summary as one self-contained page with charts\n"
            "  --stop-after N,PERCENT \"STOP THE LINE\" when more than PERCENT % of N runs failed among a\n"
            "                         station's last N flashing runs (default 20,10)\n"
+           "  --help                 this text\n"
            "  exit status: 0 summarised, 1 stop the line, 2 nothing done (see the message)\n";
 }
 
