@@ -162,7 +162,7 @@ bool SafeOutput(const std::string& path, const Options& options)
 {
     if (path.empty())
         return true;
-    bool input = SameFile(path, options.Database);
+    bool input = path == options.Database || SameFile(path, options.Database);
     for (const std::string& log : options.Logs)
         input = input || SameFile(path, log);
     std::string head(16, '\0');
