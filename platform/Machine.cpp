@@ -6,6 +6,16 @@ namespace {
 // Constant-initialised: set by zar-sim before the run, read by the record.
 MachineIdentity gSimulated;
 bool gSimulatedSet = false;
+char gSimulatedStation[IDENTITY_TEXT_MAX + 1];
+bool gSimulatedStationSet = false;
+
+size_t TextLength(const char* text)
+{
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    return length;
+}
 
 }  // namespace
 
@@ -28,6 +38,21 @@ void SetSimulatedMachine(const MachineIdentity* identity)
     gSimulatedSet = identity != nullptr;
     if (identity)
         gSimulated = *identity;
+}
+
+void ReadStationName(char (&name)[IDENTITY_TEXT_MAX + 1])
+{
+    if (gSimulatedStationSet)
+        CopyIdentityText(name, gSimulatedStation, TextLength(gSimulatedStation));
+    else
+        ReadPlatformStationName(name);
+}
+
+void SetSimulatedStation(const char* name)
+{
+    gSimulatedStationSet = name != nullptr;
+    if (name)
+        CopyIdentityText(gSimulatedStation, name, TextLength(name));
 }
 
 void CopyIdentityText(char (&out)[IDENTITY_TEXT_MAX + 1], const char* text, size_t length)

@@ -1,5 +1,6 @@
-// The machine the flasher runs on, for the run's record: the firmware's clock
-// and the identity the firmware gives in SMBIOS (type 1, System Information).
+// The machine the flasher runs on, for the run's record: the firmware's clock,
+// a clock for durations, the identity the firmware gives in SMBIOS (type 1,
+// System Information) and the station's name.
 #pragma once
 
 #include <stddef.h>
@@ -22,6 +23,12 @@ struct WallClock {
 // The fields' ranges only; no calendar beyond days 1-31.
 bool WallClockValid(const WallClock& clock);
 
+// Milliseconds from an arbitrary start, on a clock that only moves forward:
+// how long a run took. False when the platform has no such clock. Linux:
+// CLOCK_MONOTONIC. UEFI: the processor's time-stamp counter, its rate
+// measured once against the firmware's Stall.
+[[nodiscard]] bool ReadMilliseconds(uint64_t* milliseconds);
+
 // Each text is empty when the firmware does not give it; at most
 // IDENTITY_TEXT_MAX bytes, as the firmware wrote them, blanks at either end
 // taken off.
@@ -40,6 +47,17 @@ void SetSimulatedMachine(const MachineIdentity* identity);
 
 // Each platform's: SMBIOS under UEFI, nothing on Linux.
 void ReadFirmwareMachineIdentity(MachineIdentity* identity);
+
+// The station the run is made at, for the run's record: zar-sim's --station
+// when set, otherwise the platform's (the Shell variable zar_station under
+// UEFI, none on Linux). Empty when there is none; cut at IDENTITY_TEXT_MAX
+// bytes.
+void ReadStationName(char (&name)[IDENTITY_TEXT_MAX + 1]);
+// zar-sim's --station: reported instead of the platform's. nullptr: the
+// platform's again.
+void SetSimulatedStation(const char* name);
+// Each platform's: the Shell variable under UEFI, nothing on Linux.
+void ReadPlatformStationName(char (&name)[IDENTITY_TEXT_MAX + 1]);
 
 // Copies length bytes of text into out, without the blanks at either end,
 // cut at IDENTITY_TEXT_MAX bytes and NUL-terminated.

@@ -16,6 +16,7 @@
 #include "Applications/Main/Version.h"
 #include "Harness.h"
 #include "ec/EcChannel.h"
+#include "platform/Crc32.h"
 #include "platform/Faults.h"
 #include "platform/Machine.h"
 
@@ -76,12 +77,28 @@ std::map<std::string, std::string> Fields(const std::string& line)
     return fields;
 }
 
+// The summary with its duration, the one value that differs from run to run,
+// written as "duration=Nms".
+std::string WithoutDuration(const std::string& summary)
+{
+    return std::regex_replace(summary, std::regex(" duration=[0-9]+ms "), " duration=Nms ");
+}
+
+std::string Hex8(uint32_t value)
+{
+    char text[9];
+    snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
 class RunRecord : public ::testing::Test {
 protected:
     void SetUp() override { unlink(log_.c_str()); }
     void TearDown() override
     {
         SetSimulatedMachine(nullptr);
+        SetSimulatedStation(nullptr);
+        SetReadFailOffset(-1);
         SetWaitLimits({0, 0});
     }
     std::string Log() { return ReadText(log_); }
@@ -89,6 +106,7 @@ protected:
     const std::string log_ = TempPath("run.log");
     const std::vector<uint8_t> image_ = MakeImage(0x14321);
     const std::string imageName_ = WriteTempFile("logged.bin", image_);
+    const std::string crc_ = Hex8(Crc32(0, image_.data(), image_.size()));
 };
 
 TEST_F(RunRecord, ClassicRunKeepsItsPortsAndTextAndAppendsItsRecord)
@@ -97,6 +115,7 @@ TEST_F(RunRecord, ClassicRunKeepsItsPortsAndTextAndAppendsItsRecord)
     ASSERT_EQ(plain.Run({imageName_, "p"}), EXIT_OK);
     MachineIdentity machine{"ACME Inc.", "X1 \"Carbon\"", "SN 42"};
     SetSimulatedMachine(&machine);
+    SetSimulatedStation("Line \"7\"");
     Rig logged;
     ASSERT_EQ(logged.Run({"/log", log_, imageName_, "p"}), EXIT_OK);
     const auto& ports = logged.Trace().accesses;
@@ -131,12 +150,13 @@ TEST_F(RunRecord, ClassicRunKeepsItsPortsAndTextAndAppendsItsRecord)
         record += lines[i] + "\n";
     EXPECT_EQ(record, expected);
 
-    char summary[300];
+    char summary[400];
     snprintf(summary, sizeof summary,
              "ZAR-END serial=\"SN 42\" image=\"logged.bin\" size=%d checksum=%04X chip=\"W25X40\" "
-             "maker=\"Winbond\" id=EF301300 written=2 unchanged=0 failed=0 status=0 (OK) close=FE (FOLLOW_EXIT)",
-             0x14321, ByteSum(image_, image_.size()));
-    EXPECT_EQ(lines.back(), summary);
+             "maker=\"Winbond\" id=EF301300 written=2 unchanged=0 failed=0 duration=Nms image-crc32=%s "
+             "station=\"Line \\x227\\x22\" status=0 (OK) close=FE (FOLLOW_EXIT)",
+             0x14321, ByteSum(image_, image_.size()), crc_.c_str());
+    EXPECT_EQ(WithoutDuration(lines.back()), summary);
 }
 
 TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
@@ -155,22 +175,32 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
         sim::ChipConfig chipConfig = {};
         size_t holding = 0;  // the image's bytes the chip holds before the run
         std::string tail = {};  // after /update's fields and its duration
+        int32_t readFailAt = -1;
     } cases[] = {
         {{imageName_, "p", "x", "/j"}, "", true, EXIT_OK, " status=0 (OK) close=FC (FOLLOW_EXIT_ALT)"},
-        // An EC name that tries to start a record line of its own.
+        {{imageName_}, "", true, EXIT_OK,
+         " failed=0 duration=Nms image-crc32=" + crc_ + " station=\"\" module=\"TESTMOD\" status=0 (OK) close=FE "},
+        // An EC name that tries to start a record line of its own; the image
+        // was never read whole, its CRC all the same.
         {{imageName_}, "X\nZAR-END\x01status=0", true, EXIT_MODULE_MISMATCH,
-         " image=\"logged.bin\" size=0 checksum=00F0 chip=none written=0 unchanged=0 failed=0 "
-         "status=1 (MODULE_MISMATCH) close=none"},
-        {{}, "", true, EXIT_OK, " image=none size=0 checksum=0000 chip=none "},
-        {{"nothere.bin"}, "", true, EXIT_BAD_IMAGE, " image=\"nothere.bin\" "},
+         " image=\"logged.bin\" size=0 checksum=00F0 chip=none written=0 unchanged=0 failed=0 duration=Nms image-crc32=" +
+             crc_ + " station=\"\" module=\"X\\x0AZAR-END\\x01status=0\" status=1 (MODULE_MISMATCH) close=none"},
+        {{}, "", true, EXIT_OK,
+         " image=none size=0 checksum=0000 chip=none written=0 unchanged=0 failed=0 duration=Nms image-crc32=none "
+         "station=\"\" status=0 (OK) close=none"},
+        {{"nothere.bin"}, "", true, EXIT_BAD_IMAGE, " image=\"nothere.bin\" ", {}, 0, " image-crc32=none "},
         {{imageName_, "p"}, "", false, EXIT_NO_ANSWER,
-         " chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 status=4 (NO_ANSWER) close=FE "},
+         " chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 duration=Nms image-crc32=" + crc_ +
+             " station=\"\" status=4 (NO_ANSWER) close=FE "},
         {{imageName_, "p"}, "", true, EXIT_FLASH_FAILED,
-         " written=1 unchanged=0 failed=1 status=3 (FLASH_FAILED) close=none", stuck},
+         " written=1 unchanged=0 failed=1 duration=Nms image-crc32=" + crc_ +
+             " station=\"\" status=3 (FLASH_FAILED) close=none",
+         stuck},
+        {{imageName_, "p"}, "", true, EXIT_BAD_IMAGE, " image-crc32=unknown ", {}, 0, " status=2 ", 0x11000},
         {{"/update", imageName_, "p"}, "", true, EXIT_OK,
          " written=1 unchanged=1 failed=0 sectors-written=5 sectors-equal=16 sectors-kept=0 erase-64k=0 erase-4k=5 "
          "programmed=17185 duration=",
-         {}, 0x10000, " status=0 (OK) close=FE (FOLLOW_EXIT)"},
+         {}, 0x10000, "ms image-crc32=" + crc_ + " station=\"\" status=0 (OK) close=FE (FOLLOW_EXIT)"},
     };
     std::string before;
     for (const Case& c : cases) {
@@ -183,14 +213,17 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
             rig.DetachChip();
         std::vector<std::string> args = {"/log", log_};
         args.insert(args.end(), c.args.begin(), c.args.end());
+        SetReadFailOffset(c.readFailAt);
         EXPECT_EQ(rig.Run(args), c.status);
+        SetReadFailOffset(-1);
         std::string log = Log();
         EXPECT_TRUE(log.starts_with(before)) << "an earlier record was changed";
         EXPECT_EQ(Lines(log.substr(before.size()), "ZAR-RUN ").size(), 1u);
         std::vector<std::string> ends = Lines(log.substr(before.size()), "ZAR-END ");
         ASSERT_EQ(ends.size(), 1u);
-        EXPECT_NE(ends[0].find(c.summary), std::string::npos) << ends[0];
-        EXPECT_NE(ends[0].find(c.tail), std::string::npos) << ends[0];
+        std::string end = WithoutDuration(ends[0]);
+        EXPECT_NE(end.find(c.summary), std::string::npos) << end;
+        EXPECT_NE(end.find(c.tail), std::string::npos) << end;
         before = log;
     }
     EXPECT_NE(before.find("\r\n  Module is: X\r\n  ZAR-END?status=0"), std::string::npos);

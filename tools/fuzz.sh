@@ -12,11 +12,11 @@ seconds=$1 build=$(realpath "$2")
 shift 2
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(trace-decoder sim-options format command-line whole-run)
+[ ${#targets[@]} -gt 0 ] || targets=(trace-decoder sim-options format command-line whole-run record-log)
 
 # Each input must finish quickly: a whole run with every wait bounded low
 # takes well under a second, so 30 s means a hang.
-declare -A max_len=([command-line]=8192 [whole-run]=4096)
+declare -A max_len=([command-line]=8192 [whole-run]=4096 [record-log]=16384)
 failed=0
 for name in "${targets[@]}"; do
   binary=$build/tests/fuzz/fuzz-$name

@@ -5,8 +5,9 @@ set -euo pipefail
 
 # clang-14 and libclang-rt-14-dev: the clang preset and libFuzzer's runtime.
 # sbsigntool, efitools, openssl: make sign and the Secure Boot QEMU case.
+# libsqlite3-dev: zar-records; chromium: its HTML page checked in a real browser.
 packages=(cmake ninja-build g++ clang clang-14 libclang-rt-14-dev lld file python3 googletest libgtest-dev
-  qemu-system-x86 ovmf mtools dosfstools gnu-efi sbsigntool efitools openssl)
+  qemu-system-x86 ovmf mtools dosfstools gnu-efi sbsigntool efitools openssl libsqlite3-dev chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

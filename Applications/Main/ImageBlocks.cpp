@@ -2,6 +2,7 @@
 
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
+#include "platform/Crc32.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -98,6 +99,10 @@ ImageProblem ReadWholeImage(int32_t size)
         return ImageProblem::NoMemory;
     }
     ImageProblem problem = CheckWholeImage(size, ReadPieces(RunState.ImageFile, RunState.Image, size));
+    if (problem == ImageProblem::None) {
+        RunState.ImageCrc = Crc32(0, RunState.Image, static_cast<size_t>(size));
+        RunState.ImageCrcKnown = true;
+    }
     // From here on the run works from memory alone: the medium may go.
     FileClose(RunState.ImageFile);
     RunState.ImageFile = nullptr;

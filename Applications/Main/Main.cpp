@@ -132,12 +132,12 @@ int main(int argc, char* argv[])
 
     // Whatever the way out, nothing is left held.
     ReleaseBlockBuffers();
+    RunRecordEnd(status);  // before the image is let go: the record tells whether it was read whole
     ReleaseImage();
     if (RunState.ImageFile) {
         FileClose(RunState.ImageFile);
         RunState.ImageFile = nullptr;
     }
-    RunRecordEnd(status);
     return status;
 }
 

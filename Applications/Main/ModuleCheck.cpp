@@ -41,6 +41,7 @@ bool ReadEcModuleName()
         if (EcChannelDead())
             return false;
     }
+    RunState.EcModuleNameRead = true;
     return true;
 }
 

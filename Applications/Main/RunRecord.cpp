@@ -5,7 +5,8 @@
 //   ZAR-CMD zar /log zar.log ec.bin
 //     (the console text, each line indented by two spaces)
 //   ZAR-END serial="PF3ABC12" image="ec.bin" size=163840 checksum=1A2B3C chip="W25X40" maker="Winbond"
-//           id=EF301300 written=3 unchanged=0 failed=0 status=0 (OK) close=FE (FOLLOW_EXIT)
+//           id=EF301300 written=3 unchanged=0 failed=0 duration=41230ms image-crc32=5D2C81F3
+//           station="LINE-3" module="KBC1126" status=0 (OK) close=FE (FOLLOW_EXIT)
 //
 // (the summary is one line), and, only when the EC did not take the closing
 // command, the text printed after it and "ZAR-AFTER serial=... status=4
@@ -17,8 +18,8 @@
 // "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
-#include "Applications/Main/RunRecordWriter.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunRecordWriter.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/Verbs.h"
@@ -157,22 +158,7 @@ void PutChip()
         PutNumber(id[i], 16, 2);
 }
 
-// Seconds from start to now by the firmware's clock; across midnight once.
-bool SecondsSince(const WallClock& start, uint32_t* seconds)
-{
-    WallClock now;
-    if (!ReadWallClock(&now))
-        return false;
-    auto daySeconds = [](const WallClock& c) { return c.Hour * 3600u + c.Minute * 60u + c.Second; };
-    uint32_t from = daySeconds(start), to = daySeconds(now);
-    bool sameDay = now.Year == start.Year && now.Month == start.Month && now.Day == start.Day;
-    if (!sameDay || to < from)
-        to += 24 * 3600;
-    *seconds = to - from;
-    return true;
-}
-
-// An /update's sectors, erases and bytes programmed, and its duration.
+// An /update's sectors, erases and bytes programmed.
 void PutUpdateTally()
 {
     const UpdateTally& update = RunState.Update;
@@ -184,13 +170,44 @@ void PutUpdateTally()
     PutCount("erase-64k", static_cast<uint32_t>(update.BlockErases));
     PutCount("erase-4k", static_cast<uint32_t>(update.SectorErases));
     PutCount("programmed", update.ProgramBytes);
-    uint32_t seconds = 0;
-    if (update.ClockRead && SecondsSince(update.Start, &seconds)) {
-        PutCount("duration", seconds);
-        Put("s");
-    } else {
+}
+
+// Milliseconds since the record began, by the platform's clock.
+void PutDuration()
+{
+    uint64_t now = 0;
+    if (!gRecord.ClockRead || !ReadMilliseconds(&now) || now < gRecord.StartMs) {
         Put(" duration=unknown");
+        return;
     }
+    uint64_t elapsed = now - gRecord.StartMs;
+    PutCount("duration", elapsed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(elapsed));
+    Put("ms");
+}
+
+// The image file's CRC-32 (none without an image, unknown when it could not
+// be read to its end), the station, and the EC's module name as it answered,
+// without its trailing blanks, when the run asked for it.
+void PutRunFacts()
+{
+    PutDuration();
+    // An image that was opened but not read whole (too large, unreadable,
+    // no memory for it) still holds the file or the buffer here.
+    if (RunState.ImageCrcKnown)
+        PutCount("image-crc32", RunState.ImageCrc, 16, 8);
+    else if (RunState.ImageFile != nullptr || RunState.Image != nullptr)
+        Put(" image-crc32=unknown");
+    else
+        Put(" image-crc32=none");
+    PutField("station", gRecord.Station, "\"\"");
+    if (!RunState.EcModuleNameRead)
+        return;
+    size_t length = MODULE_NAME_LENGTH;
+    while (length > 0 && (RunState.EcModuleName[length - 1] == ' ' || RunState.EcModuleName[length - 1] == 0))
+        --length;
+    Put(" module=\"");
+    PutEscapedBytes(RunState.EcModuleName, length);
+    Put("\"");
 }
 
 void WriteSummary(ExitStatus status, uint8_t command)
@@ -206,6 +223,7 @@ void WriteSummary(ExitStatus status, uint8_t command)
     PutCount("unchanged", static_cast<uint32_t>(RunState.BlocksUnchanged));
     PutCount("failed", static_cast<uint32_t>(RunState.BlocksFailed));
     PutUpdateTally();
+    PutRunFacts();
     PutStatus(status);
     if (command == 0) {
         Put(" close=none");
@@ -316,6 +334,8 @@ LogFile LookAtLog(const char* path, bool* lineOpen)
 bool RunRecordBegin(const char* path, const Arguments& fullCommandLine)
 {
     MemSet(&gRecord, 0, sizeof gRecord);
+    gRecord.ClockRead = ReadMilliseconds(&gRecord.StartMs);
+    ReadStationName(gRecord.Station);
     gRecord.Path = path;
     gRecord.Image = ImageWord(fullCommandLine);
     bool lineOpen = false;

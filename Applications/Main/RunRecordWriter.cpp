@@ -51,13 +51,21 @@ void PutNumber(uint32_t value, uint32_t base, int minDigits)
 
 void PutEscaped(const char* text)
 {
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    PutEscapedBytes(reinterpret_cast<const uint8_t*>(text), length);
+}
+
+void PutEscapedBytes(const uint8_t* bytes, size_t count)
+{
     static constexpr char HEX[] = "0123456789ABCDEF";
-    for (; *text; ++text) {
-        auto byte = static_cast<uint8_t>(*text);
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t byte = bytes[i];
         if (byte == '\\') {
             Put("\\\\");
         } else if (byte >= 0x20 && byte < 0x7F && byte != '"') {
-            PutBytes(text, 1);
+            PutBytes(reinterpret_cast<const char*>(&byte), 1);
         } else {
             char escape[4] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 0x0F]};
             PutBytes(escape, 4);

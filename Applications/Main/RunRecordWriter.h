@@ -20,6 +20,9 @@ struct RecordState {
     const char* Path;
     const char* Image;
     char Serial[IDENTITY_TEXT_MAX + 1];
+    char Station[IDENTITY_TEXT_MAX + 1];
+    bool ClockRead;     // StartMs holds ReadMilliseconds at the record's start
+    uint64_t StartMs;
 
     // The log while the run goes on. Bytes gather in Buffer and go to the file
     // when it is full. After the hand-back the file is closed and Buffer keeps
@@ -48,6 +51,7 @@ void PutNumber(uint32_t value, uint32_t base, int minDigits);
 // Text as the record quotes it: a backslash as \\, '"', control and non-ASCII
 // bytes as \xHH, so that every value reads back exactly.
 void PutEscaped(const char* text);
+void PutEscapedBytes(const uint8_t* bytes, size_t count);
 // key="text", or key=fallback when there is no text.
 void PutField(const char* key, const char* text, const char* fallback);
 void PutCount(const char* key, uint32_t value, uint32_t base = 10, int minDigits = 1);

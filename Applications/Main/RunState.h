@@ -23,9 +23,7 @@ enum class RerunAdvice : uint8_t {
 // What an /update did, for the run's record.
 struct UpdateTally {
     bool Active;     // the run was an /update that got past its command line
-    bool ClockRead;  // Start holds the firmware's clock when it began
     bool BackupWritten;  // "/backup FILE" holds the chip's content from before: a rerun leaves it out
-    WallClock Start;
     int32_t SectorsWritten;
     int32_t SectorsEqual;
     int32_t SectorsKept;
@@ -62,6 +60,7 @@ struct RunStateRecord {
     PlatformFile* ImageFile;  // open from its measuring until it has been read whole
     uint8_t FileModuleName[MODULE_NAME_LENGTH];
     uint8_t EcModuleName[MODULE_NAME_LENGTH];
+    bool EcModuleNameRead;  // EcModuleName holds what the EC answered, for the run's record
 
     // Image and byte counters
     int32_t ImageSize;
@@ -70,6 +69,8 @@ struct RunStateRecord {
     int32_t ImageBytesRead;  // what the blocks have taken of the image so far
     bool ImageReadFailed;    // reading the image whole came up short of ImageSize bytes
     uint8_t* Image;          // the whole image, ImageSize bytes, read before the EC is touched
+    uint32_t ImageCrc;       // CRC-32 of Image, for the run's record
+    bool ImageCrcKnown;      // Image was read whole and ImageCrc is its CRC-32
 
     // The current block: BLOCK_SIZE bytes, the image's and 0xFF past its end
     uint8_t* Block;

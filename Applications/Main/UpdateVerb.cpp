@@ -332,7 +332,6 @@ ExitStatus RunUpdateWith(const Arguments& args, const UpdateOptions& options)
     if (options.Backup && !ClaimNewFile(&backup, options.Backup, u"/backup"))
         return EXIT_BAD_IMAGE;
     RunState.Update.Active = true;
-    RunState.Update.ClockRead = ReadWallClock(&RunState.Update.Start);
     ExitStatus status = OpenAndPrepareImage(args);
     if (status == EXIT_OK)
         status = RunClaimed(args, options, &backup);

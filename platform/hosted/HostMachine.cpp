@@ -1,5 +1,5 @@
-// The machine on Linux: the host's clock, and no firmware identity (zar-sim
-// simulates one with --machine).
+// The machine on Linux: the host's clocks, and no firmware identity or station
+// (zar-sim simulates them with --machine and --station).
 #include <time.h>
 
 #include "platform/Machine.h"
@@ -18,6 +18,20 @@ bool ReadWallClock(WallClock* clock)
               // A leap second reads as :59.
               static_cast<uint8_t>(local.tm_sec > 59 ? 59 : local.tm_sec)};
     return WallClockValid(*clock);
+}
+
+bool ReadMilliseconds(uint64_t* milliseconds)
+{
+    struct timespec now;
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0)
+        return false;
+    *milliseconds = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+    return true;
+}
+
+void ReadPlatformStationName(char (&name)[IDENTITY_TEXT_MAX + 1])
+{
+    name[0] = 0;
 }
 
 void ReadFirmwareMachineIdentity(MachineIdentity* identity)

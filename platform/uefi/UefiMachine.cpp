@@ -1,5 +1,6 @@
-// The machine under UEFI: the firmware's clock (GetTime) and the identity in
-// its SMBIOS tables (type 1, System Information). Layouts from DMTF DSP0134
+// The machine under UEFI: the firmware's clock (GetTime), the processor's
+// time-stamp counter for durations, the station's name from the Shell, and
+// the identity in its SMBIOS tables (type 1, System Information). Layouts from DMTF DSP0134
 // (the SMBIOS reference): the 2.1 entry point "_SM_" (31 bytes,
 // with the "_DMI_" part at 0x10), the 3.0 entry point "_SM3_" (24 bytes), and
 // type 1's string numbers at 0x04 (manufacturer), 0x05 (product name) and
@@ -8,6 +9,7 @@
 // The tables are the firmware's, so they are read with care: every length is
 // checked against the space it claims, both checksums must hold, and a
 // structure or string that runs past the table's end ends the walk.
+#include "platform/Format.h"
 #include "platform/Machine.h"
 #include "platform/uefi/UefiRuntime.h"
 
@@ -189,6 +191,59 @@ void ReadSmbiosIdentity(const EFI_SYSTEM_TABLE* system, MachineIdentity* identit
 }
 
 }  // namespace uefi
+
+namespace {
+
+// GetTime counts whole seconds on PC firmware (EDK2's PC-AT RTC driver,
+// PcRtcGetTime, answers Nanosecond 0 and a resolution of 1 Hz): too coarse
+// for a run's duration. The time-stamp counter is
+// finer; its rate is measured once over 10 ms of the firmware's Stall, whose
+// own call costs microseconds, so a duration is good to well within a percent
+// and to the millisecond.
+constexpr UINTN CALIBRATION_MICROSECONDS = 10000;
+uint64_t gTicksPerMillisecond;  // 0 until measured
+
+bool MeasureCounterRate()
+{
+    EFI_BOOT_SERVICES* boot = uefi::gFirmware.Boot;
+    if (boot == nullptr)
+        return false;
+    uint64_t start = __builtin_ia32_rdtsc();
+    if (EFI_ERROR(boot->Stall(CALIBRATION_MICROSECONDS)))
+        return false;
+    gTicksPerMillisecond = (__builtin_ia32_rdtsc() - start) / (CALIBRATION_MICROSECONDS / 1000);
+    return gTicksPerMillisecond != 0;
+}
+
+}  // namespace
+
+bool ReadMilliseconds(uint64_t* milliseconds)
+{
+    if (gTicksPerMillisecond == 0 && !MeasureCounterRate())
+        return false;
+    *milliseconds = __builtin_ia32_rdtsc() / gTicksPerMillisecond;
+    return true;
+}
+
+// The UEFI Shell's environment (UEFI Shell 2.0's GetEnv): a factory's
+// startup.nsh names its station with "set zar_station LINE-3". The Shell owns
+// the text it returns. The older Shell interface has no GetEnv: no station.
+void ReadPlatformStationName(char (&name)[IDENTITY_TEXT_MAX + 1])
+{
+    name[0] = 0;
+    EFI_SHELL_PROTOCOL* shell = uefi::gFirmware.Shell;
+    if (shell == nullptr || shell->GetEnv == nullptr)
+        return;
+    const CHAR16* value = shell->GetEnv(reinterpret_cast<CHAR16*>(const_cast<char16_t*>(u"zar_station")));
+    if (value == nullptr)
+        return;
+    size_t units = 0;
+    while (value[units] && units < IDENTITY_TEXT_MAX)
+        ++units;
+    char text[IDENTITY_TEXT_MAX * 3 + 1];  // three UTF-8 bytes at most for each unit
+    size_t length = Utf16ToUtf8(reinterpret_cast<const char16_t*>(value), units, text, sizeof text);
+    CopyIdentityText(name, text, length);
+}
 
 bool ReadWallClock(WallClock* clock)
 {

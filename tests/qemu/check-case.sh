@@ -231,6 +231,11 @@ log-sim | log-again | log-zar | log-refused)
     sum=$(sed -n 's/^Current F\/W Checksum : \([0-9A-F]*\)$/\1/p' <<<"$output")
     grep -qE "^ZAR-END serial=\"ZAR-SN-0042\" image=\"img.bin\" size=$(stat -c %s stage/img.bin) checksum=$sum chip=.* status=0 \(OK\) close=FE \(FOLLOW_EXIT\)$" <<<"$(end 1)" ||
       bad "the first summary is not this run's: $(end 1)"
+    # The duration by the processor's counter, the image's CRC-32 as zlib
+    # computes it, and no station: the Shell has no zar_station yet.
+    crc=$(python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(open(sys.argv[1], "rb").read()))' stage/img.bin)
+    grep -qE " duration=[0-9]+ms image-crc32=$crc station=\"\" status=0 " <<<"$(end 1)" ||
+      bad "the first summary lacks its duration, CRC-32 or station: $(end 1)"
     grep -qF '  Verify...        : ' <<<"$log" || bad "no console text in the log"
     ;;
   log-again)
@@ -262,6 +267,9 @@ factory-fail | factory-first | factory-again)
   factory-first)
     expect_text "ZAR: img.bin flashed and verified"
     grep '^ZAR-END ' <<<"$log" | sed -n 2p | grep -q ' status=0 (OK) close=FE (FOLLOW_EXIT)$' || bad "the second record"
+    # The script names its station in the Shell variable zar_station.
+    grep '^ZAR-END ' <<<"$log" | grep -c ' station="STATION-1" module="ZARTEST1" ' | grep -qx 2 ||
+      bad "the records do not name the script's station and the EC's module: $(grep '^ZAR-END ' <<<"$log")"
     ;;
   factory-again)
     expect_text "ZAR: this machine's EC was already flashed with img.bin: nothing to do."

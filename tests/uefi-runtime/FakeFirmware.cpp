@@ -1,6 +1,7 @@
 #include "FakeFirmware.h"
 
 #include <string.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -51,6 +52,7 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     boot_.FreePool = FreePool;
     boot_.OpenProtocol = OpenProtocol;
     boot_.LocateProtocol = LocateProtocol;
+    boot_.Stall = Stall;
     conOut_.OutputString = OutputString;
     conOut_.SetAttribute = [](SIMPLE_TEXT_OUTPUT_INTERFACE*, UINTN) -> EFI_STATUS { return EFI_SUCCESS; };
     conOut_.ClearScreen = [](SIMPLE_TEXT_OUTPUT_INTERFACE*) -> EFI_STATUS { return EFI_SUCCESS; };
@@ -60,6 +62,7 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     runtime_.GetTime = GetTime;
     system_.RuntimeServices = &runtime_;
 
+    shell_.GetEnv = GetEnv;
     shell_.OpenFileByName = OpenFileByName;
     shell_.CloseFile = CloseFile;
     shell_.DeleteFile = DeleteFile;
@@ -154,6 +157,25 @@ EFI_STATUS FakeFirmware::LocateProtocol(EFI_GUID* guid, VOID*, VOID** interface)
         return EFI_SUCCESS;
     }
     return EFI_NOT_FOUND;
+}
+
+EFI_STATUS FakeFirmware::Stall(UINTN microseconds)
+{
+    if (current_->stallFails)
+        return EFI_UNSUPPORTED;
+    struct timespec wait = {static_cast<time_t>(microseconds / 1000000),
+                            static_cast<long>(microseconds % 1000000) * 1000};
+    while (nanosleep(&wait, &wait) != 0) {
+    }
+    return EFI_SUCCESS;
+}
+
+const CHAR16* FakeFirmware::GetEnv(const CHAR16* name)
+{
+    auto found = current_->environment.find(reinterpret_cast<const char16_t*>(name));
+    if (found == current_->environment.end())
+        return nullptr;
+    return reinterpret_cast<const CHAR16*>(found->second.c_str());
 }
 
 EFI_STATUS FakeFirmware::OutputString(SIMPLE_TEXT_OUTPUT_INTERFACE*, CHAR16* text)

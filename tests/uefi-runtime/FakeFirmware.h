@@ -40,6 +40,10 @@ public:
     EFI_TIME time{};
     EFI_STATUS timeStatus = EFI_SUCCESS;
 
+    // The Shell's environment, as GetEnv answers it.
+    std::map<std::u16string, std::u16string> environment;
+    bool stallFails = false;
+
     // The disk: files by the name the firmware is asked for.
     std::map<std::u16string, std::vector<uint8_t>> files;
     std::set<std::u16string> directories;
@@ -67,6 +71,8 @@ private:
     static EFI_STATUS EFIAPI OpenProtocol(EFI_HANDLE handle, EFI_GUID* guid, VOID** interface, EFI_HANDLE, EFI_HANDLE,
                                           UINT32);
     static EFI_STATUS EFIAPI LocateProtocol(EFI_GUID* guid, VOID*, VOID** interface);
+    static EFI_STATUS EFIAPI Stall(UINTN microseconds);
+    static CONST CHAR16* EFIAPI GetEnv(CONST CHAR16* name);
     // Runtime services
     static EFI_STATUS EFIAPI GetTime(EFI_TIME* time, EFI_TIME_CAPABILITIES*);
     // Console

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <time.h>
 
 #include <memory>
 #include <string>
@@ -195,6 +196,46 @@ TEST_F(Machine, GetTimeGivesTheClockAndAnImpossibleOneIsRefused)
     firmware_.time.Month = 12;
     firmware_.timeStatus = EFI_DEVICE_ERROR;
     EXPECT_FALSE(ReadWallClock(&clock));
+}
+
+// A factory names its station in its startup.nsh ("set zar_station LINE-7");
+// zar-sim's --station stands in for it.
+TEST_F(Machine, TheStationIsTheShellVariableZarStation)
+{
+    uefi::gFirmware.Boot = firmware_.System()->BootServices;
+    EFI_GUID shellGuid = EFI_SHELL_PROTOCOL_GUID;
+    void* shell = nullptr;
+    ASSERT_EQ(uefi::gFirmware.Boot->LocateProtocol(&shellGuid, nullptr, &shell), EFI_SUCCESS);
+    uefi::gFirmware.Shell = static_cast<EFI_SHELL_PROTOCOL*>(shell);
+    auto station = [] {
+        char name[IDENTITY_TEXT_MAX + 1];
+        ReadStationName(name);
+        return std::string(name);
+    };
+    EXPECT_EQ(station(), "") << "unset";
+    firmware_.environment[u"zar_station"] = u" LINE-7 ";
+    EXPECT_EQ(station(), "LINE-7");
+    firmware_.environment[u"zar_station"] = u"Stra\u00DFe \u00FC\u2460";
+    EXPECT_EQ(station(), "Stra\xC3\x9F" "e \xC3\xBC\xE2\x91\xA0");
+    firmware_.environment[u"zar_station"] = std::u16string(100, u'x');
+    EXPECT_EQ(station(), std::string(IDENTITY_TEXT_MAX, 'x'));
+    SetSimulatedStation("sim");
+    EXPECT_EQ(station(), "sim");
+    SetSimulatedStation(nullptr);
+    uefi::gFirmware.Shell = nullptr;
+    EXPECT_EQ(station(), "") << "the older Shell has no GetEnv";
+}
+
+TEST_F(Machine, DurationsAreMillisecondsOnTheCounterMeasuredAgainstStall)
+{
+    uefi::gFirmware.Boot = firmware_.System()->BootServices;
+    uint64_t start = 0, end = 0;
+    ASSERT_TRUE(ReadMilliseconds(&start));
+    struct timespec wait = {0, 200 * 1000000};
+    nanosleep(&wait, nullptr);
+    ASSERT_TRUE(ReadMilliseconds(&end));
+    EXPECT_GE(end - start, 190u);
+    EXPECT_LT(end - start, 400u);
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 # every run on the stick.
 #
 # Put on the stick's root: this file as startup.nsh, zar.efi, zar.man and
-# the image; set IMAGE below to the image's name. Boot the machine from the
+# the image; set IMAGE below to the image's name, zar_station to the
+# station's. Boot the machine from the
 # stick into the UEFI Shell, which runs this script. It
 #   - finds the stick (the file system that holds IMAGE) and works there;
 #   - skips a machine that was already flashed with IMAGE: the mark is a
@@ -21,6 +22,8 @@
 set -v ZAR zar.efi
 set -v IMAGE ec.bin
 set -v LOG zar.log
+# The station's name in every record (zar-records gives each station's yield).
+set -v zar_station STATION-1
 
 for %a in fs0 fs1 fs2 fs3 fs4 fs5 fs6 fs7 fs8 fs9
   if exist %a:\%IMAGE% then

@@ -143,6 +143,7 @@ int RunFlasher(SimOptions& options, const FlasherLine& line)
     SetAllocationFailAfter(options.AllocationFailAfter);
     SetActiveEc(&gMachine.Ec());
     SetSimulatedMachine(options.MachineGiven ? &options.Machine : nullptr);
+    SetSimulatedStation(options.Station);
 
     int status = zar::main(options.FlasherArgc, options.FlasherArgv);
     SetAllocationFailAfter(-1);
@@ -152,6 +153,7 @@ int RunFlasher(SimOptions& options, const FlasherLine& line)
         status = RunAsAdvised(gMachine, options.FlasherArgc, options.FlasherArgv, status, line.Verb);
 
     SetSimulatedMachine(nullptr);
+    SetSimulatedStation(nullptr);
     SetActiveEc(nullptr);
     SetWaitLimits(saved);
     return status;

@@ -148,6 +148,15 @@ bool StoreMachine(SimOptions* o, const char* text, uint64_t)
     return true;
 }
 
+bool StoreStation(SimOptions* o, const char* text, uint64_t)
+{
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    o->Station = text;
+    return length <= IDENTITY_TEXT_MAX;
+}
+
 bool StoreChip(SimOptions* o, const char* text, uint64_t)
 {
     o->Chip = FindChip(text);
@@ -217,6 +226,9 @@ constexpr OptionRow OPTIONS[] = {
      "--machine is MANUFACTURER,PRODUCT,SERIAL, each at most 64 bytes", nullptr, StoreMachine,
      "the machine's SMBIOS identity in the /log record (default: the\n"
      "firmware's under UEFI, unknown on Linux; an empty part is unknown)"},
+    {"--station", "NAME", K::Text, 0, 0, "--station is at most 64 bytes, not", nullptr, StoreStation,
+     "the station named in the /log record (default: the Shell variable\n"
+     "zar_station under UEFI, none on Linux)"},
     {"--chip-size", "BYTES", K::Number, 0x10000, 0x1000000, "bad chip size", nullptr, StoreChipSize,
      "give the chip another size: a power of two, 64 KiB to 16 MiB\n"
      "(its RDID capacity byte becomes N for 2^N bytes)"},

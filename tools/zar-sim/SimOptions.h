@@ -44,6 +44,7 @@ struct SimOptions {
     bool Verbose = false;  // --list-chips with each part's sources
     bool MachineGiven = false;  // --machine: the identity the run's record shows
     MachineIdentity Machine = {};
+    const char* Station = nullptr;  // --station: the station the run's record names
 
     EcConfig Ec;
     ChipConfig ChipSetup;
