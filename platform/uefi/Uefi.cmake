@@ -45,6 +45,7 @@ zar_uefi_objects(zar_uefi_runtime
   ${ZAR_UEFI_DIR}/UefiRuntime.cpp
   ${ZAR_UEFI_DIR}/UefiConsole.cpp
   ${ZAR_UEFI_DIR}/UefiFiles.cpp
+  ${ZAR_UEFI_DIR}/UefiFirmware.cpp
   ${ZAR_UEFI_DIR}/UefiMachine.cpp
   ${ZAR_UEFI_DIR}/UefiMemory.cpp
   ${ZAR_UEFI_DIR}/CompilerSupport.cpp
