@@ -51,6 +51,10 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     boot_.FreePool = FreePool;
     boot_.OpenProtocol = OpenProtocol;
     boot_.LocateProtocol = LocateProtocol;
+    boot_.RaiseTPL = RaiseTPL;
+    boot_.RestoreTPL = RestoreTPL;
+    boot_.SetWatchdogTimer = SetWatchdogTimer;
+    boot_.CheckEvent = CheckEvent;
     conOut_.OutputString = OutputString;
     conOut_.SetAttribute = [](SIMPLE_TEXT_OUTPUT_INTERFACE*, UINTN) -> EFI_STATUS { return EFI_SUCCESS; };
     conOut_.ClearScreen = [](SIMPLE_TEXT_OUTPUT_INTERFACE*) -> EFI_STATUS { return EFI_SUCCESS; };
@@ -71,6 +75,7 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     shell_.FlushFile = FlushFile;
     shell_.GetFileInfo = GetFileInfo;
     shell_.SetFileInfo = SetFileInfo;
+    shell_.ExecutionBreak = options.ExecutionBreak ? &breakEvent_ : nullptr;
 
     loadedImage_.DeviceHandle = &deviceHandle_;
     fileSystem_.OpenVolume = OpenVolume;
@@ -154,6 +159,39 @@ EFI_STATUS FakeFirmware::LocateProtocol(EFI_GUID* guid, VOID*, VOID** interface)
         return EFI_SUCCESS;
     }
     return EFI_NOT_FOUND;
+}
+
+EFI_TPL FakeFirmware::RaiseTPL(EFI_TPL tpl)
+{
+    EFI_TPL old = current_->tpl;
+    current_->tpl = tpl;
+    current_->tplCalls.push_back(tpl);
+    return old;
+}
+
+VOID FakeFirmware::RestoreTPL(EFI_TPL tpl)
+{
+    current_->tpl = tpl;
+    current_->tplCalls.push_back(tpl);
+}
+
+EFI_STATUS FakeFirmware::SetWatchdogTimer(UINTN timeout, UINT64 code, UINTN dataSize, CHAR16* data)
+{
+    if (code != 0 || dataSize != 0 || data != nullptr)
+        return EFI_INVALID_PARAMETER;
+    current_->watchdogTimeouts.push_back(timeout);
+    return EFI_SUCCESS;
+}
+
+// Only the Shell's break event: signalled once, then cleared by the check.
+EFI_STATUS FakeFirmware::CheckEvent(EFI_EVENT event)
+{
+    if (event != &current_->breakEvent_)
+        return EFI_INVALID_PARAMETER;
+    ++current_->breakChecks;
+    bool signalled = current_->breakSignalled;
+    current_->breakSignalled = false;
+    return signalled ? EFI_SUCCESS : EFI_NOT_READY;
 }
 
 EFI_STATUS FakeFirmware::OutputString(SIMPLE_TEXT_OUTPUT_INTERFACE*, CHAR16* text)
