@@ -56,9 +56,7 @@ host_status=0
 
 mkfs.fat -C fat.img 8192 >/dev/null
 for f in stage/*; do mcopy -i fat.img "$f" ::; done
-boot_shell "$QEMU_LIMIT" fat.img : \
-  -chardev file,id=ec-data,path=qemu-62.bin -device isa-debugcon,iobase=0x62,chardev=ec-data,readback=$DATA \
-  -chardev file,id=ec-command,path=qemu-66.bin -device isa-debugcon,iobase=0x66,chardev=ec-command,readback=$STATUS
+boot_at_ec_ports "$QEMU_LIMIT" fat.img : $DATA $STATUS
 [ $qemu_status -eq 124 ] && fail "QEMU did not finish within $QEMU_LIMIT s"
 [ $qemu_status -eq 0 ] || fail "QEMU ended with status $qemu_status: $(cat qemu-stderr.txt)"
 grep -q '==DONE==' serial.txt || fail "startup.nsh did not run to its end: $(tail -n 5 serial.txt)"

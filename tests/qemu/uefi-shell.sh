@@ -47,6 +47,18 @@ boot_shell() {  # boot_shell LIMIT DISK TICK [QEMU-ARGS...]
   perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
 }
 
+# boot_shell with QEMU's isa-debugcon devices at the EC's ports: each writes
+# the bytes sent to it into its file, qemu-62.bin or qemu-66.bin, and answers
+# every read with one byte, DATA at 0x62 and STATUS at 0x66.
+boot_at_ec_ports() {  # boot_at_ec_ports LIMIT DISK TICK DATA STATUS [QEMU-ARGS...]
+  local limit=$1 disk=$2 tick=$3 data=$4 status=$5
+  shift 5
+  boot_shell "$limit" "$disk" "$tick" \
+    -chardev file,id=ec-data,path=qemu-62.bin -device isa-debugcon,iobase=0x62,chardev=ec-data,readback="$data" \
+    -chardev file,id=ec-command,path=qemu-66.bin -device isa-debugcon,iobase=0x66,chardev=ec-command,readback="$status" \
+    "$@"
+}
+
 # Times each case marker of the console by when it first shows up, into
 # times.txt: "NAME BEGIN|STATUS SECONDS" (since start_clock). A TICK for
 # boot_shell.

@@ -50,9 +50,7 @@ for f in stage/*; do mcopy -i fat.img "$f" ::; done
 # Status 0x01 and data 0xC2 (as tests/qemu/foreign-timer.sh explains): every
 # wait passes at once, and /read reads C2 from an MXIC-looking chip.
 start_clock
-boot_shell "$QEMU_LIMIT" fat.img note_markers \
-  -chardev file,id=ec-data,path=qemu-62.bin -device isa-debugcon,iobase=0x62,chardev=ec-data,readback=0xC2 \
-  -chardev file,id=ec-command,path=qemu-66.bin -device isa-debugcon,iobase=0x66,chardev=ec-command,readback=0x01
+boot_at_ec_ports "$QEMU_LIMIT" fat.img note_markers 0xC2 0x01
 [ $qemu_status -eq 124 ] && fail "QEMU did not finish within $QEMU_LIMIT s: $(tail -n 5 serial.txt)"
 [ $qemu_status -eq 0 ] || fail "QEMU ended with status $qemu_status: $(cat qemu-stderr.txt)"
 
