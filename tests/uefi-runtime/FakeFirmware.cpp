@@ -53,7 +53,6 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     boot_.LocateProtocol = LocateProtocol;
     boot_.RaiseTPL = RaiseTPL;
     boot_.RestoreTPL = RestoreTPL;
-    boot_.SetWatchdogTimer = SetWatchdogTimer;
     boot_.CheckEvent = CheckEvent;
     conOut_.OutputString = OutputString;
     conOut_.SetAttribute = [](SIMPLE_TEXT_OUTPUT_INTERFACE*, UINTN) -> EFI_STATUS { return EFI_SUCCESS; };
@@ -173,14 +172,6 @@ VOID FakeFirmware::RestoreTPL(EFI_TPL tpl)
 {
     current_->tpl = tpl;
     current_->tplCalls.push_back(tpl);
-}
-
-EFI_STATUS FakeFirmware::SetWatchdogTimer(UINTN timeout, UINT64 code, UINTN dataSize, CHAR16* data)
-{
-    if (code != 0 || dataSize != 0 || data != nullptr)
-        return EFI_INVALID_PARAMETER;
-    current_->watchdogTimeouts.push_back(timeout);
-    return EFI_SUCCESS;
 }
 
 // Only the Shell's break event: signalled once, then cleared by the check.

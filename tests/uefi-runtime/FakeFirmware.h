@@ -51,10 +51,9 @@ public:
     size_t readChunk = SIZE_MAX;   // a read delivers at most this many bytes
     bool flushFails = false;
 
-    // The TPL, the watchdog and the Shell's Ctrl-C
+    // The TPL and the Shell's Ctrl-C
     EFI_TPL tpl = TPL_APPLICATION;
     std::vector<EFI_TPL> tplCalls;           // the level each RaiseTPL and RestoreTPL set, in order
-    std::vector<UINTN> watchdogTimeouts;     // each SetWatchdogTimer's (code 0, no data)
     bool breakSignalled = false;             // Ctrl-C was pressed
     int breakChecks = 0;
 
@@ -77,7 +76,6 @@ private:
     static EFI_STATUS EFIAPI LocateProtocol(EFI_GUID* guid, VOID*, VOID** interface);
     static EFI_TPL EFIAPI RaiseTPL(EFI_TPL tpl);
     static VOID EFIAPI RestoreTPL(EFI_TPL tpl);
-    static EFI_STATUS EFIAPI SetWatchdogTimer(UINTN timeout, UINT64 code, UINTN dataSize, CHAR16* data);
     static EFI_STATUS EFIAPI CheckEvent(EFI_EVENT event);
     // Runtime services
     static EFI_STATUS EFIAPI GetTime(EFI_TIME* time, EFI_TIME_CAPABILITIES*);
