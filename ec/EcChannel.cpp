@@ -1,6 +1,7 @@
 #include "ec/EcChannel.h"
 
 #include "platform/Platform.h"
+#include "platform/Uninterrupted.h"
 
 namespace zar {
 namespace {
@@ -121,6 +122,7 @@ uint8_t EcFollowRead()
 
 uint8_t EcReadMemory(uint8_t high, uint8_t low)
 {
+    Uninterrupted held;
     EcSendCommand(EC_CMD_READ_MEMORY);
     EcWriteData(high);
     EcWriteData(low);
@@ -129,8 +131,12 @@ uint8_t EcReadMemory(uint8_t high, uint8_t low)
 
 uint8_t EcEnterFollowMode()
 {
-    EcSendCommand(EC_CMD_FOLLOW_ENTER);
-    uint8_t answer = EcReadData();
+    uint8_t answer = 0;
+    {
+        Uninterrupted held;
+        EcSendCommand(EC_CMD_FOLLOW_ENTER);
+        answer = EcReadData();
+    }
     if (!EcChannelDead() && answer != EC_FOLLOW_ACK)
         Print(u"\nEC ACK Fail. \n\n");
     return answer;

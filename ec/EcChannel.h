@@ -90,6 +90,8 @@ void EcSendCommand(uint8_t value);  // command port, with the IBF handshake
 void EcWriteData(uint8_t value);    // data port, with the IBF handshake
 uint8_t EcReadData();               // wait for OBF, read the data port
 uint8_t EcFollowRead();             // FOLLOW_READ, then EcReadData
+// The two EC commands with data each run Uninterrupted
+// (platform/Uninterrupted.h), from the command byte to the answer.
 uint8_t EcReadMemory(uint8_t high, uint8_t low);
 // Returns the EC's answer (EC_FOLLOW_ACK when follow mode is on); another
 // answer is reported, and the run goes on all the same.

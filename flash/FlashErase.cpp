@@ -6,6 +6,7 @@
 #include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
+#include "platform/Uninterrupted.h"
 
 namespace zar {
 namespace {
@@ -13,11 +14,33 @@ namespace {
 // One erase command at address, and the wait for the chip to finish it.
 void SendErase(const FlashChip& chip, uint8_t opcode, uint32_t address)
 {
+    Uninterrupted held;
     FlashWriteEnable(chip);
     SpiStartAt(opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
                static_cast<uint8_t>(address));
     EcSendCommand(FOLLOW_END);
     FlashWaitReady();
+}
+
+// The blank check's read, uninterrupted from the FAST_READ to its end: the
+// offset of the first byte that is not 0xFF, or count. *marks counts the
+// progress marks it owes the console.
+uint32_t BlankRead(uint32_t address, uint32_t count, uint32_t* marks)
+{
+    Uninterrupted held;
+    FlashReadStart(address);
+    uint32_t offset = 0;
+    for (; offset < count; ++offset) {
+        uint8_t value = EcFollowRead();
+        if (EcChannelDead())
+            return offset;
+        if (value != 0xFF)
+            break;
+        if ((offset & 0xFFF) == 0)
+            ++*marks;
+    }
+    FlashWaitReady();  // its FOLLOW_START ends the read
+    return offset;
 }
 
 }  // namespace
@@ -59,19 +82,10 @@ FlashResult FlashBlankCheck(uint32_t address, uint32_t count)
     if (!InAddressSpace(address, count))
         return {FlashOutcome::OutOfRange, 0, 0};
     FlashWriteDisable();
-    FlashReadStart(address);
     Print(u"Erase Verify...  : ");
-    uint32_t offset = 0;
-    for (; offset < count; ++offset) {
-        uint8_t value = EcFollowRead();
-        if (EcChannelDead())
-            return {FlashOutcome::NoAnswer, offset, 0};
-        if (value != 0xFF)
-            break;
-        if ((offset & 0xFFF) == 0)
-            Print(u"=");
-    }
-    FlashWaitReady();  // its FOLLOW_START ends the read
+    uint32_t marks = 0;
+    uint32_t offset = BlankRead(address, count, &marks);
+    PrintMarks(marks);
     if (EcChannelDead())
         return {FlashOutcome::NoAnswer, offset, 0};
     if (offset == count) {

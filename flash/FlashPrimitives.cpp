@@ -3,6 +3,7 @@
 #include "ec/EcChannel.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
+#include "platform/Uninterrupted.h"
 
 namespace zar {
 namespace {
@@ -85,12 +86,14 @@ void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0)
 
 void FlashWaitReady()
 {
+    Uninterrupted held;
     PollStatus(SR_WIP, 0, WaitFault::FlashBusy);
     EcSendCommand(FOLLOW_END);
 }
 
 void FlashWriteEnable(const FlashChip& chip)
 {
+    Uninterrupted held;
     FlashWaitReady();
     SpiStart(WREN);  // left open: takes effect at the next FOLLOW_START
     if (chip.Maker() == MAKER_SST)
@@ -101,6 +104,7 @@ void FlashWriteEnable(const FlashChip& chip)
 
 void FlashWriteDisable()
 {
+    Uninterrupted held;
     FlashWaitReady();
     SpiStart(WRDI);
     PollStatus(SR_WEL, 0, WaitFault::WriteEnable);
@@ -112,6 +116,7 @@ namespace {
 // RDID, and RES when RDID answers 00: older SST parts only know RES.
 void ReadIdentity(FlashChip* chip)
 {
+    Uninterrupted held;
     chip->ByRes = false;
     WaitReadyOrAbsent();
     SpiStart(RDID);
@@ -161,6 +166,7 @@ void FlashReportIdentity(const FlashChip& chip)
 
 void FlashUnprotect(const FlashChip& chip)
 {
+    Uninterrupted held;
     FlashWaitReady();
     SpiStart(WREN);
     // Only WEL is awaited here; the transaction stays open.

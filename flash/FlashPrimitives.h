@@ -75,7 +75,10 @@ void FlashWriteDisable();
 void FlashReportIdentity(const FlashChip& chip);
 void FlashUnprotect(const FlashChip& chip);
 
-// Helpers for the operations of flash/: one SPI transaction piece each.
+// Helpers for the operations of flash/: one SPI transaction piece each. The
+// caller holds an Uninterrupted (platform/Uninterrupted.h) from the piece
+// that opens a transaction to the one that ends it; the operations above
+// hold their own.
 void SpiStart(uint8_t opcode);                      // FOLLOW_START, FOLLOW_OPCODE opcode
 void SpiWrite(uint8_t value);                       // FOLLOW_WRITE value
 void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0);  // opcode + 24-bit address

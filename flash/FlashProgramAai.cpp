@@ -4,6 +4,7 @@
 #include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
+#include "platform/Uninterrupted.h"
 
 namespace zar {
 namespace {
@@ -11,40 +12,57 @@ namespace {
 constexpr uint32_t AAI_MARK_SPAN = 0x8000;
 constexpr uint32_t AAI_MARK_INTERVAL = 3276;  // 11 marks per span
 
+// Whether the byte at offset (from the range's start) earns a mark.
+bool AaiMark(uint32_t offset)
+{
+    return offset % AAI_MARK_SPAN % AAI_MARK_INTERVAL == 0;
+}
+
+// One AAI command, uninterrupted: opened by write enable and the address
+// (the first) or the bare opcode (every later one), its bytes, and the wait
+// whose FOLLOW_START ends it. With no bytes left, the last command opened
+// stays empty and WRDI ends the sequence. False when the channel died.
+bool SendAaiCommand(const FlashChip& chip, uint32_t address, uint32_t at, const uint8_t* bytes, uint32_t count,
+                    uint8_t opcode)
+{
+    Uninterrupted held;
+    if (at == 0) {
+        FlashWriteEnable(chip);
+        SpiStartAt(opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                   static_cast<uint8_t>(address));
+    } else {
+        SpiStart(opcode);
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        SpiWrite(bytes[i]);
+    if (count == 0)
+        FlashWriteDisable();
+    FlashWaitReady();
+    return !EcChannelDead();
+}
+
 // One write enable, then the bytes strictly in order: the first command
-// carries the address, every later one only data. After each command the
-// chip is polled (its FOLLOW_START ends the command) and the next command is
-// opened; the last one stays empty and WRDI ends the sequence.
+// carries the address, every later one only data, and the chip is polled
+// after each. The marks come between commands, each where its byte's command
+// ended; a command's last byte has its mark only when the chip answered the
+// poll after it.
 FlashResult ProgramAai(const FlashChip& chip, uint32_t address, const uint8_t* data, uint32_t count, uint8_t opcode,
                        uint32_t bytesPerCommand)
 {
     if (!InAddressSpace(address, count) || address % bytesPerCommand != 0 || count % bytesPerCommand != 0)
         return {FlashOutcome::OutOfRange, 0, 0};
-    FlashWriteEnable(chip);
-    SpiStartAt(opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-               static_cast<uint8_t>(address));
     Print(PROGRAM_HEADING);
-    uint32_t sent = 0;  // bytes in the open command; runs on across the spans
-    for (uint32_t done = 0; done < count;) {
-        uint32_t span = count - done < AAI_MARK_SPAN ? count - done : AAI_MARK_SPAN;
-        const uint8_t* from = data + done;
-        for (uint32_t i = 0; i < span; ++i) {
-            SpiWrite(from[i]);
-            if (++sent == bytesPerCommand) {
-                sent = 0;
-                FlashWaitReady();
-                if (EcChannelDead())
-                    return {FlashOutcome::NoAnswer, done + i + 1, 0};
-                SpiStart(opcode);
-            }
-            if (i % AAI_MARK_INTERVAL == 0)
+    for (uint32_t at = 0; at < count; at += bytesPerCommand) {
+        bool alive = SendAaiCommand(chip, address, at, data + at, bytesPerCommand, opcode);
+        uint32_t last = at + bytesPerCommand - 1;
+        for (uint32_t offset = at; offset <= last; ++offset) {
+            if (AaiMark(offset) && (alive || offset != last))
                 Print(u"=");
         }
-        done += span;
+        if (!alive)
+            return {FlashOutcome::NoAnswer, at + bytesPerCommand, 0};
     }
-    FlashWriteDisable();
-    FlashWaitReady();
-    if (EcChannelDead())
+    if (!SendAaiCommand(chip, address, count, nullptr, 0, opcode))
         return {FlashOutcome::NoAnswer, count, 0};
     Print(PROGRAM_OK);
     return {FlashOutcome::Done, count, 0};

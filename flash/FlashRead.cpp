@@ -2,8 +2,10 @@
 
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
+#include "flash/FlashText.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Platform.h"
+#include "platform/Uninterrupted.h"
 
 namespace zar {
 
@@ -32,8 +34,14 @@ void FlashReadEnd()
     FlashWaitReady();
 }
 
-FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst)
+namespace {
+
+// FlashCompare's read, uninterrupted from the FAST_READ to its end; *marks
+// counts the progress marks it owes the console.
+FlashComparison CompareRead(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst,
+                            uint32_t* marks)
 {
+    Uninterrupted held;
     FlashComparison result = {0, 0, -1, 0, false};
     FlashReadStart(address);
     for (int32_t offset = 0; offset < count; ++offset) {
@@ -51,15 +59,26 @@ FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t 
                 break;
         }
         if ((offset & 0xFFF) == 0)
-            Print(u"=");
+            ++*marks;
     }
     FlashReadEnd();
     result.NoAnswer = EcChannelDead();
     return result;
 }
 
+}  // namespace
+
+FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst)
+{
+    uint32_t marks = 0;
+    FlashComparison result = CompareRead(address, expected, count, stopAtFirst, &marks);
+    PrintMarks(marks);
+    return result;
+}
+
 uint8_t FlashReadStatus()
 {
+    Uninterrupted held;
     SpiStart(RDSR);
     uint8_t status = EcFollowRead();
     EcSendCommand(FOLLOW_END);
@@ -68,6 +87,7 @@ uint8_t FlashReadStatus()
 
 void FlashReadSignature(uint8_t out[4])
 {
+    Uninterrupted held;
     FlashWaitReady();
     SpiStartAt(RES, 0x00, 0x00, 0x00);
     for (int i = 0; i < 4; ++i)

@@ -9,6 +9,8 @@ namespace zar {
 
 // Waits for the chip to be idle, then opens a FAST_READ at address; the
 // transaction stays open and the chip delivers its bytes in address order.
+// The caller holds an Uninterrupted (platform/Uninterrupted.h) from here to
+// FlashReadEnd, and reads at most a 64 KiB block in one.
 void FlashReadStart(uint32_t address);
 // The next count bytes of the open read into out (out may be nullptr: the
 // bytes are summed and compared only). False once the channel is dead.
@@ -25,8 +27,8 @@ struct [[nodiscard]] FlashComparison {
 };
 
 // Reads count bytes from address in one FAST_READ and compares them with
-// expected, printing a mark every 4 KiB as the verify does. With stopAtFirst
-// the read ends at the first difference.
+// expected, printing a mark for every 4 KiB as the verify does, once the
+// read has ended. With stopAtFirst the read ends at the first difference.
 FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst);
 
 // One RDSR read, whatever the chip is doing.

@@ -77,4 +77,22 @@ void MemCopy(void* dest, const void* src, size_t count);
 uint8_t PortReadByte(uint16_t port);
 void PortWriteByte(uint16_t port, uint8_t value);
 
+// Provided with the ports: keeps the firmware's event notifications (the
+// timer callbacks of its drivers, which may poll the EC's ports as well)
+// from running until ReleaseFirmwareEvents. The pair does not nest: it is
+// called through Uninterrupted (platform/Uninterrupted.h), which does.
+// zar.efi raises the TPL; the simulated EC has no firmware around it.
+void HoldFirmwareEvents();
+void ReleaseFirmwareEvents();
+
+// ---- The firmware around the run ---------------------------------------------
+
+// Switches the firmware's watchdog off; it stays off after the run.
+void DisableWatchdog();
+
+// True when the user asked the running program to stop (Ctrl-C in the UEFI
+// Shell) since the last call, which takes the request. False where nothing
+// publishes one.
+[[nodiscard]] bool TakeBreakRequest();
+
 }  // namespace zar

@@ -344,4 +344,10 @@ void PortWriteByte(uint16_t port, uint8_t value)
         ec->PortWrite(port, value);
 }
 
+// No firmware runs beside the simulated EC: nothing to hold off. (zar-sim.efi
+// must not raise the TPL either: the simulator writes its trace and SPI log
+// in the middle of transactions.)
+void HoldFirmwareEvents() {}
+void ReleaseFirmwareEvents() {}
+
 }  // namespace zar

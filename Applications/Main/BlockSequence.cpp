@@ -8,6 +8,7 @@
 #include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunState.h"
+#include "Applications/Main/UserBreak.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
 #include "flash/FlashPrimitives.h"
@@ -67,6 +68,7 @@ BlockResult FlashOneBlock(uint8_t block)
         RedrawScreen();
     FlashReportIdentity(RunState.Chip);
     Print(u"\nBlock Number     : %d \n\n", RunState.BlockCounter - 1);
+    IgnoreBreak();
 
     // Each step runs even after the one before lost the EC: it then sends
     // nothing, but its heading is printed all the same.
@@ -188,6 +190,8 @@ ExitStatus FlashImageBlocks(const Arguments& args)
 
     // 3. Follow mode and the chip: one that is missing, or too small for
     //    the image, ends the run before anything is erased.
+    if (!ReadyForFollowMode())
+        return EXIT_STOPPED;
     EnterFollowMode();
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();

@@ -10,6 +10,7 @@
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UpdateOptions.h"
+#include "Applications/Main/UserBreak.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -138,6 +139,7 @@ int main(int argc, char* argv[])
         FileClose(RunState.ImageFile);
         RunState.ImageFile = nullptr;
     }
+    IgnoreBreak();  // the last safe point: a Ctrl-C left for the Shell would end the script that ran us
     return status;
 }
 

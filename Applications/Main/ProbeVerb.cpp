@@ -7,6 +7,7 @@
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
 #include "Applications/Main/RunState.h"
+#include "Applications/Main/UserBreak.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -97,6 +98,8 @@ ExitStatus RunProbe(const Arguments& args)
     }
     PrintModuleName();
 
+    if (!ReadyForFollowMode())
+        return EXIT_STOPPED;
     MarkPlace(RunStage::Identification);
     uint8_t ack = EcEnterFollowMode();
     closing = ClosingAfterEntry(ack, closing);

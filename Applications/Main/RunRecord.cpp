@@ -116,7 +116,7 @@ const char* StatusName(ExitStatus status)
     case EXIT_OK:
         return "OK";
     case EXIT_MODULE_MISMATCH:
-        return "MODULE_MISMATCH";
+        return RunState.Stopped ? "STOPPED" : "MODULE_MISMATCH";
     case EXIT_BAD_IMAGE:
         return RunState.OutOfMemory ? "OUT_OF_MEMORY" : "BAD_IMAGE";
     case EXIT_FLASH_FAILED:

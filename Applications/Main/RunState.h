@@ -87,6 +87,11 @@ struct RunStateRecord {
     // Fail-safe
     bool OutOfMemory;     // the run ended because an allocation failed
     RerunAdvice Rerun;
+
+    // Ctrl-C (Applications/Main/UserBreak.h)
+    bool Stopped;         // the run ended on a Ctrl-C before follow mode
+    bool TakingBreaks;    // follow mode is entered: a Ctrl-C is taken and ignored
+    bool BreakIgnored;    // the console has said so
 };
 
 extern RunStateRecord RunState;

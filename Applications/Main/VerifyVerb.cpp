@@ -7,6 +7,7 @@
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
+#include "Applications/Main/UserBreak.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
@@ -23,6 +24,7 @@ void CompareBlock(uint8_t block)
 {
     int32_t start = block * static_cast<int32_t>(BLOCK_SIZE);
     int32_t count = ImageBytesInBlock(block);
+    IgnoreBreak();
     Print(u"Block %-11d: ", block);
     FlashComparison chip = FlashCompare(static_cast<uint32_t>(start), RunState.Block, count, false);
     if (chip.NoAnswer)
@@ -52,6 +54,8 @@ ExitStatus RunVerify(const Arguments& args)
         return EXIT_BAD_IMAGE;
 
     PrintBanner();
+    if (!ReadyForFollowMode())
+        return EXIT_STOPPED;
     if (!EnterFollowModeAndIdentify(&closing))
         return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
     if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, &args); refused != EXIT_OK)

@@ -6,6 +6,7 @@
 
 #include "platform/Format.h"
 #include "platform/Platform.h"
+#include "platform/hosted/HostFirmware.h"
 
 namespace zar::hosted {
 namespace {
@@ -104,21 +105,25 @@ namespace zar {
 
 bool ConsoleOutput(const char16_t* text, size_t units)
 {
+    hosted::NoteServiceCall();
     return hosted::Sink().Text(text, units);
 }
 
 void SetAttribute(uintptr_t attribute)
 {
+    hosted::NoteServiceCall();
     hosted::Sink().Attribute(attribute);
 }
 
 void ClearScreen()
 {
+    hosted::NoteServiceCall();
     hosted::Sink().Clear();
 }
 
 void SetCursorPosition(uintptr_t column, uintptr_t row)
 {
+    hosted::NoteServiceCall();
     hosted::Sink().Cursor(column, row);
 }
 

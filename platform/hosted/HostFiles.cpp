@@ -9,6 +9,7 @@
 
 #include "platform/Faults.h"
 #include "platform/Platform.h"
+#include "platform/hosted/HostFirmware.h"
 
 namespace zar {
 
@@ -21,6 +22,7 @@ struct PlatformFile {
 
 PlatformFile* FileOpen(const char* name, const char* mode)
 {
+    hosted::NoteServiceCall();
     if (name == nullptr || mode == nullptr)
         return nullptr;
     bool reading = mode[0] == 'r';
@@ -54,6 +56,7 @@ PlatformFile* FileOpen(const char* name, const char* mode)
 
 size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
 {
+    hosted::NoteServiceCall();
     if (file == nullptr || size == 0)
         return 0;
     long position = ftell(file->stream);
@@ -68,6 +71,7 @@ size_t FileRead(void* buffer, size_t size, size_t count, PlatformFile* file)
 
 int FileRemove(const char* name)
 {
+    hosted::NoteServiceCall();
     return name && unlink(name) == 0 ? 0 : -1;
 }
 
@@ -78,6 +82,7 @@ bool FileReadFailed(PlatformFile* file)
 
 bool SameFile(const char* first, const char* second)
 {
+    hosted::NoteServiceCall();
     struct stat a, b;
     if (first == nullptr || second == nullptr || stat(first, &a) != 0 || stat(second, &b) != 0)
         return false;
@@ -86,6 +91,7 @@ bool SameFile(const char* first, const char* second)
 
 size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* file)
 {
+    hosted::NoteServiceCall();
     if (file == nullptr || size == 0)
         return 0;
     size_t allowed = file->onFullDisk ? WriteAllowance(size * count) / size : count;
@@ -94,6 +100,7 @@ size_t FileWrite(const void* buffer, size_t size, size_t count, PlatformFile* fi
 
 int FileSeek(PlatformFile* file, int32_t offset, int whence)
 {
+    hosted::NoteServiceCall();
     if (file == nullptr)
         return -1;
     return fseek(file->stream, offset, whence == FILE_SEEK_END ? SEEK_END : SEEK_SET) == 0 ? 0 : -1;
@@ -101,6 +108,7 @@ int FileSeek(PlatformFile* file, int32_t offset, int whence)
 
 int32_t FileTell(PlatformFile* file)
 {
+    hosted::NoteServiceCall();
     if (file == nullptr)
         return -1;
     long position = ftell(file->stream);
@@ -109,11 +117,13 @@ int32_t FileTell(PlatformFile* file)
 
 int FileFlush(PlatformFile* file)
 {
+    hosted::NoteServiceCall();
     return file && fflush(file->stream) == 0 ? 0 : -1;
 }
 
 int FileClose(PlatformFile* file)
 {
+    hosted::NoteServiceCall();
     if (file == nullptr)
         return -1;
     int result = fclose(file->stream);
@@ -123,6 +133,7 @@ int FileClose(PlatformFile* file)
 
 void* MemAlloc(size_t size)
 {
+    hosted::NoteServiceCall();
     if (size == 0 || AllocationShouldFail())
         return nullptr;
     return malloc(size);
@@ -130,6 +141,7 @@ void* MemAlloc(size_t size)
 
 void MemFree(void* block)
 {
+    hosted::NoteServiceCall();
     free(block);
 }
 

@@ -3,11 +3,13 @@
 #include <time.h>
 
 #include "platform/Machine.h"
+#include "platform/hosted/HostFirmware.h"
 
 namespace zar {
 
 bool ReadWallClock(WallClock* clock)
 {
+    hosted::NoteServiceCall();
     time_t now = time(nullptr);
     struct tm local;
     if (now == static_cast<time_t>(-1) || localtime_r(&now, &local) == nullptr)

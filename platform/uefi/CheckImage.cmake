@@ -1,7 +1,8 @@
-# Run after linking a UEFI application: the image must be a PE32+ EFI
-# application for x86-64, and no object may carry global constructors or
-# thread-local data, as nothing in our runtime would set them up.
-#   cmake -DIMAGE=x.efi -DOBJECT_LIST=x.objects -DOBJDUMP=objdump -P CheckImage.cmake
+# Run after linking a UEFI image: it must be a PE32+ EFI application (or,
+# with -DSUBSYSTEM=efi_boot_service_driver, a boot-service driver) for
+# x86-64, and no object may carry global constructors or thread-local data,
+# as nothing in our runtime would set them up.
+#   cmake -DIMAGE=x.efi -DOBJECT_LIST=x.objects -DOBJDUMP=objdump [-DSUBSYSTEM=...] -P CheckImage.cmake
 
 function(read_le hex offset bytes out)
   set(value 0)
@@ -24,10 +25,14 @@ math(EXPR subsystem_at "${pe} + 24 + 68")
 read_le("${header}" ${machine_at} 2 machine)
 read_le("${header}" ${magic_at} 2 magic)
 read_le("${header}" ${subsystem_at} 2 subsystem)
-# "MZ", "PE\0\0", AMD64, PE32+, EFI application
+# "MZ", "PE\0\0", AMD64, PE32+, EFI application (10) or boot-service driver (11)
+set(wanted 10)
+if(SUBSYSTEM STREQUAL "efi_boot_service_driver")
+  set(wanted 11)
+endif()
 if(NOT mz EQUAL 23117 OR NOT signature EQUAL 17744 OR NOT machine EQUAL 34404 OR NOT magic EQUAL 523
-   OR NOT subsystem EQUAL 10)
-  message(FATAL_ERROR "${IMAGE}: not a PE32+ x86-64 EFI application "
+   OR NOT subsystem EQUAL wanted)
+  message(FATAL_ERROR "${IMAGE}: not a PE32+ x86-64 EFI image of subsystem ${wanted} "
                       "(machine ${machine}, magic ${magic}, subsystem ${subsystem})")
 endif()
 

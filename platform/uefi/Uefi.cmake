@@ -45,6 +45,7 @@ zar_uefi_objects(zar_uefi_runtime
   ${ZAR_UEFI_DIR}/UefiRuntime.cpp
   ${ZAR_UEFI_DIR}/UefiConsole.cpp
   ${ZAR_UEFI_DIR}/UefiFiles.cpp
+  ${ZAR_UEFI_DIR}/UefiFirmware.cpp
   ${ZAR_UEFI_DIR}/UefiMachine.cpp
   ${ZAR_UEFI_DIR}/UefiMemory.cpp
   ${ZAR_UEFI_DIR}/CompilerSupport.cpp
@@ -56,28 +57,34 @@ zar_uefi_objects(zar_uefi_flasher_entry ${CMAKE_CURRENT_SOURCE_DIR}/Applications
                  ${ZAR_UEFI_DIR}/UefiPorts.cpp)
 zar_uefi_objects(zar_uefi_sim_entry ${CMAKE_CURRENT_SOURCE_DIR}/tools/zar-sim/ZarSimEntry.cpp)
 zar_uefi_objects(zar_uefi_enrol_keys_entry ${ZAR_UEFI_DIR}/EnrolKeysEntry.cpp)
+set(ZAR_UEFI_TEST_DIR ${CMAKE_CURRENT_SOURCE_DIR}/tests/qemu/uefi)
+zar_uefi_objects(zar_uefi_arm_watchdog_entry ${ZAR_UEFI_TEST_DIR}/ArmWatchdog.cpp)
+zar_uefi_objects(zar_uefi_foreign_timer_entry ${ZAR_UEFI_TEST_DIR}/ForeignTimer.cpp)
 
 # /Brepro: the time stamp is a hash of the image, so two builds of the same
 # sources give the same bytes.
-set(ZAR_UEFI_LINK_OPTIONS
-  /subsystem:efi_application /entry:efi_main /nodefaultlib /machine:x64
-  /Brepro /opt:ref /debug:none
-)
+set(ZAR_UEFI_LINK_OPTIONS /entry:efi_main /nodefaultlib /machine:x64 /Brepro /opt:ref /debug:none)
 
-function(zar_uefi_application name)
+# zar_uefi_image(NAME SUBSYSTEM OBJECT-LIBRARIES...): SUBSYSTEM is
+# efi_application or efi_boot_service_driver.
+function(zar_uefi_image name subsystem)
   set(objects)
   foreach(library IN LISTS ARGN)
     list(APPEND objects $<TARGET_OBJECTS:${library}>)
   endforeach()
   add_executable(${name} ${objects})
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  target_link_options(${name} PRIVATE ${ZAR_UEFI_LINK_OPTIONS})
+  target_link_options(${name} PRIVATE /subsystem:${subsystem} ${ZAR_UEFI_LINK_OPTIONS})
   # Nothing would run a global constructor: refuse an image that needs one.
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/${name}.objects CONTENT "$<JOIN:${objects},\n>\n")
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${name}> -DOBJECT_LIST=${CMAKE_BINARY_DIR}/${name}.objects
-            -DOBJDUMP=${ZAR_OBJDUMP} -P ${ZAR_UEFI_DIR}/CheckImage.cmake
+            -DOBJDUMP=${ZAR_OBJDUMP} -DSUBSYSTEM=${subsystem} -P ${ZAR_UEFI_DIR}/CheckImage.cmake
     VERBATIM)
+endfunction()
+
+function(zar_uefi_application name)
+  zar_uefi_image(${name} efi_application ${ARGN})
 endfunction()
 
 zar_uefi_application(zar zar_uefi_flasher_entry zar_uefi_core zar_uefi_runtime)
@@ -85,6 +92,11 @@ zar_uefi_application(zar-sim zar_uefi_sim_entry zar_uefi_core zar_uefi_runtime z
 # Writes Secure Boot keys into a lab or virtual machine's firmware (the
 # Secure Boot QEMU case enrols its keys with it); not shipped.
 zar_uefi_application(enrol-keys zar_uefi_enrol_keys_entry zar_uefi_runtime)
+# The firmware around a run, for the QEMU cases (tests/qemu): a tool that
+# arms the watchdog, and a driver whose timer writes to the EC's command
+# port. Not shipped.
+zar_uefi_application(arm-watchdog zar_uefi_arm_watchdog_entry zar_uefi_runtime)
+zar_uefi_image(foreign-timer efi_boot_service_driver zar_uefi_foreign_timer_entry)
 
 # The Shell's manual page goes beside zar.efi: "help zar" and "zar -?" read it.
 configure_file(${ZAR_UEFI_DIR}/zar.man ${CMAKE_BINARY_DIR}/zar.man COPYONLY)

@@ -144,6 +144,9 @@ char16_t* WidenFileName(const char* name)
 
 void AbortApplication(EFI_STATUS status)
 {
+    // The DXE core asserts that an image returns at the TPL it was started at
+    // (Core/Dxe/Image/Image.c, CoreStartImage).
+    RestoreApplicationTpl();
     CloseAllFiles();
     CloseVolume();
     if (gFirmware.Boot)
@@ -181,6 +184,7 @@ EFI_STATUS RunShellApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Progr
 
     EFI_STATUS status = program(arguments.Count, arguments.Values);
 
+    RestoreApplicationTpl();
     CloseAllFiles();
     CloseVolume();
     FreeArguments(&arguments);

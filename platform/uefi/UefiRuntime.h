@@ -57,7 +57,15 @@ int CloseAllFiles();
 // Closes the image's volume if the file services opened it.
 void CloseVolume();
 
-// Ends the application at once with status, after closing its files.
+// The TPL around an uninterrupted span of port traffic (zar.efi's
+// HoldFirmwareEvents): raised to TPL_NOTIFY, and back to the level it was
+// raised from. Neither nests; a second raise or a restore without one does
+// nothing.
+void RaiseToNotify();
+void RestoreApplicationTpl();
+
+// Ends the application at once with status, after restoring its TPL and
+// closing its files.
 [[noreturn]] void AbortApplication(EFI_STATUS status);
 
 using Program = EFI_STATUS (*)(int argc, char* argv[]);

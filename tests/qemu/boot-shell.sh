@@ -155,18 +155,7 @@ for f in stage/*; do
 done
 
 # ---- The boot -------------------------------------------------------------
-elapsed() { echo "$EPOCHREALTIME $start" | awk '{ printf "%.2f", $1 - $2 }'; }
-declare -A seen
-note_markers() {  # times each case marker by when it first shows up
-  while read -r kind name; do
-    if [ -z "${seen[$kind $name]:-}" ]; then
-      seen[$kind $name]=1
-      echo "$name $kind $(elapsed)" >> times.txt
-    fi
-  done < <(grep -ao '==\(BEGIN\|STATUS\) [a-z-]*' raw-serial.txt | sed 's/==//')
-}
-: > times.txt
-start=$EPOCHREALTIME
+start_clock
 boot_shell "$QEMU_LIMIT" fat.img note_markers \
   -smbios "type=1,manufacturer=ZAR Test Works,product=Factory Line 7,serial=ZAR-SN-0042"
 rc=$qemu_status

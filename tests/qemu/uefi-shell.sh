@@ -46,3 +46,37 @@ boot_shell() {  # boot_shell LIMIT DISK TICK [QEMU-ARGS...]
   rm -f keys
   perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
 }
+
+# boot_shell with QEMU's isa-debugcon devices at the EC's ports: each writes
+# the bytes sent to it into its file, qemu-62.bin or qemu-66.bin, and answers
+# every read with one byte, DATA at 0x62 and STATUS at 0x66.
+boot_at_ec_ports() {  # boot_at_ec_ports LIMIT DISK TICK DATA STATUS [QEMU-ARGS...]
+  local limit=$1 disk=$2 tick=$3 data=$4 status=$5
+  shift 5
+  boot_shell "$limit" "$disk" "$tick" \
+    -chardev file,id=ec-data,path=qemu-62.bin -device isa-debugcon,iobase=0x62,chardev=ec-data,readback="$data" \
+    -chardev file,id=ec-command,path=qemu-66.bin -device isa-debugcon,iobase=0x66,chardev=ec-command,readback="$status" \
+    "$@"
+}
+
+# Times each case marker of the console by when it first shows up, into
+# times.txt: "NAME BEGIN|STATUS SECONDS" (since start_clock). A TICK for
+# boot_shell.
+start_clock() {
+  : > times.txt
+  start=$EPOCHREALTIME
+  declare -gA seen=()
+}
+elapsed() { echo "$EPOCHREALTIME $start" | awk '{ printf "%.2f", $1 - $2 }'; }
+note_markers() {
+  while read -r kind name; do
+    if [ -z "${seen[$kind $name]:-}" ]; then
+      seen[$kind $name]=1
+      echo "$name $kind $(elapsed)" >> times.txt
+    fi
+  done < <(grep -ao '==\(BEGIN\|STATUS\) [a-z-]*' raw-serial.txt | sed 's/==//')
+}
+# Seconds from NAME's BEGIN to its STATUS in times.txt; nothing when either is missing.
+case_seconds() {
+  awk -v n="$1" '$1 == n && $2 == "BEGIN" { b = $3 } $1 == n && $2 == "STATUS" && b != "" { printf "%.2f", $3 - b }' times.txt
+}

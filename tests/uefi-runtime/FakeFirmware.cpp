@@ -53,6 +53,9 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     boot_.OpenProtocol = OpenProtocol;
     boot_.LocateProtocol = LocateProtocol;
     boot_.Stall = Stall;
+    boot_.RaiseTPL = RaiseTPL;
+    boot_.RestoreTPL = RestoreTPL;
+    boot_.CheckEvent = CheckEvent;
     conOut_.OutputString = OutputString;
     conOut_.SetAttribute = [](SIMPLE_TEXT_OUTPUT_INTERFACE*, UINTN) -> EFI_STATUS { return EFI_SUCCESS; };
     conOut_.ClearScreen = [](SIMPLE_TEXT_OUTPUT_INTERFACE*) -> EFI_STATUS { return EFI_SUCCESS; };
@@ -74,6 +77,7 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     shell_.FlushFile = FlushFile;
     shell_.GetFileInfo = GetFileInfo;
     shell_.SetFileInfo = SetFileInfo;
+    shell_.ExecutionBreak = options.ExecutionBreak ? &breakEvent_ : nullptr;
 
     loadedImage_.DeviceHandle = &deviceHandle_;
     fileSystem_.OpenVolume = OpenVolume;
@@ -176,6 +180,31 @@ const CHAR16* FakeFirmware::GetEnv(const CHAR16* name)
     if (found == current_->environment.end())
         return nullptr;
     return reinterpret_cast<const CHAR16*>(found->second.c_str());
+}
+
+EFI_TPL FakeFirmware::RaiseTPL(EFI_TPL tpl)
+{
+    EFI_TPL old = current_->tpl;
+    current_->tpl = tpl;
+    current_->tplCalls.push_back(tpl);
+    return old;
+}
+
+VOID FakeFirmware::RestoreTPL(EFI_TPL tpl)
+{
+    current_->tpl = tpl;
+    current_->tplCalls.push_back(tpl);
+}
+
+// Only the Shell's break event: signalled once, then cleared by the check.
+EFI_STATUS FakeFirmware::CheckEvent(EFI_EVENT event)
+{
+    if (event != &current_->breakEvent_)
+        return EFI_INVALID_PARAMETER;
+    ++current_->breakChecks;
+    bool signalled = current_->breakSignalled;
+    current_->breakSignalled = false;
+    return signalled ? EFI_SUCCESS : EFI_NOT_READY;
 }
 
 EFI_STATUS FakeFirmware::OutputString(SIMPLE_TEXT_OUTPUT_INTERFACE*, CHAR16* text)

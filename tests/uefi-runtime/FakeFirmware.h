@@ -22,6 +22,7 @@ public:
         bool ShellParameters = true;  // EFI_SHELL_PARAMETERS_PROTOCOL on the image
         bool ShellInterface = false;  // the older Shell interface on the image
         bool Shell = true;            // EFI_SHELL_PROTOCOL
+        bool ExecutionBreak = true;   // the Shell's Ctrl-C event
     };
 
     explicit FakeFirmware(Options options);
@@ -54,6 +55,12 @@ public:
     size_t readChunk = SIZE_MAX;   // a read delivers at most this many bytes
     bool flushFails = false;
 
+    // The TPL and the Shell's Ctrl-C
+    EFI_TPL tpl = TPL_APPLICATION;
+    std::vector<EFI_TPL> tplCalls;           // the level each RaiseTPL and RestoreTPL set, in order
+    bool breakSignalled = false;             // Ctrl-C was pressed
+    int breakChecks = 0;
+
     std::u16string console;        // what OutputString received
     int openHandles = 0;
     int liveAllocations = 0;
@@ -73,6 +80,9 @@ private:
     static EFI_STATUS EFIAPI LocateProtocol(EFI_GUID* guid, VOID*, VOID** interface);
     static EFI_STATUS EFIAPI Stall(UINTN microseconds);
     static CONST CHAR16* EFIAPI GetEnv(CONST CHAR16* name);
+    static EFI_TPL EFIAPI RaiseTPL(EFI_TPL tpl);
+    static VOID EFIAPI RestoreTPL(EFI_TPL tpl);
+    static EFI_STATUS EFIAPI CheckEvent(EFI_EVENT event);
     // Runtime services
     static EFI_STATUS EFIAPI GetTime(EFI_TIME* time, EFI_TIME_CAPABILITIES*);
     // Console
@@ -108,6 +118,7 @@ private:
 
     Options options_;
     int imageHandle_ = 0;
+    int breakEvent_ = 0;
     int deviceHandle_ = 0;
     EFI_SYSTEM_TABLE system_{};
     EFI_BOOT_SERVICES boot_{};

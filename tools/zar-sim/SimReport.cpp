@@ -1,6 +1,7 @@
 #include "tools/zar-sim/SimReport.h"
 
 #include "Applications/Main/Main.h"
+#include "Applications/Main/RunState.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
@@ -78,6 +79,8 @@ const char* ExitStatusText(int status, bool followEntered, const char* verb)
         // The usage screen and a switch given for a name end with 0 too.
         return followEntered ? "flashed and verified" : "nothing flashed (usage screen, or a switch for a name)";
     case EXIT_MODULE_MISMATCH:
+        if (RunState.Stopped)  // zar-sim.efi: Ctrl-C in the UEFI Shell
+            return "stopped: Ctrl-C was pressed before follow mode; nothing written";
         return "module mismatch: the image is for another module; nothing written";
     case EXIT_BAD_IMAGE:
         return "image unusable (missing, empty, unreadable, too large for the flasher or for the chip); nothing written";
