@@ -7,6 +7,37 @@
 namespace zar {
 namespace {
 
+FlashBusTally gBus;
+// The transaction open on the bus, for the tally: its opcode's properties
+// and how many of its address bytes are still to come.
+uint16_t gOpenProperties;
+uint8_t gOpenOpcode;
+uint8_t gAddressLeft;
+
+// A byte for the command port; true when it went out on the port. The
+// channel waits for IBF to clear after every byte, so while it is alive the
+// EC has taken the byte before and this one is written; a wait that gives up
+// after it (the EC did not take it) kills the channel, but the byte is out,
+// and an EC takes it when it answers again.
+bool SendCounted(uint8_t value)
+{
+    bool alive = !EcChannelDead();
+    EcSendCommand(value);
+    return alive;
+}
+
+// One byte after the opcode went out: an address byte, or data.
+void CountSentByte()
+{
+    if (gAddressLeft > 0) {
+        if (--gAddressLeft == 0 && (gOpenProperties & OP_ERASES))
+            ++(gOpenOpcode == BLOCK_ERASE ? gBus.BlockErases : gBus.SectorErases);
+        return;
+    }
+    if (gOpenProperties & OP_PROGRAMS)
+        ++gBus.ProgramBytes;
+}
+
 // Polls the status register inside one RDSR transaction (the chip repeats it
 // while selected) until (status & mask) == want. The bound counts READs.
 // With absentAfter, that many 0xFF reads in a row end the poll without giving
@@ -62,22 +93,41 @@ ProgramMethod ProgramMethodOf(const FlashChip& chip)
     return ProgramMethod::Pages;
 }
 
+const FlashBusTally& FlashBusSent()
+{
+    return gBus;
+}
+
+void FlashBusReset()
+{
+    gBus = {};
+    gOpenProperties = 0;
+    gAddressLeft = 0;
+}
+
 void SpiStart(uint8_t opcode)
 {
     EcSendCommand(FOLLOW_START);
     EcSendCommand(FOLLOW_OPCODE);
-    EcSendCommand(opcode);
+    bool sent = SendCounted(opcode);
+    gOpenOpcode = opcode;
+    gOpenProperties = sent ? SpiOpcodeProperties(opcode) : 0;
+    gAddressLeft = 0;  // an AAI command after the first carries only data
+    if (gOpenProperties & (OP_PROGRAMS | OP_ERASES | OP_WRITES_STATUS))
+        ++gBus.Writes;
 }
 
 void SpiWrite(uint8_t value)
 {
     EcSendCommand(FOLLOW_WRITE);
-    EcSendCommand(value);
+    if (SendCounted(value))
+        CountSentByte();
 }
 
 void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0)
 {
     SpiStart(opcode);
+    gAddressLeft = (gOpenProperties & OP_ADDRESS) ? 3 : 0;
     SpiWrite(a2);
     SpiWrite(a1);
     SpiWrite(a0);

@@ -165,12 +165,12 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
         {{}, "", true, EXIT_OK, " image=none size=0 checksum=0000 chip=none "},
         {{"nothere.bin"}, "", true, EXIT_BAD_IMAGE, " image=\"nothere.bin\" "},
         {{imageName_, "p"}, "", false, EXIT_NO_ANSWER,
-         " chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 status=4 (NO_ANSWER) close=FE "},
+         " chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 status=4 (NO_ANSWER) close=none"},
         {{imageName_, "p"}, "", true, EXIT_FLASH_FAILED,
          " written=1 unchanged=0 failed=1 status=3 (FLASH_FAILED) close=none", stuck},
         {{"/update", imageName_, "p"}, "", true, EXIT_OK,
          " written=1 unchanged=1 failed=0 sectors-written=5 sectors-equal=16 sectors-kept=0 erase-64k=0 erase-4k=5 "
-         "programmed=17185 duration=",
+         "programmed=20480 duration=",  // the last sector whole: the image, then the chip's bytes written back
          {}, 0x10000, " status=0 (OK) close=FE (FOLLOW_EXIT)"},
     };
     std::string before;

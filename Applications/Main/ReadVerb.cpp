@@ -20,33 +20,6 @@ namespace zar {
 namespace {
 
 constexpr uint32_t MAX_READ_SIZE = 0x1000000;  // 24-bit flash addresses
-constexpr uint32_t MARKS_PER_PASS = 16;
-
-// One pass over the chip in one FAST_READ: into `into`, or compared with
-// `against`. Returns how many bytes differ (0 for the first pass), or -1 when
-// the channel died (its place then says where: the byte being read).
-int32_t ReadPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
-{
-    uint32_t chunk = (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS;
-    int32_t differing = 0;
-    MarkPlace(pass, 0);
-    FlashReadStart(0);
-    for (uint32_t at = 0; at < size; ++at) {
-        uint8_t value = 0;
-        MarkPlace(pass, at);
-        if (!FlashReadBytes(&value, 1))
-            return -1;
-        if (into)
-            into[at] = value;
-        else if (value != against[at] && differing++ == 0)
-            *firstDifference = at;
-        if ((at + 1) % chunk == 0 || at + 1 == size)
-            Print(u"=");
-    }
-    MarkPlace(pass, size);
-    FlashReadEnd();
-    return EcChannelDead() ? -1 : differing;
-}
 
 ExitStatus SaveBackup(NewFile* backup, const uint8_t* data, uint32_t size)
 {
@@ -82,11 +55,11 @@ ExitStatus ReadChipInto(NewFile* backup, uint32_t size)
     }
     uint32_t first = 0;
     Print(u"\n\rReading...       : ");
-    int32_t differing = ReadPass(RunStage::ReadPass1, data, nullptr, size, &first);
+    int32_t differing = ReadChipPass(RunStage::ReadPass1, data, nullptr, size, &first);
     if (differing >= 0) {
         Print(u" -- %d bytes. \n", size);
         Print(u"Reading again... : ");
-        differing = ReadPass(RunStage::ReadPass2, nullptr, data, size, &first);
+        differing = ReadChipPass(RunStage::ReadPass2, nullptr, data, size, &first);
     }
     ExitStatus status = EXIT_OK;
     if (differing < 0) {
@@ -114,7 +87,7 @@ ExitStatus ReadChipToBackup(const Arguments& args, uint64_t given, NewFile* back
     MarkPlace(RunStage::Identification);
     if (!EnterFollowModeAndIdentify(&closing))
         return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
-    if (ExitStatus refused = GuardChip(0, closing, &args); refused != EXIT_OK)
+    if (ExitStatus refused = GuardChip(0, closing, args, Road::Looks); refused != EXIT_OK)
         return refused;
     FlashReportIdentity(RunState.Chip);
 

@@ -18,12 +18,13 @@
 #include "Applications/Main/RunRecord.h"
 
 #include "Applications/Main/RunRecordWriter.h"
+#include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
-#include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/Verbs.h"
 #include "Applications/Main/Version.h"
 #include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
 #include "flash/PartTable.h"
 #include "platform/Format.h"
 #include "platform/Machine.h"
@@ -38,13 +39,11 @@ constexpr size_t LOG_MAGIC_LENGTH = sizeof LOG_MAGIC - 1;
 
 using namespace record;
 
-// The first word after "/log FILE" and a verb that takes one: the image, or
-// the file that /read writes. /probe has none.
+// The first word after the leading words and a verb that takes one: the
+// image, or the file that /read writes. /probe has none.
 const char* ImageWord(const Arguments& line)
 {
-    int at = line.At(1) && TextEqual(line.At(1), "/log") ? 3 : 1;
-    while (IsUpdateWord(line.At(at)))
-        at += 2;
+    int at = SkipLeadingWords(line);
     const char* word = line.At(at);
     if (word == nullptr || TextEqual(word, "/probe"))
         return nullptr;
@@ -172,7 +171,8 @@ bool SecondsSince(const WallClock& start, uint32_t* seconds)
     return true;
 }
 
-// An /update's sectors, erases and bytes programmed, and its duration.
+// An /update's sectors, the erases and bytes programmed that went out on
+// the bus, and its duration.
 void PutUpdateTally()
 {
     const UpdateTally& update = RunState.Update;
@@ -181,9 +181,10 @@ void PutUpdateTally()
     PutCount("sectors-written", static_cast<uint32_t>(update.SectorsWritten));
     PutCount("sectors-equal", static_cast<uint32_t>(update.SectorsEqual));
     PutCount("sectors-kept", static_cast<uint32_t>(update.SectorsKept));
-    PutCount("erase-64k", static_cast<uint32_t>(update.BlockErases));
-    PutCount("erase-4k", static_cast<uint32_t>(update.SectorErases));
-    PutCount("programmed", update.ProgramBytes);
+    const FlashBusTally& bus = FlashBusSent();  // what went out, on every road
+    PutCount("erase-64k", bus.BlockErases);
+    PutCount("erase-4k", bus.SectorErases);
+    PutCount("programmed", bus.ProgramBytes);
     uint32_t seconds = 0;
     if (update.ClockRead && SecondsSince(update.Start, &seconds)) {
         PutCount("duration", seconds);

@@ -7,6 +7,7 @@
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
+#include "flash/FlashRead.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
@@ -44,6 +45,8 @@ ExitStatus RefuseCommandLine(const char16_t* usage)
 
 uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing)
 {
+    if (ack == EC_FOLLOW_ACK)
+        NoteEcRanItsFirmware();
     if (ack == EC_FOLLOW_ACK || EcChannelDead())
         return closing;
     Print(u"\n\rThe EC did not acknowledge follow-mode entry: it may still be in follow mode from a run that was"
@@ -57,6 +60,30 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
     return !EcChannelDead();
+}
+
+int32_t ReadChipPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
+{
+    constexpr uint32_t MARKS_PER_PASS = 16;
+    uint32_t chunk = (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS;
+    int32_t differing = 0;
+    MarkPlace(pass, 0);
+    FlashReadStart(0);
+    for (uint32_t at = 0; at < size; ++at) {
+        uint8_t value = 0;
+        MarkPlace(pass, at);
+        if (!FlashReadBytes(&value, 1))
+            return -1;
+        if (into)
+            into[at] = value;
+        else if (value != against[at] && differing++ == 0)
+            *firstDifference = at;
+        if ((at + 1) % chunk == 0 || at + 1 == size)
+            Print(u"=");
+    }
+    MarkPlace(pass, size);
+    FlashReadEnd();
+    return EcChannelDead() ? -1 : differing;
 }
 
 bool FileExists(const char* name)

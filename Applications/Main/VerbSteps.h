@@ -8,6 +8,7 @@
 #include "Applications/Main/Arguments.h"
 #include "Applications/Main/ExitStatus.h"
 #include "Applications/Main/HandBack.h"
+#include "Applications/Main/RunState.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -43,6 +44,12 @@ uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 // answering: nothing more can be sent, and the verb ends through
 // HandBackAndEnd (Road::Looks), which says which wait ran out.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
+
+// One pass over the chip from address 0 in one FAST_READ, a mark every
+// sixteenth of it: into `into`, or compared with `against`. Returns how many
+// bytes differ (0 for a pass into `into`), the first at *firstDifference, or
+// -1 when the channel died (its place then says where: pass, and the byte).
+int32_t ReadChipPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference);
 
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);

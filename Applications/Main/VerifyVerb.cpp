@@ -54,7 +54,7 @@ ExitStatus RunVerify(const Arguments& args)
     PrintBanner();
     if (!EnterFollowModeAndIdentify(&closing))
         return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
-    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, &args); refused != EXIT_OK)
+    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, args, Road::Looks); refused != EXIT_OK)
         return refused;
     FlashReportIdentity(RunState.Chip);
     Print(u"\n");
