@@ -47,6 +47,12 @@ void SayRerunChanges(const Arguments& line)
     const RerunChanges& change = RunState.RerunChange;
     if (change.OtherImage)
         Print(u"  (IMAGE: this EC's firmware image, one the chip can hold)\n");
+    const UpdateTally& update = RunState.Update;
+    if (update.TailAtRisk)
+        Print(u"  (the chip's bytes from %x to %x, past the image's end, were erased with its last sector or block and "
+              u"may not all be back: %s)\n",
+              update.TailStart, update.TailEnd - 1,
+              update.BackupWritten ? u"the backup holds them" : u"only a backup of the chip held them");
     for (int at = 1, keep = 0; IsLeadingWord(line.At(at)) && line.Has(at + 1); at += 2) {
         if (TextEqual(line.At(at), "/backup") && change.WithoutBackup && !RunState.Update.BackupWritten)
             Print(u"  (without /backup %a: it could not be written)\n", line.At(at + 1));

@@ -43,6 +43,9 @@ struct UpdateTally {
     bool Active;     // the run was an /update that got past its command line
     bool ClockRead;  // Start holds the firmware's clock when it began
     bool BackupWritten;  // "/backup FILE" holds the chip's content from before: a rerun leaves it out
+    bool TailAtRisk;     // the chip's bytes from the image's end to TailEnd are erased, not yet read back
+    uint32_t TailStart;
+    uint32_t TailEnd;
     WallClock Start;
     int32_t SectorsWritten;
     int32_t SectorsEqual;

@@ -152,6 +152,21 @@ bool Verify(int32_t block, const SectorPlan* row, PlanRange range)
     return true;
 }
 
+// Whether the block's erases take bytes past the image's end that are not
+// 0xFF: the chip's own, which only this run holds until they are written
+// back and read back (the target in RunState.Block).
+bool ErasesPastTheImage(int32_t block, const SectorPlan* row, bool eraseWhole, PlanRange range)
+{
+    uint32_t from = InBlock(range.ImageEnd, block), end = InBlock(range.CoverEnd, block);
+    for (uint32_t at = from; at < end; ++at) {
+        const SectorPlan& sector = row[at / SECTOR_BYTES];
+        bool erased = eraseWhole ? Written(sector) : sector.Action == SectorAction::EraseWrite;
+        if (erased && RunState.Block[at] != 0xFF)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 BlockWork WriteBlock(int32_t block, const SectorPlan* row, bool eraseWhole, PlanRange range, UpdateTally* tally)
@@ -165,10 +180,18 @@ BlockWork WriteBlock(int32_t block, const SectorPlan* row, bool eraseWhole, Plan
     if (written == 0)
         return BlockWork::None;
     Print(u"\nBlock Number     : %d \n\n", block);
+    if (ErasesPastTheImage(block, row, eraseWhole, range)) {
+        tally->TailAtRisk = true;
+        tally->TailStart = range.ImageEnd;
+        tally->TailEnd = range.CoverEnd;
+    }
     if (!Erase(block, row, eraseWhole) || !Program(block, row, range))
         return BlockWork::Failed;
     tally->SectorsWritten += imageSectors;
-    return Verify(block, row, range) ? BlockWork::Verified : BlockWork::Failed;
+    if (!Verify(block, row, range))
+        return BlockWork::Failed;
+    tally->TailAtRisk = false;
+    return BlockWork::Verified;
 }
 
 }  // namespace zar

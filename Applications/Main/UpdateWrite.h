@@ -19,7 +19,8 @@ enum class BlockWork : uint8_t {
 // With the block's target in RunState.Block (the image's bytes, then the
 // chip's own up to range.CoverEnd) and BlockCounter on it. The chip's image
 // bytes read back go into Checksum; the image's sectors written are counted
-// in tally.
+// in tally, and tally->TailAtRisk holds from an erase that takes bytes past
+// the image's end until they read back as they were.
 BlockWork WriteBlock(int32_t block, const SectorPlan* row, bool eraseWhole, PlanRange range, UpdateTally* tally);
 
 }  // namespace zar
