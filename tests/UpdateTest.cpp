@@ -190,6 +190,7 @@ TEST(Update, WordsRefusedBeforeTheEc)
         {{"/keep", "0-1FFFFFF", "/update", name}, "reaches past FFFFFF"},
         {{"/keep", "0-FFFF", "/keep", "F000-1FFFF", "/update", name}, "overlaps /keep 0-FFFF"},
         {{"/backup", "/update", name}, "/backup needs a file name"},
+        {{"/backup", "/tmp/b.bin", "/update", name}, "(/tmp/b.bin begins with \"/\", which marks a switch"},
         {{"/backup", "a.bin", "/backup", "b.bin", "/update", name}, "/backup is given twice"},
         {{"/backup", "there.bin", "/update", name}, "FILE EXISTS!! there.bin is kept"},
         {{"/backup", "nodir/b.bin", "/update", name}, "FILE WRITE ERROR!! nodir/b.bin can't be created"},

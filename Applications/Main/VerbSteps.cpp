@@ -2,9 +2,11 @@
 
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
+#include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashRead.h"
@@ -34,6 +36,10 @@ const char* FileNameWord(const Arguments& args, int index, const char16_t* messa
     if (word != nullptr && word[0] != 0 && word[0] != '/')
         return word;
     Print(u"%s", message);
+    if (word != nullptr && word[0] == '/' && !IsVerb(word) && !IsLeadingWord(word))
+        Print(u"  (%a begins with \"/\", which marks a switch: give the path without it, as fs0:\\dir\\file or"
+              u" dir/file)\n",
+              word);
     return nullptr;
 }
 

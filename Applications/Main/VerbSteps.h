@@ -24,8 +24,9 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args);
 
 // A word that must name a file ("/log FILE", "/read FILE"): when it is
 // missing or begins with "/" (a switch or a verb, never a file) it is refused
-// before anything touches the EC. Prints message and returns nullptr; the run
-// then ends with EXIT_BAD_IMAGE.
+// before anything touches the EC. Prints message (and, for a path that
+// begins with "/", how to give it) and returns nullptr; the run then ends
+// with EXIT_BAD_IMAGE.
 [[nodiscard]] const char* FileNameWord(const Arguments& args, int index, const char16_t* message);
 
 // "COMMAND LINE ERROR!!" with the verb's usage; nothing has touched the EC.
