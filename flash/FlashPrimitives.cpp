@@ -8,34 +8,35 @@ namespace zar {
 namespace {
 
 FlashBusTally gBus;
+
 // The transaction open on the bus, for the tally: its opcode's properties
-// and how many of its address bytes are still to come.
-uint16_t gOpenProperties;
-uint8_t gOpenOpcode;
-uint8_t gAddressLeft;
+// (0 when the opcode did not go out), whether three address bytes come first
+// (AAI commands after the first carry none), and the bytes sent after the
+// opcode. The channel waits for IBF to clear after every byte it writes, so
+// a byte it is alive to send goes out on the port; a wait that gives up
+// after it (the EC did not take it) kills the channel, the byte being out.
+struct OpenTransaction {
+    uint8_t Opcode;
+    uint16_t Properties;
+    bool Addressed;
+    uint32_t Sent;
+};
+OpenTransaction gOpen;
 
-// A byte for the command port; true when it went out on the port. The
-// channel waits for IBF to clear after every byte, so while it is alive the
-// EC has taken the byte before and this one is written; a wait that gives up
-// after it (the EC did not take it) kills the channel, but the byte is out,
-// and an EC takes it when it answers again.
-bool SendCounted(uint8_t value)
+// What the open transaction has sent, added to tally. Out of line: the
+// program loops that call SpiStart stay small enough to inline the channel.
+[[gnu::noinline]] void AddOpenTransaction(FlashBusTally* tally)
 {
-    bool alive = !EcChannelDead();
-    EcSendCommand(value);
-    return alive;
-}
-
-// One byte after the opcode went out: an address byte, or data.
-void CountSentByte()
-{
-    if (gAddressLeft > 0) {
-        if (--gAddressLeft == 0 && (gOpenProperties & OP_ERASES))
-            ++(gOpenOpcode == BLOCK_ERASE ? gBus.BlockErases : gBus.SectorErases);
+    if (!(gOpen.Properties & (OP_ERASES | OP_PROGRAMS)))
         return;
+    uint32_t bytes = gOpen.Sent;
+    uint32_t address = gOpen.Addressed ? 3 : 0;
+    if (gOpen.Properties & OP_ERASES) {
+        if (bytes >= 3)  // the chip erases at chip select only after a whole address
+            ++(gOpen.Opcode == BLOCK_ERASE ? tally->BlockErases : tally->SectorErases);
+    } else if (bytes > address) {
+        tally->ProgramBytes += bytes - address;
     }
-    if (gOpenProperties & OP_PROGRAMS)
-        ++gBus.ProgramBytes;
 }
 
 // Polls the status register inside one RDSR transaction (the chip repeats it
@@ -93,41 +94,42 @@ ProgramMethod ProgramMethodOf(const FlashChip& chip)
     return ProgramMethod::Pages;
 }
 
-const FlashBusTally& FlashBusSent()
+FlashBusTally FlashBusSent()
 {
-    return gBus;
+    FlashBusTally tally = gBus;
+    AddOpenTransaction(&tally);
+    return tally;
 }
 
 void FlashBusReset()
 {
     gBus = {};
-    gOpenProperties = 0;
-    gAddressLeft = 0;
+    gOpen = {};
 }
 
 void SpiStart(uint8_t opcode)
 {
+    AddOpenTransaction(&gBus);
     EcSendCommand(FOLLOW_START);
     EcSendCommand(FOLLOW_OPCODE);
-    bool sent = SendCounted(opcode);
-    gOpenOpcode = opcode;
-    gOpenProperties = sent ? SpiOpcodeProperties(opcode) : 0;
-    gAddressLeft = 0;  // an AAI command after the first carries only data
-    if (gOpenProperties & (OP_PROGRAMS | OP_ERASES | OP_WRITES_STATUS))
+    bool sent = !EcChannelDead();
+    EcSendCommand(opcode);
+    gOpen = {opcode, sent ? SpiOpcodeProperties(opcode) : uint16_t{0}, false, 0};
+    if (gOpen.Properties & (OP_PROGRAMS | OP_ERASES | OP_WRITES_STATUS))
         ++gBus.Writes;
 }
 
 void SpiWrite(uint8_t value)
 {
     EcSendCommand(FOLLOW_WRITE);
-    if (SendCounted(value))
-        CountSentByte();
+    gOpen.Sent += EcChannelDead() ? 0 : 1;
+    EcSendCommand(value);
 }
 
 void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0)
 {
     SpiStart(opcode);
-    gAddressLeft = (gOpenProperties & OP_ADDRESS) ? 3 : 0;
+    gOpen.Addressed = (gOpen.Properties & OP_ADDRESS) != 0;
     SpiWrite(a2);
     SpiWrite(a1);
     SpiWrite(a0);

@@ -181,7 +181,7 @@ void PutUpdateTally()
     PutCount("sectors-written", static_cast<uint32_t>(update.SectorsWritten));
     PutCount("sectors-equal", static_cast<uint32_t>(update.SectorsEqual));
     PutCount("sectors-kept", static_cast<uint32_t>(update.SectorsKept));
-    const FlashBusTally& bus = FlashBusSent();  // what went out, on every road
+    FlashBusTally bus = FlashBusSent();  // what went out, on every road
     PutCount("erase-64k", bus.BlockErases);
     PutCount("erase-4k", bus.SectorErases);
     PutCount("programmed", bus.ProgramBytes);
