@@ -96,35 +96,6 @@ TEST(UpdatePlan, AKeptSectorInABlockThatMustBeErasedWholeIsAConflict)
     }
 }
 
-// Where the image ends inside an erase unit, the rest of the unit is covered:
-// written back when its unit is erased, counted as carried, never as one of
-// the image's sectors.
-TEST(UpdatePlan, TheRestOfTheLastEraseUnitIsCarried)
-{
-    EXPECT_EQ(CoverEnd(0x15A5B, {true, true}), 0x16000u);
-    EXPECT_EQ(CoverEnd(0x12000, {false, true}), 0x20000u);
-    EXPECT_EQ(CoverEnd(0x12000, {false, false}), 0x12000u);
-
-    std::vector<SectorPlan> row(SECTORS_IN_BLOCK, SectorPlan{SectorFound::Equal, false, 0xFFFF, {}, 0});
-    row[15].Found = SectorFound::Differs;
-    bool blockErase = false;
-    PlanTotals sector = PlanUpdate(row.data(), 1, {true, true}, {0xF02A, 0x10000}, &blockErase);
-    EXPECT_EQ(sector.Sectors, 16);
-    EXPECT_EQ(sector.SectorErases, 1);
-    EXPECT_EQ(sector.CarriedBytes, 0x1000u - 0x2A);
-    EXPECT_EQ(sector.ProgramBytes, 0x1000u);
-
-    // Only whole blocks: the block's erase takes the sectors past the image too.
-    row.assign(SECTORS_IN_BLOCK, SectorPlan{SectorFound::Equal, false, 0xFFFF, {}, 0});
-    row[2].Found = SectorFound::Differs;
-    PlanTotals block = PlanUpdate(row.data(), 1, {false, true}, {0x8000, 0x10000}, &blockErase);
-    EXPECT_TRUE(blockErase);
-    EXPECT_EQ(block.Sectors, 8);
-    EXPECT_EQ(block.ToWrite, 8);
-    EXPECT_EQ(block.CarriedBytes, 0x8000u);
-    EXPECT_EQ(block.ProgramBytes, 0x10000u);
-}
-
 TEST(UpdatePlan, PiecesAndBytesToProgram)
 {
     std::vector<uint8_t> sector(SECTOR_BYTES, 0xFF);
