@@ -58,6 +58,12 @@ bool IsLeadingWord(const char* word)
     return FindLeadingWord(word) != nullptr;
 }
 
+bool LeadingWordIs(const char* word, const char* name)
+{
+    const LeadingWord* row = FindLeadingWord(word);
+    return row != nullptr && row == FindLeadingWord(name);
+}
+
 int SkipLeadingWords(const Arguments& line)
 {
     int at = 1;

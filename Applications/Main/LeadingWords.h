@@ -27,8 +27,10 @@ struct LeadingWords {
 // The index of the first word after the leading words, without reading them.
 int SkipLeadingWords(const Arguments& line);
 
-// Whether word is one of the leading words.
+// Whether word is one of the leading words; whether it is the one named
+// (as the table matches words, so that a rule for matching lives in one place).
 bool IsLeadingWord(const char* word);
+bool LeadingWordIs(const char* word, const char* name);
 
 // From line.At(from) on, a leading word or a verb word is out of place: the
 // first one found is named, and false returned (EXIT_BAD_IMAGE, before the EC

@@ -54,9 +54,9 @@ void SayRerunChanges(const Arguments& line)
               update.TailStart, update.TailEnd - 1,
               update.BackupWritten ? u"the backup holds them" : u"only a backup of the chip held them");
     for (int at = 1, keep = 0; IsLeadingWord(line.At(at)) && line.Has(at + 1); at += 2) {
-        if (TextEqual(line.At(at), "/backup") && change.WithoutBackup && !RunState.Update.BackupWritten)
+        if (LeadingWordIs(line.At(at), "/backup") && change.WithoutBackup && !RunState.Update.BackupWritten)
             Print(u"  (without /backup %a: it could not be written)\n", line.At(at + 1));
-        if (!TextEqual(line.At(at), "/keep"))
+        if (!LeadingWordIs(line.At(at), "/keep"))
             continue;
         if (change.KeepsLeftOut & (1u << keep))
             Print(u"  (without /keep %a: %s)\n", line.At(at + 1), change.KeepsLeftOutWhy);
@@ -90,9 +90,9 @@ void RerunWords(const Arguments& line, void (*emit)(const char* word, void* cont
     for (int keep = 0; IsLeadingWord(line.At(at)); at += 2) {
         const char* word = line.At(at);
         const char* given = line.At(at + 1);
-        if (TextEqual(word, "/backup") && (RunState.Update.BackupWritten || change.WithoutBackup))
+        if (LeadingWordIs(word, "/backup") && (RunState.Update.BackupWritten || change.WithoutBackup))
             continue;  // the file holds the chip from before, or can't be written
-        if (TextEqual(word, "/keep")) {
+        if (LeadingWordIs(word, "/keep")) {
             int index = keep++;
             if (change.KeepsLeftOut & (1u << index))
                 continue;
