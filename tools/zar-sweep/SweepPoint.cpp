@@ -241,7 +241,7 @@ uint32_t KeptBlocks(const Variant& variant)
 {
     uint32_t blocks = 0;
     for (auto [start, end] : KeptRanges(variant.Words)) {
-        for (uint32_t block = start / BLOCK_SIZE; block <= end / BLOCK_SIZE && block < 32; ++block)
+        for (auto block = static_cast<uint32_t>(start / BLOCK_SIZE); block <= end / BLOCK_SIZE && block < 32; ++block)
             blocks |= 1u << block;
     }
     return blocks;
