@@ -8,6 +8,38 @@
 namespace zar {
 namespace {
 
+FlashBusTally gBus;
+
+// The transaction open on the bus, for the tally: its opcode's properties
+// (0 when the opcode did not go out), whether three address bytes come first
+// (AAI commands after the first carry none), and the bytes sent after the
+// opcode. The channel waits for IBF to clear after every byte it writes, so
+// a byte it is alive to send goes out on the port; a wait that gives up
+// after it (the EC did not take it) kills the channel, the byte being out.
+struct OpenTransaction {
+    uint8_t Opcode;
+    uint16_t Properties;
+    bool Addressed;
+    uint32_t Sent;
+};
+OpenTransaction gOpen;
+
+// What the open transaction has sent, added to tally. Out of line: the
+// program loops that call SpiStart stay small enough to inline the channel.
+[[gnu::noinline]] void AddOpenTransaction(FlashBusTally* tally)
+{
+    if (!(gOpen.Properties & (OP_ERASES | OP_PROGRAMS)))
+        return;
+    uint32_t bytes = gOpen.Sent;
+    uint32_t address = gOpen.Addressed ? 3 : 0;
+    if (gOpen.Properties & OP_ERASES) {
+        if (bytes >= 3)  // the chip erases at chip select only after a whole address
+            ++(gOpen.Opcode == BLOCK_ERASE ? tally->BlockErases : tally->SectorErases);
+    } else if (bytes > address) {
+        tally->ProgramBytes += bytes - address;
+    }
+}
+
 // Polls the status register inside one RDSR transaction (the chip repeats it
 // while selected) until (status & mask) == want. The bound counts READs.
 // With absentAfter, that many 0xFF reads in a row end the poll without giving
@@ -63,22 +95,42 @@ ProgramMethod ProgramMethodOf(const FlashChip& chip)
     return ProgramMethod::Pages;
 }
 
+FlashBusTally FlashBusSent()
+{
+    FlashBusTally tally = gBus;
+    AddOpenTransaction(&tally);
+    return tally;
+}
+
+void FlashBusReset()
+{
+    gBus = {};
+    gOpen = {};
+}
+
 void SpiStart(uint8_t opcode)
 {
+    AddOpenTransaction(&gBus);
     EcSendCommand(FOLLOW_START);
     EcSendCommand(FOLLOW_OPCODE);
+    bool sent = !EcChannelDead();
     EcSendCommand(opcode);
+    gOpen = {opcode, sent ? SpiOpcodeProperties(opcode) : uint16_t{0}, false, 0};
+    if (gOpen.Properties & (OP_PROGRAMS | OP_ERASES | OP_WRITES_STATUS))
+        ++gBus.Writes;
 }
 
 void SpiWrite(uint8_t value)
 {
     EcSendCommand(FOLLOW_WRITE);
+    gOpen.Sent += EcChannelDead() ? 0 : 1;
     EcSendCommand(value);
 }
 
 void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0)
 {
     SpiStart(opcode);
+    gOpen.Addressed = (gOpen.Properties & OP_ADDRESS) != 0;
     SpiWrite(a2);
     SpiWrite(a1);
     SpiWrite(a0);

@@ -83,4 +83,19 @@ void SpiStart(uint8_t opcode);                      // FOLLOW_START, FOLLOW_OPCO
 void SpiWrite(uint8_t value);                       // FOLLOW_WRITE value
 void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0);  // opcode + 24-bit address
 
+// What has gone out on the bus that changes the chip, counted as the channel
+// sends it, so that a run cut short counts what it sent and not what it
+// meant to. A byte counts once it was written to the EC: one it never took is
+// taken when the next run starts, and an erase whose address went out whole
+// is done at the next chip select.
+struct FlashBusTally {
+    uint32_t Writes;        // opcodes that erase, program or write the status register
+    uint32_t SectorErases;  // SECTOR_ERASE with its whole address: the chip erases at chip select
+    uint32_t BlockErases;   // BLOCK_ERASE the same
+    uint32_t ProgramBytes;  // data bytes of programs (AAI's padding included)
+};
+FlashBusTally FlashBusSent();
+// Every run starts from nothing.
+void FlashBusReset();
+
 }  // namespace zar

@@ -172,6 +172,22 @@ std::vector<std::string> FlashWrites(const std::vector<std::string>& spiLog)
     return found;
 }
 
+std::vector<std::string> AdvisedCommand(const std::string& output)
+{
+    size_t at = output.find("\r\n  zar ");
+    if (at == std::string::npos)
+        return {};
+    std::string line = output.substr(at + 8, output.find("\r\n", at + 2) - at - 8);
+    std::vector<std::string> words;
+    for (size_t start = 0, end; start < line.size(); start = end + 1) {
+        end = line.find(' ', start);
+        if (end == std::string::npos)
+            end = line.size();
+        words.push_back(line.substr(start, end - start));
+    }
+    return words;
+}
+
 struct Rig::Capture {
     hosted::CaptureConsole console;
 };

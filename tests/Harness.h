@@ -128,6 +128,10 @@ std::vector<std::string> FlashWrites(const std::vector<std::string>& spiLog);
 // Counts non-overlapping occurrences.
 size_t CountOf(const std::string& text, const std::string& piece);
 
+// The words of the first "  zar ..." line of a run's console text: the
+// command it told the user to type, without "zar"; empty when it gave none.
+std::vector<std::string> AdvisedCommand(const std::string& output);
+
 }  // namespace zar::test
 
 namespace zar::test {

@@ -191,7 +191,7 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
         {{"nothere.bin"}, "", true, EXIT_BAD_IMAGE, " image=\"nothere.bin\" ", {}, 0, " image-crc32=none "},
         {{imageName_, "p"}, "", false, EXIT_NO_ANSWER,
          " chip=absent id=FFFFFFFF written=0 unchanged=0 failed=0 duration=Nms image-crc32=" + crc_ +
-             " station=\"\" status=4 (NO_ANSWER) close=FE "},
+             " station=\"\" status=4 (NO_ANSWER) close=none"},
         {{imageName_, "p"}, "", true, EXIT_FLASH_FAILED,
          " written=1 unchanged=0 failed=1 duration=Nms image-crc32=" + crc_ +
              " station=\"\" status=3 (FLASH_FAILED) close=none",
@@ -199,7 +199,7 @@ TEST_F(RunRecord, EveryRoadAppendsOneRecordThatTellsHowItEnded)
         {{imageName_, "p"}, "", true, EXIT_BAD_IMAGE, " image-crc32=unknown ", {}, 0, " status=2 ", 0x11000},
         {{"/update", imageName_, "p"}, "", true, EXIT_OK,
          " written=1 unchanged=1 failed=0 sectors-written=5 sectors-equal=16 sectors-kept=0 erase-64k=0 erase-4k=5 "
-         "programmed=17185 duration=",
+         "programmed=20480 duration=",  // the last sector whole: the image, then the chip's bytes written back
          {}, 0x10000, "ms image-crc32=" + crc_ + " station=\"\" status=0 (OK) close=FE (FOLLOW_EXIT)"},
     };
     std::string before;

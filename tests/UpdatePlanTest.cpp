@@ -33,8 +33,8 @@ std::string Plan(const std::string& found, EraseUnits units, bool* blockErase, P
         row[i].Kept = c == 'k';
         row[i].Pieces = 0xFFFF;
     }
-    int32_t imageSize = static_cast<int32_t>(found.find('.') == std::string::npos ? 0x10000 : found.find('.') * 0x1000);
-    *totals = PlanUpdate(row.data(), 1, units, imageSize, blockErase);
+    auto imageSize = static_cast<uint32_t>(found.find('.') == std::string::npos ? 0x10000 : found.find('.') * 0x1000);
+    *totals = PlanUpdate(row.data(), 1, units, {imageSize, imageSize}, blockErase);
     std::string actions;
     for (const SectorPlan& sector : row)
         actions += "-KWE"[static_cast<int>(sector.Action)];
@@ -70,14 +70,30 @@ TEST(UpdatePlan, ErasesPerBlock)
 }
 
 // A kept sector in a block that only a 64 KiB erase can clear: never erased
-// (the run refuses such a plan).
+// (the run refuses such a plan), and nothing else in the block written, not
+// even a blank sector: cut halfway, it would need that erase. A part that
+// erases 4 KiB sectors writes around it.
 TEST(UpdatePlan, AKeptSectorInABlockThatMustBeErasedWholeIsAConflict)
 {
-    bool blockErase = true;
-    PlanTotals totals = {};
-    EXPECT_EQ(Plan("=d=k============", {false, true}, &blockErase, &totals)[3], 'K');
-    EXPECT_FALSE(blockErase);
-    EXPECT_EQ(totals.KeepConflictBlock, 0);
+    constexpr EraseUnits BLOCK = {false, true};
+    struct Conflict {
+        const char* Found;
+        EraseUnits Units;
+        bool Refused;
+    } cases[] = {
+        {"=d=k============", BLOCK, true},
+        {"===ke===========", BLOCK, true},
+        {"===k============", BLOCK, false},
+        {"=d=ke===========", {true, true}, false},
+    };
+    for (const Conflict& c : cases) {
+        SCOPED_TRACE(c.Found);
+        bool blockErase = true;
+        PlanTotals totals = {};
+        EXPECT_EQ(Plan(c.Found, c.Units, &blockErase, &totals)[3], 'K');
+        EXPECT_FALSE(blockErase);
+        EXPECT_EQ(totals.KeepConflictBlock, c.Refused ? 0 : -1);
+    }
 }
 
 TEST(UpdatePlan, PiecesAndBytesToProgram)
@@ -98,7 +114,7 @@ TEST(UpdatePlan, PiecesAndBytesToProgram)
     row[1] = {SectorFound::Erased, false, 1u << 3, {}, 0};
     row[15] = {SectorFound::Erased, false, 1u << 0, {}, 0};
     bool blockErase = false;
-    PlanTotals totals = PlanUpdate(row.data(), 1, {true, true}, 0xF02A, &blockErase);
+    PlanTotals totals = PlanUpdate(row.data(), 1, {true, true}, {0xF02A, 0xF02A}, &blockErase);
     EXPECT_EQ(totals.Sectors, 16);
     EXPECT_EQ(totals.ToWrite, 2);
     EXPECT_EQ(totals.Equal, 14);

@@ -13,6 +13,9 @@
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
 #include "Harness.h"
+#include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
+#include "flash/SpiOpcodes.h"
 #include "platform/Faults.h"
 
 namespace zar::test {
@@ -99,7 +102,7 @@ TEST_P(UpdateRuns, EverySectorChangedTakesBlockErasesAndLeavesTheTailUnprogramme
         EXPECT_EQ(writes.Erases[block], "BLOCK_ERASE 0" + std::to_string(block) + "0000");
     EXPECT_LT(writes.ProgramStarts.back(), TAIL);
     EXPECT_EQ(rig.Chip().Stats().BytesProgrammed, 0x4CD00u);  // up to the end of the tail's first piece
-    EXPECT_EQ(RunState.Update.BlockErases, 8);
+    EXPECT_EQ(FlashBusSent().BlockErases, 8u);
     EXPECT_EQ(RunState.Update.SectorsWritten, 128);
 }
 
@@ -202,13 +205,14 @@ TEST(Update, KeepAndBackup)
     EXPECT_EQ(ReadFileBytes("keep-backup.bin"), old);
 
     // A range past the chip's end is known only once the chip is: refused
-    // before anything is read or erased, the EC closed.
+    // before anything is read or erased; with p nothing shows the chip whole,
+    // so the EC stays in follow mode (HandBackTest).
     Rig small;
     small.DecodeSpi();
     EXPECT_EQ(small.Run({"/keep", "70000-8FFFF", "/update", name, "p"}), EXIT_BAD_IMAGE);
     EXPECT_NE(small.Output().find("KEEP ERROR!! /keep 70000-8FFFF reaches past the chip's end"), std::string::npos);
     EXPECT_EQ(FlashWrites(small.SpiLog()), std::vector<std::string>{});
-    EXPECT_EQ(small.Ec().Mode(), sim::EcMode::ClosedExit);
+    EXPECT_EQ(small.Ec().Mode(), sim::EcMode::Follow);
 }
 
 // Sixteen /keep ranges are taken and kept; a seventeenth is refused before
@@ -258,6 +262,7 @@ TEST(Update, WordsRefusedBeforeTheEc)
         {{"/keep", "0-1FFFFFF", "/update", name}, "reaches past FFFFFF"},
         {{"/keep", "0-FFFF", "/keep", "F000-1FFFF", "/update", name}, "overlaps /keep 0-FFFF"},
         {{"/backup", "/update", name}, "/backup needs a file name"},
+        {{"/backup", "/tmp/b.bin", "/update", name}, "(/tmp/b.bin begins with \"/\", which marks a switch"},
         {{"/backup", "a.bin", "/backup", "b.bin", "/update", name}, "/backup is given twice"},
         {{"/backup", "there.bin", "/update", name}, "FILE EXISTS!! there.bin is kept"},
         {{"/backup", "nodir/b.bin", "/update", name}, "FILE WRITE ERROR!! nodir/b.bin can't be created"},
@@ -277,6 +282,194 @@ TEST(Update, WordsRefusedBeforeTheEc)
     EXPECT_EQ(ReadFileBytes("there.bin"), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_TRUE(ReadFileBytes("a.bin").empty());
     EXPECT_EQ(fopen("gone.bin", "rb"), nullptr) << "the claimed backup was left behind";
+}
+
+std::string ChecksumLine(const std::vector<uint8_t>& image)
+{
+    char line[64];
+    snprintf(line, sizeof line, "Current F/W Checksum : %04X\r\n", ByteSum(image, image.size()));
+    return line;
+}
+
+// The image's last erase unit past its end: read before the erase, written
+// back as it was and verified. The plan says how many bytes it carries, and
+// /backup holds every byte the run may erase: up to the end of that unit.
+TEST(Update, NothingPastTheImagesEndChanges)
+{
+    struct Case {
+        const char* Chip;
+        size_t Size;
+        size_t UnitEnd;  // 4 KiB sectors, or only 64 KiB blocks
+    } cases[] = {
+        {"W25X40", 0x15A5B, 0x16000},
+        {"SST25VF080B", 0x15A5B, 0x16000},
+        {"M25P40", 0x12000, 0x20000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Chip);
+        std::vector<uint8_t> image = MakeImage(c.Size);
+        std::string name = WriteTempFile("tail.bin", image);
+        std::string backup = std::string("tail-") + c.Chip + ".bin";
+        remove(backup.c_str());
+        Rig rig(sim::FindChip(c.Chip));
+        rig.StopTracing();
+        std::vector<uint8_t> before = rig.Flash();
+        ASSERT_EQ(rig.Run({"/backup", backup, "/update", name, "p"}), EXIT_OK) << rig.Output();
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
+        EXPECT_TRUE(std::equal(before.begin() + static_cast<long>(c.Size), before.end(),
+                               rig.Flash().begin() + static_cast<long>(c.Size)));
+        EXPECT_NE(rig.Output().find("Past the image   : " + std::to_string(c.UnitEnd - c.Size) + " bytes"),
+                  std::string::npos)
+            << rig.Output();
+        EXPECT_EQ(ReadFileBytes(backup), std::vector<uint8_t>(before.begin(), before.begin() + static_cast<long>(c.UnitEnd)));
+        EXPECT_TRUE(rig.Output().ends_with(ChecksumLine(image))) << rig.Output();
+    }
+}
+
+// One read that comes back different (a marginal cell, a glitch on the
+// bus): the backup's second read disagrees, so nothing is erased and no file
+// is written; the command given reads again and saves the chip as it is.
+TEST(Update, ABackupIsWrittenOnlyWhenTwoReadsAgree)
+{
+    std::vector<uint8_t> image = MakeImage(0x30000);
+    std::string name = WriteTempFile("flip.bin", image);
+    remove("flip-backup.bin");
+    sim::ChipConfig flip;
+    flip.Faults.FlipsRead = true;
+    flip.Faults.FlipAddress = 0x24D6;
+    Rig rig(nullptr, {}, flip);
+    rig.DecodeSpi();
+    std::vector<uint8_t> before(rig.Flash().begin(), rig.Flash().begin() + 0x30000);
+    EXPECT_EQ(rig.Run({"/backup", "flip-backup.bin", "/update", name, "p"}), EXIT_FLASH_FAILED);
+    EXPECT_NE(rig.Output().find("READ MISMATCH!! The two reads disagree on 1 byte(s), the first at 24D6"),
+              std::string::npos)
+        << rig.Output();
+    EXPECT_EQ(fopen("flip-backup.bin", "rb"), nullptr);
+    EXPECT_TRUE(FlashWrites(rig.SpiLog()).empty());
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Follow);
+    std::vector<std::string> advised = AdvisedCommand(rig.Output());
+    EXPECT_EQ(advised, (std::vector<std::string>{"/backup", "flip-backup.bin", "/update", name, "p"}));
+
+    rig.Ec().NextRun();
+    rig.Chip().NextRun();
+    EXPECT_EQ(rig.Run(advised), EXIT_OK) << rig.Output();
+    EXPECT_EQ(ReadFileBytes("flip-backup.bin"), before);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Flash().begin()));
+}
+
+// A record's "NAME=VALUE" as a number; -1 when it is not there.
+long RecordField(const std::string& log, const std::string& name)
+{
+    size_t at = log.rfind(" " + name + "=");
+    return at == std::string::npos ? -1 : std::stol(log.substr(at + name.size() + 2));
+}
+
+// What the SPI log shows going out: erases with their whole address, and the
+// data bytes of programs (an AAI command after the first carries none).
+struct BusCounts {
+    long BlockErases = 0, SectorErases = 0, Programmed = 0;
+};
+BusCounts CountsOf(const std::vector<std::string>& spiLog)
+{
+    BusCounts counts;
+    for (const std::string& line : FlashWrites(spiLog)) {
+        size_t space = line.find(' ');
+        std::string name = line.substr(0, space);
+        std::string word = line.substr(space + 1, 6);
+        bool addressed = word.size() == 6 && word.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+        size_t plus = line.find(" +");
+        if (name == "BLOCK_ERASE" && addressed)
+            ++counts.BlockErases;
+        else if (name == "SECTOR_ERASE" && addressed)
+            ++counts.SectorErases;
+        else if (plus != std::string::npos && (addressed || name.starts_with("AAI")))
+            counts.Programmed += std::stol(line.substr(plus + 2));
+    }
+    return counts;
+}
+
+void ExpectRecordCounts(const std::string& logName, Rig& rig)
+{
+    std::vector<uint8_t> bytes = ReadFileBytes(logName);
+    std::string log(bytes.begin(), bytes.end());
+    BusCounts bus = CountsOf(rig.SpiLog());
+    EXPECT_EQ(RecordField(log, "erase-64k"), bus.BlockErases) << log;
+    EXPECT_EQ(RecordField(log, "erase-4k"), bus.SectorErases) << log;
+    EXPECT_EQ(RecordField(log, "programmed"), bus.Programmed) << log;
+}
+
+// The record's erases and bytes programmed are what went out on the bus, as
+// the SPI log shows them: a run cut short around its second block erase, one
+// refused after its plan, and an AAI part's last word with its pad byte.
+TEST(Update, TheRecordCountsWhatWentOutOnTheBus)
+{
+    std::vector<uint8_t> image = MakeImage(0x30000);
+    std::string name = WriteTempFile("bus.bin", image);
+    uint64_t opcodeAt = 0;  // the EC write that carries the second BLOCK_ERASE
+    {
+        Rig good;
+        ASSERT_EQ(good.Run({"/update", name, "p"}), EXIT_OK);
+        uint64_t writes = 0;
+        int erases = 0;
+        uint8_t prefix = 0;
+        for (const PortAccess& a : good.Trace().accesses) {
+            if (!a.Write)
+                continue;
+            ++writes;
+            if (prefix == FOLLOW_OPCODE && a.Value == BLOCK_ERASE && ++erases == 2)
+                opcodeAt = writes;
+            bool command = a.Port == EC_COMMAND_PORT;
+            prefix = command && prefix == 0 && (a.Value == FOLLOW_OPCODE || a.Value == FOLLOW_WRITE) ? a.Value : 0;
+        }
+        ASSERT_GT(opcodeAt, 0u);
+    }
+    SetWaitLimits({2000, 2000});
+    for (uint64_t cut = opcodeAt - 2; cut <= opcodeAt + 8; ++cut) {
+        SCOPED_TRACE(cut - opcodeAt);
+        remove("bus.log");
+        sim::EcConfig ec;
+        ec.Faults.IbfStuckAfterWrites = cut;
+        Rig rig(nullptr, ec);
+        rig.DecodeSpi();
+        EXPECT_EQ(rig.Run({"/log", "bus.log", "/update", name, "p"}), EXIT_NO_ANSWER);
+        ExpectRecordCounts("bus.log", rig);
+    }
+    SetWaitLimits({0, 0});
+
+    // Refused after the plan: nothing went out.
+    remove("bus.log");
+    Rig refused(sim::FindChip("M25P40"));
+    refused.DecodeSpi();
+    EXPECT_EQ(refused.Run({"/log", "bus.log", "/keep", "10000-10FFF", "/update", name, "p"}), EXIT_BAD_IMAGE);
+    ExpectRecordCounts("bus.log", refused);
+    std::vector<uint8_t> record = ReadFileBytes("bus.log");
+    EXPECT_EQ(RecordField(std::string(record.begin(), record.end()), "erase-64k"), 0);
+
+    // An odd image end on a part programmed a word at a time.
+    remove("bus.log");
+    std::string odd = WriteTempFile("bus-odd.bin", MakeImage(0x15A5B));
+    Rig aai(sim::FindChip("SST25VF080B"));
+    aai.DecodeSpi();
+    EXPECT_EQ(aai.Run({"/log", "bus.log", "/update", odd, "p"}), EXIT_OK) << aai.Output();
+    ExpectRecordCounts("bus.log", aai);
+}
+
+// Every sector that differs is kept: nothing to write, and the run does not
+// claim that every block equals the image.
+TEST(Update, NothingToWriteButKeptSectors)
+{
+    std::vector<uint8_t> image = MakeImage(0x20000);
+    std::string name = WriteTempFile("kept-only.bin", image);
+    Rig rig;
+    rig.StopTracing();
+    std::copy(image.begin(), image.end(), rig.Flash().begin());
+    rig.Flash()[0x11234] ^= 0x5A;
+    EXPECT_EQ(rig.Run({"/keep", "11000-11FFF", "/update", name, "p"}), EXIT_OK) << rig.Output();
+    EXPECT_NE(rig.Output().find("The EC is already up to date outside the kept ranges"), std::string::npos)
+        << rig.Output();
+    EXPECT_EQ(rig.Output().find("every block equals the image"), std::string::npos);
+    EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::ClosedExit);
+    EXPECT_EQ(rig.Chip().Stats().Erases, 0u);
 }
 
 }  // namespace

@@ -152,8 +152,8 @@ TEST(Verbs, AFileNameThatIsMissingOrASwitchIsRefused)
         {{"/log", "/probe"}, "LOG FILE ERROR!! /log needs a file name.", {"/probe", "probe"}},
         {{"/log"}, "LOG FILE ERROR!! /log needs a file name.", {}},
         {{"/log", "/read", "r.bin"}, "LOG FILE ERROR!!", {"/read", "r.bin"}},
-        {{"/read", "/verify", image}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {"/verify"}},
-        {{"/read", "/log", "r.log"}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {"/log", "r.log"}},
+        {{"/read", "/verify", image}, "COMMAND LINE ERROR!! /verify is out of place", {"/verify"}},
+        {{"/read", "/log", "r.log"}, "COMMAND LINE ERROR!! /log is out of place", {"/log", "r.log"}},
         {{"/read", ""}, "COMMAND LINE ERROR!! Usage: zar /read FILE", {}},
     };
     for (const Case& c : cases) {

@@ -196,7 +196,7 @@ ExitStatus FlashImageBlocks(const Arguments& args)
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
     if (!EcChannelDead()) {
-        if (ExitStatus refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args)); refused != EXIT_OK) {
+        if (ExitStatus refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args), args, Road::Writes); refused != EXIT_OK) {
             ReleaseBlockBuffers();
             return refused;
         }
@@ -211,6 +211,8 @@ ExitStatus FlashImageBlocks(const Arguments& args)
     // 5. Close only after a fully good run; otherwise the EC stays in follow
     //    mode, where another run can still rewrite it.
     ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
+    if (status == EXIT_OK)
+        NoteImageWhole();  // every block read back equal to the image
     status = HandBackAndEnd(ClassicClosingCommand(args), status, &args, Road::Writes);
 
     ReleaseBlockBuffers();

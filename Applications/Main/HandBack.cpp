@@ -4,6 +4,7 @@
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -23,15 +24,36 @@ void Advise(const Arguments* args, Road road)
 
 }  // namespace
 
+void NoteImageWhole()
+{
+    RunState.Known.ImageWhole = true;
+    RunState.Known.WritesThen = FlashBusSent().Writes;
+}
+
+void NoteEcRanItsFirmware()
+{
+    RunState.Known.EcRanItsFirmware = true;
+}
+
+bool ChipKnownWhole()
+{
+    const ChipKnowledge& known = RunState.Known;
+    uint32_t writes = FlashBusSent().Writes;
+    return (known.ImageWhole && writes == known.WritesThen) || (known.EcRanItsFirmware && writes == 0);
+}
+
 ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* args, Road road)
 {
-    bool writes = road == Road::Writes && args != nullptr;
+    bool writes = road == Road::Writes;
     if (EcChannelDead() && road == Road::Looks) {
         ReportWaitFault();
         Advise(args, road);
         return EXIT_NO_ANSWER;
     }
-    if (writes && (EcChannelDead() || status != EXIT_OK)) {
+    // A run that writes and may not close stays in follow mode, with the
+    // command that finishes; a verb that writes nothing leaves the EC as it
+    // found it (its closing is 0 after an unacknowledged entry).
+    if (writes && (EcChannelDead() || (!ChipKnownWhole() && (closing != 0 || status != EXIT_OK)))) {
         if (EcChannelDead()) {
             ReportWaitFault();
             status = EXIT_NO_ANSWER;
@@ -40,6 +62,8 @@ ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* a
         Advise(args, road);
         return status;
     }
+    if (!ChipKnownWhole())
+        closing = 0;
 
     RunRecordHandBack(closing, status);
     if (closing != 0) {

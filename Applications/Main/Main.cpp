@@ -6,14 +6,14 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ImageBlocks.h"
+#include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
-#include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/UserBreak.h"
-#include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
@@ -74,37 +74,37 @@ ExitStatus Run(const Arguments& fullCommandLine)
     RunState.BlockCounter = 0;
     RunState.Checksum = 0;
     EcOpenChannel();
+    FlashBusReset();
     SetAttribute(CONSOLE_LIGHTGRAY_ON_BLACK);
 
-    // 2. "/log FILE" first: the record is opened before the EC is touched,
-    //    and the rest of the line is read as if it were not there.
-    Arguments args = fullCommandLine;
-    if (args.At(1) && TextEqual(args.At(1), "/log")) {
-        const char* log = FileNameWord(args, 2, u"\nLOG FILE ERROR!! /log needs a file name.\n");
-        if (log == nullptr || !RunRecordBegin(log, fullCommandLine))
-            return EXIT_BAD_IMAGE;
-        args = args.From(2);
-    }
+    // 2. The leading words: "/log FILE" opens the record before the EC is
+    //    touched, and the rest of the line is read as if they were not there.
+    LeadingWords lead;
+    if (!ReadLeadingWords(fullCommandLine, &lead))
+        return EXIT_BAD_IMAGE;
+    Arguments args = fullCommandLine.From(lead.Next - 1);
 
     // 3. No image named: the usage screen.
     if (args.Count() <= 1) {
+        if (lead.ForUpdateOnly)
+            return RefuseUpdateLine();
         ShowUsage();
         return EXIT_OK;
     }
 
-    // 4. "/backup FILE" and "/keep START-END" are /update's alone.
-    if (IsUpdateWord(args.At(1))) {
-        UpdateOptions update;
-        int verb = 1;
-        if (!ParseUpdateWords(args, 1, &update, &verb))
-            return EXIT_BAD_IMAGE;
-        if (args.At(verb) == nullptr || !TextEqual(args.At(verb), "/update"))
-            return RefuseUpdateLine();
-        return RunUpdateWith(args.From(verb), update);
-    }
+    // 4. After the verb or the image, no leading word and no verb counts.
+    if (!RefuseWordsOutOfPlace(args, ARG_IMAGE + 1))
+        return EXIT_BAD_IMAGE;
 
-    // 5. A verb takes the rest of the line.
-    if (const Verb* verb = FindVerb(args.At(1)))
+    // 5. A verb takes the rest of the line; "/backup" and "/keep" are
+    //    /update's alone.
+    const Verb* verb = FindVerb(args.At(1));
+    bool update = verb && verb->Run == RunUpdate;
+    if (lead.ForUpdateOnly && !update)
+        return RefuseUpdateLine();
+    if (update)
+        return RunUpdateWith(args.From(1), lead.Update);
+    if (verb)
         return verb->Run(args.From(1));
 
     // 6. The image, measured and read whole before the EC is touched.

@@ -1,6 +1,7 @@
 #include "Applications/Main/ModuleCheck.h"
 
 #include "Applications/Main/Banner.h"
+#include "Applications/Main/HandBack.h"
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
@@ -76,6 +77,7 @@ ModuleCheckResult CheckModuleIdentity(const Arguments& args, int32_t imageSize)
             break;
         }
     }
+    NoteEcRanItsFirmware();  // a name from its memory: the EC runs its firmware, so its flash holds one whole
     return ModuleCheckResult::Passed;
 }
 

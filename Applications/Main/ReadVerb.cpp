@@ -12,75 +12,15 @@
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashRead.h"
-#include "flash/FlashText.h"
 #include "flash/PartTable.h"
 #include "platform/Crc32.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
-#include "platform/Uninterrupted.h"
 
 namespace zar {
 namespace {
 
 constexpr uint32_t MAX_READ_SIZE = 0x1000000;  // 24-bit flash addresses
-constexpr uint32_t MARKS_PER_PASS = 16;
-
-// Where a pass stands: its bytes, what the marks are counted in, and what
-// the second pass found.
-struct Pass {
-    RunStage Stage;
-    uint8_t* Into;
-    const uint8_t* Against;
-    uint32_t Size;
-    uint32_t Chunk;  // a mark after every Chunk bytes, and one at the end
-    int32_t Differing;
-    uint32_t FirstDifference;
-};
-
-// One 64 KiB block of a pass, [start, end), in a FAST_READ of its own: no
-// transaction is held longer than a block's transfer (platform/Uninterrupted.h).
-// *marks counts the progress marks it owes the console. False when the
-// channel died (its place then says where: the byte being read).
-bool ReadPassBlock(Pass* pass, uint32_t start, uint32_t end, uint32_t* marks)
-{
-    Uninterrupted held;
-    MarkPlace(pass->Stage, start);
-    FlashReadStart(start);
-    for (uint32_t at = start; at < end; ++at) {
-        uint8_t value = 0;
-        MarkPlace(pass->Stage, at);
-        if (!FlashReadBytes(&value, 1))
-            return false;
-        if (pass->Into)
-            pass->Into[at] = value;
-        else if (value != pass->Against[at] && pass->Differing++ == 0)
-            pass->FirstDifference = at;
-        if ((at + 1) % pass->Chunk == 0 || at + 1 == pass->Size)
-            ++*marks;
-    }
-    MarkPlace(pass->Stage, end);
-    FlashReadEnd();
-    return !EcChannelDead();
-}
-
-// One pass over the chip, block by block: into `into`, or compared with
-// `against`. Returns how many bytes differ (0 for the first pass), or -1 when
-// the channel died.
-int32_t ReadPass(RunStage stage, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
-{
-    Pass pass = {stage, into, against, size, (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS, 0, 0};
-    for (uint32_t start = 0; start < size; start += static_cast<uint32_t>(BLOCK_SIZE)) {
-        uint32_t end = size - start > BLOCK_SIZE ? start + static_cast<uint32_t>(BLOCK_SIZE) : size;
-        uint32_t marks = 0;
-        bool alive = ReadPassBlock(&pass, start, end, &marks);
-        PrintMarks(marks);
-        if (!alive)
-            return -1;
-        IgnoreBreak();
-    }
-    *firstDifference = pass.FirstDifference;
-    return pass.Differing;
-}
 
 ExitStatus SaveBackup(NewFile* backup, const uint8_t* data, uint32_t size)
 {
@@ -116,11 +56,11 @@ ExitStatus ReadChipInto(NewFile* backup, uint32_t size)
     }
     uint32_t first = 0;
     Print(u"\n\rReading...       : ");
-    int32_t differing = ReadPass(RunStage::ReadPass1, data, nullptr, size, &first);
+    int32_t differing = ReadChipPass(RunStage::ReadPass1, data, nullptr, size, &first);
     if (differing >= 0) {
         Print(u" -- %d bytes. \n", size);
         Print(u"Reading again... : ");
-        differing = ReadPass(RunStage::ReadPass2, nullptr, data, size, &first);
+        differing = ReadChipPass(RunStage::ReadPass2, nullptr, data, size, &first);
     }
     ExitStatus status = EXIT_OK;
     if (differing < 0) {
@@ -150,7 +90,7 @@ ExitStatus ReadChipToBackup(const Arguments& args, uint64_t given, NewFile* back
     MarkPlace(RunStage::Identification);
     if (!EnterFollowModeAndIdentify(&closing))
         return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
-    if (ExitStatus refused = GuardChip(0, closing, &args); refused != EXIT_OK)
+    if (ExitStatus refused = GuardChip(0, closing, args, Road::Looks); refused != EXIT_OK)
         return refused;
     FlashReportIdentity(RunState.Chip);
 

@@ -1,7 +1,9 @@
 #include "Applications/Main/Rerun.h"
 
+#include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/VerbSteps.h"
+#include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -19,30 +21,49 @@ void PrintWord(const char* word)
     Print(spaced ? u" \"%a\"" : u" %a", word);
 }
 
-// "  zar [/log FILE] [VERB] IMAGE [p] [ARG3...]" on a line of its own, as it
-// is to be typed. args is the end of the whole line, from the word before
-// the image on. Once the backup is written, "/backup FILE" is left out: the
-// file holds the content from before, and a second backup would be refused
-// for it.
-void PrintCommand(const Arguments& args, bool skipCheck)
+const Arguments& WholeLine(const Arguments& args)
 {
+    return gCommandLine ? *gCommandLine : args;
+}
+
+void EmitPrinted(const char* word, void*)
+{
+    PrintWord(word);
+}
+
+// The command as it was given, on a line of its own.
+void PrintSameCommand(const Arguments& args)
+{
+    const Arguments& line = WholeLine(args);
     Print(u"\n\r  zar");
-    int before = gCommandLine ? gCommandLine->Count() - args.Count() : 0;
-    for (int i = 1; i <= before; ++i) {
-        if (RunState.Update.BackupWritten && TextEqual(gCommandLine->At(i), "/backup") && i + 1 <= before) {
-            ++i;
-            continue;
-        }
-        PrintWord(gCommandLine->At(i));
-    }
-    PrintWord(args.At(ARG_IMAGE));
-    if (skipCheck)
-        PrintWord("p");
-    else if (args.Has(ARG_SKIP_CHECK))
-        PrintWord(args.At(ARG_SKIP_CHECK));
-    for (int i = ARG_SKIP_CHECK + 1; i < args.Count(); ++i)
-        PrintWord(args.At(i));
+    for (int i = 1; i < line.Count(); ++i)
+        PrintWord(line.At(i));
     Print(u"\n");
+}
+
+// A line for each of the rerun's changes that the run's refusal asked for.
+void SayRerunChanges(const Arguments& line)
+{
+    const RerunChanges& change = RunState.RerunChange;
+    if (change.OtherImage)
+        Print(u"  (IMAGE: this EC's firmware image, one the chip can hold)\n");
+    const UpdateTally& update = RunState.Update;
+    if (update.TailAtRisk)
+        Print(u"  (the chip's bytes from %x to %x, past the image's end, were erased with its last sector or block and "
+              u"may not all be back: %s)\n",
+              update.TailStart, update.TailEnd - 1,
+              update.BackupWritten ? u"the backup holds them" : u"only a backup of the chip held them");
+    for (int at = 1, keep = 0; IsLeadingWord(line.At(at)) && line.Has(at + 1); at += 2) {
+        if (LeadingWordIs(line.At(at), "/backup") && change.WithoutBackup && !RunState.Update.BackupWritten)
+            Print(u"  (without /backup %a: it could not be written)\n", line.At(at + 1));
+        if (!LeadingWordIs(line.At(at), "/keep"))
+            continue;
+        if (change.KeepsLeftOut & (1u << keep))
+            Print(u"  (without /keep %a: %s)\n", line.At(at + 1), change.KeepsLeftOutWhy);
+        else if (change.KeepCut == keep + 1)
+            Print(u"  (/keep %a cut to %a, the chip's end)\n", line.At(at + 1), change.CutRange);
+        ++keep;
+    }
 }
 
 }  // namespace
@@ -62,20 +83,60 @@ void EnterFollowMode()
     }
 }
 
+void RerunWords(const Arguments& line, void (*emit)(const char* word, void* context), void* context)
+{
+    const RerunChanges& change = RunState.RerunChange;
+    int at = 1;
+    for (int keep = 0; IsLeadingWord(line.At(at)); at += 2) {
+        const char* word = line.At(at);
+        const char* given = line.At(at + 1);
+        if (LeadingWordIs(word, "/backup") && (RunState.Update.BackupWritten || change.WithoutBackup))
+            continue;  // the file holds the chip from before, or can't be written
+        if (LeadingWordIs(word, "/keep")) {
+            int index = keep++;
+            if (change.KeepsLeftOut & (1u << index))
+                continue;
+            if (change.KeepCut == index + 1)
+                given = change.CutRange;
+        }
+        emit(word, context);
+        if (given)
+            emit(given, context);
+    }
+    bool update = line.Has(at) && TextEqual(line.At(at), "/update");
+    if (line.Has(at) && IsVerb(line.At(at)))
+        emit(line.At(at++), context);
+    if (!line.Has(at))
+        return;
+    emit(change.OtherImage ? "IMAGE" : line.At(at), context);
+    int end = line.Count();
+    bool alt = update && end - 1 > at && TextEqual(line.At(end - 1), "/j");  // /update's "/j" is its last word
+    emit("p", context);
+    for (int i = at + 2; i < end - (alt ? 1 : 0); ++i)
+        emit(line.At(i), context);
+    if (alt)
+        emit("/j", context);
+}
+
 void AdviseRerunWithoutModuleCheck(const Arguments& args)
 {
     Print(u"\n\rDo not switch off. Run again with p, as an EC in follow mode can't answer the module check:");
-    PrintCommand(args, true);
+    Print(u"\n\r  zar");
+    RerunWords(WholeLine(args), EmitPrinted, nullptr);
+    Print(u"\n");
+    SayRerunChanges(WholeLine(args));
     RunState.Rerun = RerunAdvice::SkipModuleCheck;
 }
 
 void AdviseRerunAfterModuleCheck(const Arguments& args)
 {
     Print(u"\n\rThe EC did not answer the module check. Run again:");
-    PrintCommand(args, false);
+    PrintSameCommand(args);
     Print(u"\n\rIf a run before this one was cut short, the EC is still in follow mode and can't answer the check;"
           u" skip it with p:");
-    PrintCommand(args, true);
+    Print(u"\n\r  zar");
+    RerunWords(WholeLine(args), EmitPrinted, nullptr);
+    Print(u"\n");
     RunState.Rerun = RerunAdvice::SameCommand;
 }
 

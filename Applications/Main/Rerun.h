@@ -19,9 +19,15 @@ void RememberCommandLine(const Arguments* line);
 void EnterFollowMode();
 
 // The EC may be left in follow mode: the same command with p as its second
-// word (the closing rule reads only whether words 2 and 3 are there, so the
-// EC is closed as the first command would have closed it).
+// word (the closing rule reads only whether words 2 and 3 are there, and
+// /update's "/j" stays its last word, so the EC is closed as the first
+// command would have closed it), changed as RunState.RerunChange says, with
+// a line for each change.
 void AdviseRerunWithoutModuleCheck(const Arguments& args);
+
+// The words of that command after the program's name, each passed to emit
+// in order: line is the whole command line. At most line.Count() words.
+void RerunWords(const Arguments& line, void (*emit)(const char* word, void* context), void* context);
 
 // The module check got no answer: the same command, or with p when an earlier
 // run was cut short in follow mode (which only the user knows).

@@ -18,13 +18,14 @@
 // "ZAR-", so console text can never pass for one.
 #include "Applications/Main/RunRecord.h"
 
+#include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecordWriter.h"
 #include "Applications/Main/RunState.h"
-#include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/Verbs.h"
 #include "Applications/Main/Version.h"
 #include "ec/EcChannel.h"
+#include "flash/FlashPrimitives.h"
 #include "flash/PartTable.h"
 #include "platform/Format.h"
 #include "platform/Machine.h"
@@ -39,13 +40,11 @@ constexpr size_t LOG_MAGIC_LENGTH = sizeof LOG_MAGIC - 1;
 
 using namespace record;
 
-// The first word after "/log FILE" and a verb that takes one: the image, or
-// the file that /read writes. /probe has none.
+// The first word after the leading words and a verb that takes one: the
+// image, or the file that /read writes. /probe has none.
 const char* ImageWord(const Arguments& line)
 {
-    int at = line.At(1) && TextEqual(line.At(1), "/log") ? 3 : 1;
-    while (IsUpdateWord(line.At(at)))
-        at += 2;
+    int at = SkipLeadingWords(line);
     const char* word = line.At(at);
     if (word == nullptr || TextEqual(word, "/probe"))
         return nullptr;
@@ -158,7 +157,8 @@ void PutChip()
         PutNumber(id[i], 16, 2);
 }
 
-// An /update's sectors, erases and bytes programmed.
+// An /update's sectors, and the erases and bytes programmed that went out
+// on the bus.
 void PutUpdateTally()
 {
     const UpdateTally& update = RunState.Update;
@@ -167,9 +167,10 @@ void PutUpdateTally()
     PutCount("sectors-written", static_cast<uint32_t>(update.SectorsWritten));
     PutCount("sectors-equal", static_cast<uint32_t>(update.SectorsEqual));
     PutCount("sectors-kept", static_cast<uint32_t>(update.SectorsKept));
-    PutCount("erase-64k", static_cast<uint32_t>(update.BlockErases));
-    PutCount("erase-4k", static_cast<uint32_t>(update.SectorErases));
-    PutCount("programmed", update.ProgramBytes);
+    FlashBusTally bus = FlashBusSent();  // what went out, on every road
+    PutCount("erase-64k", bus.BlockErases);
+    PutCount("erase-4k", bus.SectorErases);
+    PutCount("programmed", bus.ProgramBytes);
 }
 
 // Milliseconds since the record began, by the platform's clock.

@@ -20,16 +20,34 @@ enum class RerunAdvice : uint8_t {
     SkipModuleCheck,  // the same command with p: the EC may be left in follow mode
 };
 
+// How the command a run tells the user to type differs from its own, beside
+// p after the image: what would be refused again is changed, and said.
+struct RerunChanges {
+    bool OtherImage;            // IMAGE to fill in: this image does not fit the chip
+    bool WithoutBackup;         // "/backup FILE" left out: FILE could not be written
+    uint16_t KeepsLeftOut;      // bit i: the (i+1)th "/keep" left out, for KeepsLeftOutWhy
+    const char16_t* KeepsLeftOutWhy;
+    uint8_t KeepCut;            // the (i+1)th "/keep" cut at the chip's end to CutRange; 0: none
+    char CutRange[24];
+};
+
+// What the run has shown about the chip, for the closing rule (HandBack.h).
+struct ChipKnowledge {
+    bool EcRanItsFirmware;  // the EC answered the module check (or a verb's entry) as only a running EC does
+    bool ImageWhole;        // the chip was shown to hold the whole image: read back, or compared equal
+    uint32_t WritesThen;    // FlashBusSent().Writes when ImageWhole was set
+};
+
 // What an /update did, for the run's record.
 struct UpdateTally {
     bool Active;     // the run was an /update that got past its command line
     bool BackupWritten;  // "/backup FILE" holds the chip's content from before: a rerun leaves it out
+    bool TailAtRisk;     // the chip's bytes from the image's end to TailEnd are erased, not yet read back
+    uint32_t TailStart;
+    uint32_t TailEnd;
     int32_t SectorsWritten;
     int32_t SectorsEqual;
     int32_t SectorsKept;
-    int32_t SectorErases;
-    int32_t BlockErases;
-    uint32_t ProgramBytes;
 };
 
 // What the run is doing, marked on the EC channel as its place, so that a
@@ -92,6 +110,9 @@ struct RunStateRecord {
     bool Stopped;         // the run ended on a Ctrl-C before follow mode
     bool TakingBreaks;    // follow mode is entered: a Ctrl-C is taken and ignored
     bool BreakIgnored;    // the console has said so
+
+    RerunChanges RerunChange;
+    ChipKnowledge Known;
 };
 
 extern RunStateRecord RunState;

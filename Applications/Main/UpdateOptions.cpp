@@ -64,7 +64,9 @@ bool RefuseKeep(const char* text, RangeProblem problem)
     return false;
 }
 
-bool ParseKeep(const char* text, UpdateOptions* options)
+}  // namespace
+
+bool TakeKeep(const char* text, UpdateOptions* options)
 {
     KeptRange range = {};
     RangeProblem problem = text == nullptr || text[0] == '/' ? RangeProblem::Syntax : ParseKeptRange(text, &range);
@@ -85,7 +87,7 @@ bool ParseKeep(const char* text, UpdateOptions* options)
     return true;
 }
 
-bool ParseBackup(const Arguments& args, int index, UpdateOptions* options)
+bool TakeBackup(const Arguments& args, int index, UpdateOptions* options)
 {
     const char* name = FileNameWord(args, index, u"\nBACKUP FILE ERROR!! /backup needs a file name.\n");
     if (name == nullptr)
@@ -97,8 +99,6 @@ bool ParseBackup(const Arguments& args, int index, UpdateOptions* options)
     options->Backup = name;
     return true;
 }
-
-}  // namespace
 
 RangeProblem ParseKeptRange(const char* text, KeptRange* range)
 {
@@ -114,25 +114,6 @@ RangeProblem ParseKeptRange(const char* text, KeptRange* range)
     if (range->Start % SECTOR_BYTES != 0 || (range->End + 1) % SECTOR_BYTES != 0)
         return RangeProblem::Unaligned;
     return RangeProblem::None;
-}
-
-bool IsUpdateWord(const char* word)
-{
-    return word && (TextEqual(word, "/backup") || TextEqual(word, "/keep"));
-}
-
-bool ParseUpdateWords(const Arguments& args, int first, UpdateOptions* options, int* next)
-{
-    MemSet(options, 0, sizeof *options);
-    int at = first;
-    for (; IsUpdateWord(args.At(at)); at += 2) {
-        bool good = TextEqual(args.At(at), "/keep") ? ParseKeep(args.At(at + 1), options)
-                                                    : ParseBackup(args, at + 1, options);
-        if (!good)
-            return false;
-    }
-    *next = at;
-    return true;
 }
 
 bool SectorKept(const UpdateOptions& options, uint32_t address)

@@ -1,5 +1,6 @@
 // The words that only /update takes, before the verb: "/backup FILE" and
-// "/keep START-END" (repeatable). Read and refused before the EC is touched.
+// "/keep START-END" (repeatable, at most MAX_KEPT_RANGES). Read among the
+// leading words (LeadingWords.h) and refused before the EC is touched.
 #pragma once
 
 #include <stdint.h>
@@ -29,14 +30,11 @@ enum class RangeProblem : uint8_t { None, Syntax, Unaligned, Empty, TooHigh };
 // END the byte before one, START <= END, END within 24-bit addresses.
 RangeProblem ParseKeptRange(const char* text, KeptRange* range);
 
-// Reads "/backup FILE" and "/keep START-END" words from args.At(first) on
-// into *options (cleared first); *next becomes the first other word. False,
-// once it has said why, for a word it refuses: the run ends with
-// EXIT_BAD_IMAGE and nothing touched.
-[[nodiscard]] bool ParseUpdateWords(const Arguments& args, int first, UpdateOptions* options, int* next);
-
-// Whether word is "/backup" or "/keep".
-bool IsUpdateWord(const char* word);
+// "/keep START-END" (range is START-END) and "/backup FILE" (args.At(index)
+// is FILE) into *options. False, once it has said why, for one it refuses:
+// the run ends with EXIT_BAD_IMAGE and nothing touched.
+[[nodiscard]] bool TakeKeep(const char* range, UpdateOptions* options);
+[[nodiscard]] bool TakeBackup(const Arguments& args, int index, UpdateOptions* options);
 
 // Whether the sector at address lies in a kept range.
 bool SectorKept(const UpdateOptions& options, uint32_t address);

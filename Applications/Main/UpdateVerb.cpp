@@ -1,9 +1,12 @@
-// zar [/backup FILE] [/keep START-END]... /update IMAGE [p] [ARG3] [/j]:
-// the chip is read over the image's range and compared sector by sector,
-// the plan is printed, the old content saved when asked; then only the
-// sectors that differ are erased (a whole block at once where the part can),
-// programmed where the image is not 0xFF, and read back. Module check,
-// closing rule and statuses are the classic run's.
+// zar [/log FILE] [/backup FILE] [/keep START-END]... /update IMAGE [p] [ARG3] [/j]:
+// the chip is read over the image's range and the rest of the erase unit it
+// ends in, and compared sector by sector; the plan is printed, the old
+// content read a second time and saved when asked; then only the sectors
+// that differ are erased (a whole block at once where the part can),
+// programmed where the target is not 0xFF (the image, then past its end the
+// chip's own bytes), and read back. The module check and statuses are the
+// classic run's; "/j" as the last word closes with 0xFC, as for /verify;
+// whether the EC is closed at all is the closing rule's (HandBack.h).
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
@@ -14,132 +17,38 @@
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UpdateOptions.h"
 #include "Applications/Main/UpdatePlan.h"
+#include "Applications/Main/UpdateRead.h"
 #include "Applications/Main/UpdateWrite.h"
 #include "Applications/Main/UserBreak.h"
 #include "Applications/Main/VerbSteps.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
-#include "flash/FlashRead.h"
 #include "flash/PartTable.h"
 #include "flash/SpiOpcodes.h"
 #include "platform/Machine.h"
 #include "platform/Platform.h"
-#include "platform/Uninterrupted.h"
 
 namespace zar {
 namespace {
 
 constexpr const char16_t* USAGE = u"zar [/log FILE] [/backup FILE] [/keep START-END]... /update IMAGE [p] [ARG3] [/j]";
-constexpr int32_t READ_MARKS = 16;
 
 struct Update {
-    const UpdateOptions* Options;
-    SectorPlan* Sectors;  // Blocks × SECTORS_IN_BLOCK
+    UpdateScan Scan;
     bool* BlockErase;     // per block
-    int32_t Blocks;
-    uint8_t* Backup;  // ImageSize bytes for the chip's content with "/backup", else nullptr
     NewFile* BackupFile;  // "/backup FILE", claimed before the EC is touched
 };
 
-const uint8_t* SectorImage(int32_t sector)
+// 0xFC after a last word "/j", as /verify closes; otherwise the classic
+// rule on the other words: none when "p" (or another word) and ARG3 are both
+// there.
+uint8_t UpdateClosingCommand(const Arguments& args)
 {
-    return RunState.Block + static_cast<uint32_t>(sector) * SECTOR_BYTES;
-}
-
-uint32_t ImageBytesInSector(uint32_t address)
-{
-    uint32_t rest = static_cast<uint32_t>(RunState.ImageSize) - address;
-    return rest < SECTOR_BYTES ? rest : SECTOR_BYTES;
-}
-
-// One sector of the open FAST_READ, compared with the image; into `saved`
-// too when it is not nullptr. Unless `whole`, the read stops (*stopped) once
-// the sector is known to need an erase: it differs from the image and holds
-// a byte other than 0xFF. False when the channel died.
-bool ReadSector(const uint8_t* image, uint32_t count, bool whole, SectorPlan* sector, uint8_t* saved, bool* stopped)
-{
-    uint8_t piece[PIECE_BYTES];
-    bool equal = true, blank = true;
-    uint32_t sum = 0;
-    for (uint32_t at = 0; at < count; at += PIECE_BYTES) {
-        uint32_t n = count - at < PIECE_BYTES ? count - at : PIECE_BYTES;
-        uint8_t* chip = saved ? saved + at : piece;
-        if (!FlashReadBytes(chip, n))
-            return false;
-        for (uint32_t i = 0; i < n; ++i) {
-            sum += chip[i];
-            equal = equal && chip[i] == image[at + i];
-            blank = blank && chip[i] == 0xFF;
-        }
-        if (!equal && !blank && !whole && at + n < count) {
-            *stopped = true;
-            break;
-        }
-    }
-    sector->Found = equal ? SectorFound::Equal : blank ? SectorFound::Erased : SectorFound::Differs;
-    sector->ChipSum = sum;
-    return true;
-}
-
-// Reads the chip over one block's share of the image (the image's block is in
-// RunState.Block) and fills in its sectors. False when the channel died.
-// Uninterrupted: a FAST_READ stays open from sector to sector.
-bool ReadBlock(Update* run, int32_t block)
-{
-    Uninterrupted held;
-    SectorPlan* row = run->Sectors + block * SECTORS_IN_BLOCK;
-    bool open = false;
-    for (int32_t i = 0; i < SECTORS_IN_BLOCK; ++i) {
-        uint32_t address = static_cast<uint32_t>(block * SECTORS_IN_BLOCK + i) * SECTOR_BYTES;
-        SectorPlan& sector = row[i];
-        sector = {};
-        sector.Kept = SectorKept(*run->Options, address);
-        if (address >= static_cast<uint32_t>(RunState.ImageSize)) {
-            sector.Found = SectorFound::Outside;
-            continue;
-        }
-        uint32_t count = ImageBytesInSector(address);
-        sector.Pieces = PiecesToProgram(SectorImage(i), count);
-        MarkPlace(RunStage::PlanRead, address);
-        if (!open)
-            FlashReadStart(address);
-        bool stopped = false;
-        bool whole = sector.Kept || run->Backup != nullptr;
-        uint8_t* saved = run->Backup ? run->Backup + address : nullptr;
-        if (!ReadSector(SectorImage(i), count, whole, &sector, saved, &stopped))
-            return false;
-        open = !stopped;
-        if (stopped)
-            FlashReadEnd();
-    }
-    if (open)
-        FlashReadEnd();
-    return !EcChannelDead();
-}
-
-enum class PassResult { Done, ImageReadError, NoAnswer };
-
-// The first pass: every block of the image taken from memory and read from
-// the chip, the chip's bytes gathered for the backup on the way.
-PassResult ReadPass(Update* run)
-{
-    Print(u"\n\rReading...       : ");
-    int32_t marks = 0;
-    for (int32_t block = 0;; ++block) {
-        BlockRead read = ReadNextBlock();
-        if (read == BlockRead::End)
-            break;
-        if (read == BlockRead::ReadError)
-            return PassResult::ImageReadError;
-        if (!ReadBlock(run, block))
-            return PassResult::NoAnswer;
-        IgnoreBreak();
-        for (; marks < (block + 1) * READ_MARKS / run->Blocks; ++marks)
-            Print(u"=");
-    }
-    Print(u" -- %d bytes. \n", RunState.ImageSize);
-    return PassResult::Done;
+    int words = WordsBeforeAltExit(args);
+    if (words < args.Count())
+        return EC_CMD_FOLLOW_EXIT_ALT;
+    return words > ARG_THIRD ? 0 : EC_CMD_FOLLOW_EXIT;
 }
 
 void PrintPlan(const PlanTotals& plan)
@@ -147,6 +56,8 @@ void PrintPlan(const PlanTotals& plan)
     Print(u"Plan             : %d of %d sectors to write, %d equal, %d kept; %d bytes to program\n", plan.ToWrite,
           plan.Sectors, plan.Equal, plan.Kept, plan.ProgramBytes);
     Print(u"Erases           : %d of 64 KiB (0xD8), %d of 4 KiB (0x20)\n", plan.BlockErases, plan.SectorErases);
+    if (plan.CarriedBytes != 0)
+        Print(u"Past the image   : %d bytes in the erased units, written back as they were\n", plan.CarriedBytes);
 }
 
 EraseUnits PartEraseUnits()
@@ -157,57 +68,141 @@ EraseUnits PartEraseUnits()
     return {part->SectorEraseUnit == SECTOR_BYTES, part->BlockEraseUnit == BLOCK_SIZE};
 }
 
-// Refusals after identification, before anything is read: a kept range past
-// the chip's end, a backup file that can't be created.
-ExitStatus CheckBeforeReading(Update* run, uint8_t closing)
+// value in upper-case hex at out + at; returns where it ends.
+int PutHex(char* out, int at, uint32_t value)
 {
-    const ChipIdentity& chip = RunState.Chip.Known;
-    for (int i = 0; chip.Size != 0 && i < run->Options->KeptCount; ++i) {
-        const KeptRange& kept = run->Options->Kept[i];
-        if (kept.End >= chip.Size) {
-            Print(u"\n\rKEEP ERROR!! /keep %x-%x reaches past the chip's end (%x bytes). Nothing was erased or "
-                  u"written.\n",
-                  kept.Start, kept.End, chip.Size);
-            return HandBackAndEnd(closing, EXIT_BAD_IMAGE);
+    char digits[8];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789ABCDEF"[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    while (count > 0)
+        out[at++] = digits[--count];
+    return at;
+}
+
+// "START-END", as the user types a range.
+void FormatRange(char (&out)[24], uint32_t start, uint32_t end)
+{
+    int at = PutHex(out, 0, start);
+    out[at++] = '-';
+    out[PutHex(out, at, end)] = 0;
+}
+
+// A kept range past the chip's end is refused before anything is read. The
+// command given keeps what lies on the chip: the range cut at its end, or
+// left out when it starts past it.
+bool KeepsFitTheChip(const UpdateOptions& options)
+{
+    uint32_t size = RunState.Chip.Known.Size;
+    RerunChanges& change = RunState.RerunChange;
+    bool fit = true;
+    for (int i = 0; size != 0 && i < options.KeptCount; ++i) {
+        const KeptRange& kept = options.Kept[i];
+        if (kept.End < size)
+            continue;
+        Print(u"\n\rKEEP ERROR!! /keep %x-%x reaches past the chip's end (%x bytes). Nothing was erased or written.\n",
+              kept.Start, kept.End, size);
+        fit = false;
+        if (kept.Start >= size) {
+            change.KeepsLeftOut = static_cast<uint16_t>(change.KeepsLeftOut | 1u << i);
+            change.KeepsLeftOutWhy = u"it lies past the chip's end";
+        } else {
+            change.KeepCut = static_cast<uint8_t>(i + 1);
+            FormatRange(change.CutRange, kept.Start, size - 1);
         }
     }
+    return fit;
+}
+
+// The end of a run that went past identification: the one way out, then the
+// checksum line.
+ExitStatus EndUpdate(const Arguments& args, bool allVerified)
+{
+    if (allVerified)
+        NoteImageWhole();
+    ExitStatus status =
+        HandBackAndEnd(UpdateClosingCommand(args), allVerified ? EXIT_OK : EXIT_FLASH_FAILED, &args, Road::Writes);
+    ReleaseBlockBuffers();
+    PrintChecksum();
+    return status;
+}
+
+// The chip's content as the read pass found it, read again and compared,
+// then into the file claimed before the EC was touched: all before anything
+// is erased. EXIT_OK, or the run's end once it has said why.
+ExitStatus SaveBackup(const Arguments& args, const Update& run)
+{
+    const uint8_t* data = run.Scan.Backup;
+    uint32_t size = run.Scan.Range.CoverEnd;
+    const char* name = run.BackupFile->Name;
+    uint32_t first = 0;
+    int32_t differing = ReadBackupAgain(run.Scan, &first);
+    if (differing < 0)
+        return EndUpdate(args, false);
+    if (differing > 0) {
+        Print(u"\n\rREAD MISMATCH!! The two reads disagree on %d byte(s), the first at %x (%02X the first time). "
+              u"Nothing was erased or written, and %a was not written: run again.\n",
+              differing, first, data[first], name);
+        return HandBackAndEnd(UpdateClosingCommand(args), EXIT_FLASH_FAILED, &args, Road::Writes);
+    }
+    bool deleted = false;
+    if (!WriteNewFile(run.BackupFile, data, size, &deleted)) {
+        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole%s Nothing was erased or written.\n", name,
+              deleted ? u"; it was deleted." : u": do not keep it.");
+        RunState.RerunChange.WithoutBackup = true;
+        return HandBackAndEnd(UpdateClosingCommand(args), EXIT_BAD_IMAGE, &args, Road::Writes);
+    }
+    RunState.Update.BackupWritten = true;
+    Print(u"Backup           : %d bytes into %a\n", size, name);
     return EXIT_OK;
 }
 
-// The chip's content as the read pass found it, into the file claimed before
-// the EC was touched, before anything is erased. False, once it has said
-// why, when it could not be written whole.
-bool SaveBackup(NewFile* backup, const uint8_t* data, uint32_t size)
+// A plan that would write into a block holding a kept range on a part that
+// erases only whole blocks (KeepConflict): refused before the first write.
+// The command given leaves out the /keep ranges in such blocks, and says so.
+ExitStatus RefuseKeepConflict(const Arguments& args, const Update& run, EraseUnits units, int32_t block)
 {
-    bool deleted = false;
-    if (!WriteNewFile(backup, data, size, &deleted)) {
-        Print(u"\n\rFILE WRITE ERROR!! %a could not be written whole%s Nothing was erased or written.\n", backup->Name,
-              deleted ? u"; it was deleted." : u": do not keep it.");
-        return false;
+    Print(u"\n\rKEEP ERROR!! This chip erases only whole 64 KiB blocks, and block %d holds a kept range beside "
+          u"sectors to write: a cut while it is written would leave it for its erase to finish, and the erase takes "
+          u"the kept bytes. Nothing was erased or written.\n",
+          block);
+    const UpdateOptions& options = *run.Scan.Options;
+    RerunChanges& change = RunState.RerunChange;
+    for (int32_t b = 0; b < run.Scan.Blocks; ++b) {
+        if (!KeepConflict(run.Scan.Sectors + b * SECTORS_IN_BLOCK, units))
+            continue;
+        uint32_t start = static_cast<uint32_t>(b) * static_cast<uint32_t>(BLOCK_SIZE);
+        for (int i = 0; i < options.KeptCount; ++i) {
+            if (options.Kept[i].Start < start + BLOCK_SIZE && options.Kept[i].End >= start)
+                change.KeepsLeftOut = static_cast<uint16_t>(change.KeepsLeftOut | 1u << i);
+        }
     }
-    RunState.Update.BackupWritten = true;
-    Print(u"Backup           : %d bytes into %a\n", size, backup->Name);
-    return true;
+    change.KeepsLeftOutWhy = u"its block is then erased whole and takes the image's bytes there";
+    return HandBackAndEnd(UpdateClosingCommand(args), EXIT_BAD_IMAGE, &args, Road::Writes);
 }
 
 // The chip's bytes that stay as they are go into the checksum now; the
 // verify adds the rest.
 void SumWhatStays(const Update& run)
 {
-    for (int32_t i = 0; i < run.Blocks * SECTORS_IN_BLOCK; ++i) {
-        const SectorPlan& sector = run.Sectors[i];
+    for (int32_t i = 0; i < run.Scan.Blocks * SECTORS_IN_BLOCK; ++i) {
+        const SectorPlan& sector = run.Scan.Sectors[i];
         if (sector.Action == SectorAction::Leave || sector.Action == SectorAction::Keep)
             RunState.Checksum += sector.ChipSum;
     }
 }
 
-void Tally(const PlanTotals& plan)
+// Whether a kept sector holds something other than the image.
+bool KeptSectorsDiffer(const Update& run)
 {
-    RunState.Update.SectorsEqual = plan.Equal;
-    RunState.Update.SectorsKept = plan.Kept;
-    RunState.Update.SectorErases = plan.SectorErases;
-    RunState.Update.BlockErases = plan.BlockErases;
-    RunState.Update.ProgramBytes = plan.ProgramBytes;
+    for (int32_t i = 0; i < run.Scan.Blocks * SECTORS_IN_BLOCK; ++i) {
+        const SectorPlan& sector = run.Scan.Sectors[i];
+        if (sector.Kept && sector.Found != SectorFound::Equal && sector.Found != SectorFound::Outside)
+            return true;
+    }
+    return false;
 }
 
 // The second pass: each block with work, as the plan says.
@@ -216,15 +211,16 @@ bool WritePass(const Update& run)
     RewindImage();
     FlashUnprotect(RunState.Chip);
     bool allVerified = true;
-    for (int32_t block = 0; block < run.Blocks && !EcChannelDead(); ++block) {
+    for (int32_t block = 0; block < run.Scan.Blocks && !EcChannelDead(); ++block) {
         BlockRead read = ReadNextBlock();
         if (read != BlockRead::Ready) {
             ReportImageReadError();
             return false;
         }
         IgnoreBreak();
-        const SectorPlan* row = run.Sectors + block * SECTORS_IN_BLOCK;
-        BlockWork work = WriteBlock(block, row, run.BlockErase[block], &RunState.Update);
+        PutTailBack(run.Scan, block);
+        const SectorPlan* row = run.Scan.Sectors + block * SECTORS_IN_BLOCK;
+        BlockWork work = WriteBlock(block, row, run.BlockErase[block], run.Scan.Range, &RunState.Update);
         if (work == BlockWork::None) {
             ++RunState.BlocksUnchanged;
         } else if (work == BlockWork::Verified) {
@@ -237,44 +233,35 @@ bool WritePass(const Update& run)
     return allVerified;
 }
 
-// The end of a run that went past identification: the one way out, then the
-// checksum line.
-ExitStatus EndUpdate(const Arguments& args, bool allVerified)
-{
-    ExitStatus status =
-        HandBackAndEnd(ClassicClosingCommand(args), allVerified ? EXIT_OK : EXIT_FLASH_FAILED, &args,
-                       Road::Writes);
-    ReleaseBlockBuffers();
-    PrintChecksum();
-    return status;
-}
-
 ExitStatus RunPlanned(const Arguments& args, Update* run)
 {
-    PassResult read = ReadPass(run);
+    PassResult read = ReadPass(run->Scan);
     if (read == PassResult::NoAnswer)
         return EndUpdate(args, false);
     if (read == PassResult::ImageReadError) {
         ReportImageReadError();
         return EndUpdate(args, false);
     }
-    auto size = static_cast<uint32_t>(RunState.ImageSize);
-    if (run->Backup && !SaveBackup(run->BackupFile, run->Backup, size))
-        return HandBackAndEnd(ClassicClosingCommand(args), EXIT_BAD_IMAGE);
-
-    PlanTotals plan = PlanUpdate(run->Sectors, run->Blocks, PartEraseUnits(), RunState.ImageSize, run->BlockErase);
-    Tally(plan);
-    if (plan.KeepConflictBlock >= 0) {
-        Print(u"\n\rKEEP ERROR!! This chip erases only whole 64 KiB blocks, and block %d must be erased with a kept "
-              u"range in it. Nothing was erased or written.\n",
-              plan.KeepConflictBlock);
-        return HandBackAndEnd(ClassicClosingCommand(args), EXIT_BAD_IMAGE);
+    if (run->Scan.Backup) {
+        if (ExitStatus status = SaveBackup(args, *run); status != EXIT_OK)
+            return status;
     }
+
+    EraseUnits units = PartEraseUnits();
+    PlanTotals plan = PlanUpdate(run->Scan.Sectors, run->Scan.Blocks, units, run->Scan.Range, run->BlockErase);
+    RunState.Update.SectorsEqual = plan.Equal;
+    RunState.Update.SectorsKept = plan.Kept;
+    if (plan.KeepConflictBlock >= 0)
+        return RefuseKeepConflict(args, *run, units, plan.KeepConflictBlock);
     PrintPlan(plan);
     SumWhatStays(*run);
     if (plan.ToWrite == 0) {
-        RunState.BlocksUnchanged = run->Blocks;
-        Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
+        RunState.BlocksUnchanged = run->Scan.Blocks;
+        if (KeptSectorsDiffer(*run))
+            Print(u"\n\rThe EC is already up to date outside the kept ranges: every other sector equals the image. "
+                  u"Nothing was written.\n");
+        else
+            Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
         return EndUpdate(args, true);
     }
     return EndUpdate(args, WritePass(*run));
@@ -283,7 +270,7 @@ ExitStatus RunPlanned(const Arguments& args, Update* run)
 // From follow mode on: the chip, the refusals, the plan and the writes.
 ExitStatus RunEntered(const Arguments& args, Update* run)
 {
-    uint8_t closing = ClassicClosingCommand(args);
+    uint8_t closing = UpdateClosingCommand(args);
     if (!ReadyForFollowMode())
         return EXIT_STOPPED;
     EnterFollowMode();
@@ -291,39 +278,47 @@ ExitStatus RunEntered(const Arguments& args, Update* run)
         RunState.Chip = FlashIdentify();
     if (EcChannelDead())
         return EndUpdate(args, false);
-    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing); refused != EXIT_OK)
+    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, args, Road::Writes); refused != EXIT_OK)
         return refused;
-    if (ExitStatus refused = CheckBeforeReading(run, closing); refused != EXIT_OK)
-        return refused;
+    if (!KeepsFitTheChip(*run->Scan.Options))
+        return HandBackAndEnd(closing, EXIT_BAD_IMAGE, &args, Road::Writes);
     FlashReportIdentity(RunState.Chip);
+    auto size = static_cast<uint32_t>(RunState.ImageSize);
+    run->Scan.Range = {size, CoverEnd(size, PartEraseUnits())};
     return RunPlanned(args, run);
 }
 
-// From the banner on, with "/backup FILE" claimed when given.
+// From the banner on, with "/backup FILE" claimed when given. Every buffer
+// is taken before follow mode: the backup's for whole blocks, the most the
+// covered range can be.
 ExitStatus RunClaimed(const Arguments& args, const UpdateOptions& options, NewFile* backup)
 {
     ClearScreen();
     PrintBanner();
     if (!AllocateRunBuffers())
         return EXIT_BAD_IMAGE;
-    Update run = {&options, nullptr, nullptr, 0, nullptr, backup};
-    run.Blocks = (RunState.ImageSize + static_cast<int32_t>(BLOCK_SIZE) - 1) / static_cast<int32_t>(BLOCK_SIZE);
-    auto blocks = static_cast<size_t>(run.Blocks);
-    run.Sectors = static_cast<SectorPlan*>(MemAlloc(sizeof(SectorPlan) * blocks * SECTORS_IN_BLOCK));
+    Update run = {{&options, nullptr, 0, {}, nullptr, nullptr}, nullptr, backup};
+    UpdateScan& scan = run.Scan;
+    scan.Blocks = (RunState.ImageSize + static_cast<int32_t>(BLOCK_SIZE) - 1) / static_cast<int32_t>(BLOCK_SIZE);
+    auto blocks = static_cast<size_t>(scan.Blocks);
+    scan.Sectors = static_cast<SectorPlan*>(MemAlloc(sizeof(SectorPlan) * blocks * SECTORS_IN_BLOCK));
+    scan.Tail = static_cast<uint8_t*>(MemAlloc(BLOCK_SIZE));
     run.BlockErase = static_cast<bool*>(MemAlloc(sizeof(bool) * blocks));
     if (options.Backup)
-        run.Backup = static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(RunState.ImageSize)));
+        scan.Backup = static_cast<uint8_t*>(MemAlloc(blocks * BLOCK_SIZE));
     ExitStatus status = EXIT_OK;
-    if (run.Sectors == nullptr || run.BlockErase == nullptr || (options.Backup && run.Backup == nullptr)) {
+    if (scan.Sectors == nullptr || scan.Tail == nullptr || run.BlockErase == nullptr ||
+        (options.Backup && scan.Backup == nullptr)) {
         Print(u"\nOUT OF MEMORY!! No room for the update's plan.\n");
         RunState.OutOfMemory = true;
         status = EXIT_BAD_IMAGE;
     } else {
         status = RunEntered(args, &run);
     }
-    MemFree(run.Sectors);
+    MemFree(scan.Sectors);
+    MemFree(scan.Tail);
     MemFree(run.BlockErase);
-    MemFree(run.Backup);
+    MemFree(scan.Backup);
     ReleaseBlockBuffers();
     return status;
 }

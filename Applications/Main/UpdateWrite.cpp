@@ -23,11 +23,11 @@ uint32_t BlockStart(int32_t block)
     return static_cast<uint32_t>(block) * static_cast<uint32_t>(BLOCK_SIZE);
 }
 
-// Block offset where the image ends, BLOCK_SIZE for a block it fills.
-uint32_t ImageEndInBlock(int32_t block)
+// Block offset where end falls: 0 before the block, BLOCK_SIZE past it.
+uint32_t InBlock(uint32_t end, int32_t block)
 {
-    int64_t rest = RunState.ImageSize - static_cast<int64_t>(BlockStart(block));
-    return rest < static_cast<int64_t>(BLOCK_SIZE) ? static_cast<uint32_t>(rest) : static_cast<uint32_t>(BLOCK_SIZE);
+    uint32_t rest = end > BlockStart(block) ? end - BlockStart(block) : 0;
+    return rest < static_cast<uint32_t>(BLOCK_SIZE) ? rest : static_cast<uint32_t>(BLOCK_SIZE);
 }
 
 // A run of sectors (or pieces) in the block: [First, End), in units.
@@ -88,14 +88,15 @@ FlashResult ProgramRange(uint32_t address, const uint8_t* data, uint32_t count)
 }
 
 // The written sectors' pieces that are not all 0xFF, each run of them in one
-// program (on AAI parts, one AAI sequence), stopping at the image's end.
-bool Program(int32_t block, const SectorPlan* row)
+// program (on AAI parts, one AAI sequence), stopping at the covered range's
+// end.
+bool Program(int32_t block, const SectorPlan* row, PlanRange range)
 {
     auto needed = [row](int32_t piece) {
         const SectorPlan& sector = row[piece / PIECES_IN_SECTOR];
         return Written(sector) && (sector.Pieces & (1u << (piece % PIECES_IN_SECTOR))) != 0;
     };
-    uint32_t end = ImageEndInBlock(block);
+    uint32_t end = InBlock(range.CoverEnd, block);
     for (Run run = NextRun(0, PIECES_IN_BLOCK, needed); run.End != 0; run = NextRun(run.End, PIECES_IN_BLOCK, needed)) {
         uint32_t first = static_cast<uint32_t>(run.First) * PIECE_BYTES;
         uint32_t last = static_cast<uint32_t>(run.End) * PIECE_BYTES;
@@ -107,45 +108,90 @@ bool Program(int32_t block, const SectorPlan* row)
     return true;
 }
 
-// Every written sector read back and compared with the image, each run of
-// neighbours in one read; what is read goes into Checksum. A sector that did
-// not erase reads back as old AND new, and fails here.
-bool Verify(int32_t block, const SectorPlan* row)
+// Block offsets [first, last) read back in one read and compared with the
+// target. Only the image's bytes go into Checksum: the run's checksum is the
+// image's, the chip's bytes past it are written back as they were.
+bool VerifyRange(int32_t block, uint32_t first, uint32_t last, bool summed)
+{
+    if (first >= last)
+        return true;
+    FlashResult verify = FlashVerify(BlockStart(block) + first, RunState.Block + first, last - first);
+    if (summed)
+        RunState.Checksum += verify.Sum;
+    if (verify.Outcome == FlashOutcome::Differs) {
+        uint32_t at = first + verify.Bytes - 1;
+        if (summed)
+            Print(u"\n\rVERIFY FAILED!! The byte at %x is not the image's %02X: its sector did not erase, or did"
+                  u" not take its bytes.\n",
+                  BlockStart(block) + at, RunState.Block[at]);
+        else
+            Print(u"\n\rVERIFY FAILED!! The byte at %x, past the image's end, is not the %02X it held before: its"
+                  u" sector did not erase, or did not take its bytes.\n",
+                  BlockStart(block) + at, RunState.Block[at]);
+    }
+    return Good(verify);
+}
+
+// Every written sector read back and compared with its target, each run of
+// neighbours in one read (split at the image's end). A sector that did not
+// erase reads back as old AND new, and fails here.
+bool Verify(int32_t block, const SectorPlan* row, PlanRange range)
 {
     auto written = [row](int32_t i) { return Written(row[i]); };
-    uint32_t end = ImageEndInBlock(block);
+    uint32_t imageEnd = InBlock(range.ImageEnd, block);
+    uint32_t end = InBlock(range.CoverEnd, block);
     for (Run run = NextRun(0, SECTORS_IN_BLOCK, written); run.End != 0;
          run = NextRun(run.End, SECTORS_IN_BLOCK, written)) {
         uint32_t first = static_cast<uint32_t>(run.First) * SECTOR_BYTES;
         uint32_t last = static_cast<uint32_t>(run.End) * SECTOR_BYTES;
-        if (last > end)
-            last = end;
-        FlashResult verify = FlashVerify(BlockStart(block) + first, RunState.Block + first, last - first);
-        RunState.Checksum += verify.Sum;
-        if (verify.Outcome == FlashOutcome::Differs)
-            Print(u"\n\rVERIFY FAILED!! The byte at %x is not the image's %02X: its sector did not erase, or did"
-                  u" not take its bytes.\n",
-                  BlockStart(block) + first + verify.Bytes - 1, RunState.Block[first + verify.Bytes - 1]);
-        if (!Good(verify))
+        last = last < end ? last : end;
+        uint32_t split = imageEnd < first ? first : imageEnd > last ? last : imageEnd;
+        if (!VerifyRange(block, first, split, true) || !VerifyRange(block, split, last, false))
             return false;
     }
     return true;
 }
 
+// Whether the block's erases take bytes past the image's end that are not
+// 0xFF: the chip's own, which only this run holds until they are written
+// back and read back (the target in RunState.Block).
+bool ErasesPastTheImage(int32_t block, const SectorPlan* row, bool eraseWhole, PlanRange range)
+{
+    uint32_t from = InBlock(range.ImageEnd, block), end = InBlock(range.CoverEnd, block);
+    for (uint32_t at = from; at < end; ++at) {
+        const SectorPlan& sector = row[at / SECTOR_BYTES];
+        bool erased = eraseWhole ? Written(sector) : sector.Action == SectorAction::EraseWrite;
+        if (erased && RunState.Block[at] != 0xFF)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-BlockWork WriteBlock(int32_t block, const SectorPlan* row, bool eraseWhole, UpdateTally* tally)
+BlockWork WriteBlock(int32_t block, const SectorPlan* row, bool eraseWhole, PlanRange range, UpdateTally* tally)
 {
-    int32_t written = 0;
-    for (int32_t i = 0; i < SECTORS_IN_BLOCK; ++i)
+    int32_t written = 0, imageSectors = 0;
+    for (int32_t i = 0; i < SECTORS_IN_BLOCK; ++i) {
         written += Written(row[i]) ? 1 : 0;
+        bool image = BlockStart(block) + static_cast<uint32_t>(i) * SECTOR_BYTES < range.ImageEnd;
+        imageSectors += Written(row[i]) && image ? 1 : 0;
+    }
     if (written == 0)
         return BlockWork::None;
     Print(u"\nBlock Number     : %d \n\n", block);
-    if (!Erase(block, row, eraseWhole) || !Program(block, row))
+    if (ErasesPastTheImage(block, row, eraseWhole, range)) {
+        tally->TailAtRisk = true;
+        tally->TailStart = range.ImageEnd;
+        tally->TailEnd = range.CoverEnd;
+    }
+    if (!Erase(block, row, eraseWhole) || !Program(block, row, range))
         return BlockWork::Failed;
-    tally->SectorsWritten += written;
-    return Verify(block, row) ? BlockWork::Verified : BlockWork::Failed;
+    tally->SectorsWritten += imageSectors;
+    if (!Verify(block, row, range))
+        return BlockWork::Failed;
+    tally->TailAtRisk = false;
+    return BlockWork::Verified;
 }
 
 }  // namespace zar

@@ -2,13 +2,19 @@
 
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
+#include "Applications/Main/UserBreak.h"
+#include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
+#include "flash/FlashRead.h"
+#include "flash/FlashText.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
+#include "platform/Uninterrupted.h"
 
 namespace zar {
 
@@ -33,6 +39,10 @@ const char* FileNameWord(const Arguments& args, int index, const char16_t* messa
     if (word != nullptr && word[0] != 0 && word[0] != '/')
         return word;
     Print(u"%s", message);
+    if (word != nullptr && word[0] == '/' && !IsVerb(word) && !IsLeadingWord(word))
+        Print(u"  (%a begins with \"/\", which marks a switch: give the path without it, as fs0:\\dir\\file or"
+              u" dir/file)\n",
+              word);
     return nullptr;
 }
 
@@ -44,6 +54,8 @@ ExitStatus RefuseCommandLine(const char16_t* usage)
 
 uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing)
 {
+    if (ack == EC_FOLLOW_ACK)
+        NoteEcRanItsFirmware();
     if (ack == EC_FOLLOW_ACK || EcChannelDead())
         return closing;
     Print(u"\n\rThe EC did not acknowledge follow-mode entry: it may still be in follow mode from a run that was"
@@ -57,6 +69,65 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
     return !EcChannelDead();
+}
+
+namespace {
+
+// Where a pass stands: its bytes, what the marks are counted in, and what
+// the second pass found.
+struct Pass {
+    RunStage Stage;
+    uint8_t* Into;
+    const uint8_t* Against;
+    uint32_t Size;
+    uint32_t Chunk;  // a mark after every Chunk bytes, and one at the end
+    int32_t Differing;
+    uint32_t FirstDifference;
+};
+
+// One 64 KiB block of a pass, [start, end), in a FAST_READ of its own: no
+// transaction is held longer than a block's transfer (platform/Uninterrupted.h).
+// *marks counts the progress marks it owes the console. False when the
+// channel died (its place then says where: the byte being read).
+bool ReadPassBlock(Pass* pass, uint32_t start, uint32_t end, uint32_t* marks)
+{
+    Uninterrupted held;
+    MarkPlace(pass->Stage, start);
+    FlashReadStart(start);
+    for (uint32_t at = start; at < end; ++at) {
+        uint8_t value = 0;
+        MarkPlace(pass->Stage, at);
+        if (!FlashReadBytes(&value, 1))
+            return false;
+        if (pass->Into)
+            pass->Into[at] = value;
+        else if (value != pass->Against[at] && pass->Differing++ == 0)
+            pass->FirstDifference = at;
+        if ((at + 1) % pass->Chunk == 0 || at + 1 == pass->Size)
+            ++*marks;
+    }
+    MarkPlace(pass->Stage, end);
+    FlashReadEnd();
+    return !EcChannelDead();
+}
+
+}  // namespace
+
+int32_t ReadChipPass(RunStage stage, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
+{
+    constexpr uint32_t MARKS_PER_PASS = 16;
+    Pass pass = {stage, into, against, size, (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS, 0, 0};
+    for (uint32_t start = 0; start < size; start += static_cast<uint32_t>(BLOCK_SIZE)) {
+        uint32_t end = size - start > BLOCK_SIZE ? start + static_cast<uint32_t>(BLOCK_SIZE) : size;
+        uint32_t marks = 0;
+        bool alive = ReadPassBlock(&pass, start, end, &marks);
+        PrintMarks(marks);
+        if (!alive)
+            return -1;
+        IgnoreBreak();
+    }
+    *firstDifference = pass.FirstDifference;
+    return pass.Differing;
 }
 
 bool FileExists(const char* name)

@@ -8,6 +8,7 @@
 #include "Applications/Main/Arguments.h"
 #include "Applications/Main/ExitStatus.h"
 #include "Applications/Main/HandBack.h"
+#include "Applications/Main/RunState.h"
 #include "platform/Platform.h"
 
 namespace zar {
@@ -23,8 +24,9 @@ uint8_t ReadOnlyClosingCommand(const Arguments& args);
 
 // A word that must name a file ("/log FILE", "/read FILE"): when it is
 // missing or begins with "/" (a switch or a verb, never a file) it is refused
-// before anything touches the EC. Prints message and returns nullptr; the run
-// then ends with EXIT_BAD_IMAGE.
+// before anything touches the EC. Prints message (and, for a path that
+// begins with "/", how to give it) and returns nullptr; the run then ends
+// with EXIT_BAD_IMAGE.
 [[nodiscard]] const char* FileNameWord(const Arguments& args, int index, const char16_t* message);
 
 // "COMMAND LINE ERROR!!" with the verb's usage; nothing has touched the EC.
@@ -43,6 +45,13 @@ uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 // answering: nothing more can be sent, and the verb ends through
 // HandBackAndEnd (Road::Looks), which says which wait ran out.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
+
+// One pass over the chip from address 0, a FAST_READ for each 64 KiB block
+// (none held longer than a block's transfer), a mark every sixteenth of it,
+// a Ctrl-C taken and ignored between blocks: into `into`, or compared with `against`. Returns how many
+// bytes differ (0 for a pass into `into`), the first at *firstDifference, or
+// -1 when the channel died (its place then says where: pass, and the byte).
+int32_t ReadChipPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference);
 
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);

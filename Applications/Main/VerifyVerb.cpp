@@ -58,7 +58,7 @@ ExitStatus RunVerify(const Arguments& args)
         return EXIT_STOPPED;
     if (!EnterFollowModeAndIdentify(&closing))
         return HandBackAndEnd(closing, EXIT_NO_ANSWER, &args, Road::Looks);
-    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, &args); refused != EXIT_OK)
+    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, args, Road::Looks); refused != EXIT_OK)
         return refused;
     FlashReportIdentity(RunState.Chip);
     Print(u"\n");

@@ -1,7 +1,7 @@
 #include "tools/zar-sim/SimFrontEnd.h"
 
 #include "Applications/Main/Main.h"
-#include "Applications/Main/UpdateOptions.h"
+#include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "ec/ModuleName.h"
@@ -202,11 +202,7 @@ bool RunsNothing(const SimOptions& options, int* status)
 FlasherLine ReadFlasherLine(const SimOptions& options)
 {
     FlasherLine line;
-    int first = 1;
-    if (options.FlasherArgc > 2 && TextEqual(options.FlasherArgv[1], "/log"))
-        first = 3;
-    while (first + 1 < options.FlasherArgc && IsUpdateWord(options.FlasherArgv[first]))
-        first += 2;  // /update's "/backup FILE" and "/keep RANGE"
+    int first = SkipLeadingWords(Arguments(options.FlasherArgc, const_cast<char**>(options.FlasherArgv)));
     if (first >= options.FlasherArgc)
         return line;
     line.First = options.FlasherArgv[first];

@@ -371,10 +371,13 @@ void PrintHelp()
     Print(u"  /read    the whole chip (or SIZE bytes) read twice into FILE, a new file; writes nothing\n");
     Print(u"  /verify  the chip compared with IMAGE block by block; writes nothing\n");
     Print(u"  /update  reads the chip, prints a plan, writes only the 4 KiB sectors that differ from IMAGE\n");
-    Print(u"  /keep    before /update: START-END (hex, END inclusive, 4 KiB bounds) is left as it is\n");
-    Print(u"  /backup  before /update: the chip over IMAGE's range saved into FILE, a new file, first\n");
+    Print(u"           (past IMAGE's end, what an erase takes is written back); a last /j closes with 0xFC\n");
+    Print(u"  /keep    before /update: START-END (hex, END inclusive, 4 KiB bounds) is left as it is; up to 16\n");
+    Print(u"  /backup  before /update: the chip to the end of IMAGE's last erase unit, read twice, saved\n");
+    Print(u"           into FILE, a new file, first\n");
     Print(u"  e.g.     zar-sim --flash-in old.bin -- /keep 70000-7FFFF /backup b.bin /update new.bin p\n");
-    Print(u"  /log     first: appends the run's record to FILE, closed before the EC is handed back\n");
+    Print(u"  /log     appends the run's record to FILE, closed before the EC is handed back\n");
+    Print(u"  /log, /backup and /keep come before the verb or IMAGE, in any order; later they are refused\n");
     Print(u"\noptions:\n");
     for (const OptionRow& row : OPTIONS) {
         PrintOptionHelp(row);

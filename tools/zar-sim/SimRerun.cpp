@@ -1,5 +1,6 @@
 #include "tools/zar-sim/SimRerun.h"
 
+#include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/Main.h"
 #include "platform/Platform.h"
@@ -21,38 +22,24 @@ void PrintCommandLine(int argc, char* argv[])
 
 int RerunCommandLine(int argc, char* argv[], char* out[])
 {
-    static char skip[] = "p";
     if (RunState.Rerun != RerunAdvice::SkipModuleCheck) {
         for (int i = 0; i < argc; ++i)
             out[i] = argv[i];
         return argc;
     }
-    // The words before the image ("/log FILE", "/backup FILE", "/keep RANGE",
-    // "/update") as given, but without "/backup FILE" once the file is
-    // written; p after the image.
-    int count = 0;
-    int at = 0;
-    out[count++] = argv[at++];
-    auto leading = [](const char* word) {
-        return TextEqual(word, "/log") || TextEqual(word, "/backup") || TextEqual(word, "/keep");
-    };
-    for (; at + 1 < argc && leading(argv[at]); at += 2) {
-        if (TextEqual(argv[at], "/backup") && RunState.Update.BackupWritten)
-            continue;
-        out[count++] = argv[at];
-        out[count++] = argv[at + 1];
-    }
-    if (at < argc && TextEqual(argv[at], "/update"))
-        out[count++] = argv[at++];
-    if (at >= argc)
-        return count;
-    out[count++] = argv[at++];  // the image
-    out[count++] = skip;
-    if (at < argc)
-        ++at;  // the word p replaces
-    for (; at < argc; ++at)
-        out[count++] = argv[at];
-    return count;
+    // The flasher's own words, as its console printed them.
+    struct Words {
+        char** Out;
+        int Count;
+    } words = {out, 0};
+    out[words.Count++] = argv[0];
+    RerunWords(Arguments(argc, argv),
+               [](const char* word, void* context) {
+                   auto* collected = static_cast<Words*>(context);
+                   collected->Out[collected->Count++] = const_cast<char*>(word);  // main() only reads them
+               },
+               &words);
+    return words.Count;
 }
 
 void SayHowTheRunEnded(SimEc& ec, const char* run, int status, const char* verb)

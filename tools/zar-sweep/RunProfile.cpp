@@ -30,7 +30,7 @@ const char* KindName(int kind)
     static const char* const NAMES[KIND_COUNT + 1] = {
         "module check", "follow-mode entry", "identification", "EC sub-command", "opcode",
         "address",      "data byte",         "erase poll",     "program poll",   "status write",
-        "fast read",    "AAI mode",          "before closing", "spread",
+        "fast read",    "AAI mode",          "kept block",     "before closing", "spread",
     };
     return kind >= 0 && kind <= KIND_COUNT ? NAMES[kind] : "?";
 }
@@ -88,7 +88,15 @@ uint32_t Classifier::Payload(uint8_t value)
     ++written_;
     aaiAddressSent_ = aaiAddressSent_ || (address && written_ == 3 && IsAai(opcode_));
     bool data = !address && opcode_ != FAST_READ && opcode_ != RES;  // else a dummy byte
-    return Bit(address ? ADDRESS : data ? DATA_BYTE : SUB_COMMAND) | TransactionKinds();
+    bool changes = SpiOpcodeProperties(opcode_) & (OP_ERASES | OP_PROGRAMS);
+    if (address && written_ == 1 && changes)
+        inKeptBlock_ = value < 32 && (keptBlocks_ >> value & 1u);  // the address's top byte: its 64 KiB block
+    return Bit(address ? ADDRESS : data ? DATA_BYTE : SUB_COMMAND) | TransactionKinds() | KeptBlockKind(changes);
+}
+
+uint32_t Classifier::KeptBlockKind(bool changes) const
+{
+    return changes && inKeptBlock_ ? Bit(KEPT_BLOCK) : 0;
 }
 
 // What the chip does when the transaction ends decides what the next status
@@ -96,6 +104,7 @@ uint32_t Classifier::Payload(uint8_t value)
 void Classifier::EndTransaction()
 {
     uint16_t properties = SpiOpcodeProperties(opcode_);
+    busyInKeptBlock_ = inKeptBlock_ && (properties & (OP_ERASES | OP_PROGRAMS));
     if (properties & OP_ERASES) {
         busyWith_ = ERASE_POLL;
     } else if (properties & OP_PROGRAMS) {
@@ -129,7 +138,7 @@ uint32_t Classifier::ReadKinds() const
     if (opcode_ == FAST_READ)
         return Bit(FAST_READ_BYTE);
     if (opcode_ == RDSR && busyWith_ != KIND_COUNT)
-        return Bit(busyWith_);
+        return Bit(busyWith_) | (busyInKeptBlock_ ? Bit(KEPT_BLOCK) : 0);
     return TransactionKinds() | Bit(SUB_COMMAND);
 }
 
@@ -168,7 +177,7 @@ void Profiler::Locate(int perKind)
             wanted_[k].push_back(count - 1);
     }
     locating_ = true;
-    classifier_ = Classifier{};
+    classifier_ = Classifier{keptBlocks_};
     index_ = 0;
     std::fill(std::begin(counts_), std::end(counts_), 0);
 }

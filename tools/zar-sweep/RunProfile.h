@@ -25,6 +25,7 @@ enum Kind {
     STATUS_WRITE,
     FAST_READ_BYTE,
     AAI_MODE,
+    KEPT_BLOCK,      // an erase or program in a block that holds a kept range, and its polls
     BEFORE_CLOSING,  // after the last verify's last byte
     KIND_COUNT,      // as a point's kind: spread evenly, not picked by kind
 };
@@ -36,6 +37,8 @@ const char* KindName(int kind);
 // answer.
 class Classifier {
 public:
+    // keptBlocks: bit b for a kept range in 64 KiB block b (the first 32).
+    explicit Classifier(uint32_t keptBlocks = 0) : keptBlocks_(keptBlocks) {}
     uint32_t Access(bool write, uint8_t port, uint8_t value);
 
 private:
@@ -44,7 +47,11 @@ private:
     void EndTransaction();
     uint32_t TransactionKinds() const;
     uint32_t ReadKinds() const;
+    uint32_t KeptBlockKind(bool changes) const;
 
+    uint32_t keptBlocks_;
+    bool inKeptBlock_ = false;  // the open erase or program (or AAI sequence) is aimed at one
+    bool busyInKeptBlock_ = false;
     bool follow_ = false;
     bool acknowledged_ = false;
     bool aai_ = false;
@@ -69,7 +76,7 @@ struct Point {
 // occurrences, and notes the EC's counts there.
 class Profiler : public sim::TraceSink {
 public:
-    explicit Profiler(sim::SimEc& ec) : ec_(ec) {}
+    Profiler(sim::SimEc& ec, uint32_t keptBlocks) : ec_(ec), keptBlocks_(keptBlocks), classifier_(keptBlocks) {}
     void Access(bool write, uint8_t port, uint8_t value) override;
 
     void Locate(int perKind);
@@ -78,6 +85,7 @@ public:
 
 private:
     sim::SimEc& ec_;
+    uint32_t keptBlocks_;
     Classifier classifier_;
     bool locating_ = false;
     uint64_t index_ = 0;

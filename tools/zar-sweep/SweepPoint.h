@@ -26,10 +26,12 @@ struct Part {
 };
 
 // The first run's command lines: the closing rule of each is kept by the
-// rerun the console advises.
+// rerun the console advises. Block1HoldsImage: the chip starts out with the
+// image in block 1, but for the kept ranges (elsewhere the fill pattern).
 struct Variant {
     std::vector<std::string> Words;
     sim::EcMode Closed;
+    bool Block1HoldsImage = false;
 };
 
 inline const std::vector<Variant> VARIANTS = {
@@ -37,19 +39,33 @@ inline const std::vector<Variant> VARIANTS = {
     {{IMAGE_NAME, "x", "y", "/j"}, sim::EcMode::ClosedExitAlt},
 };
 
-// /update's: the kept sector lies in the image's second block; each worker
-// gives the backup a name of its own.
-constexpr uint32_t KEPT_START = 0x11000, KEPT_END = 0x11FFF;
+// /update's: the kept sector lies in the image's second block, which is
+// written around it; each worker gives the backup a name of its own.
 inline const std::vector<Variant> UPDATE_VARIANTS = {
     {{"/update", IMAGE_NAME}, sim::EcMode::ClosedExit},
     {{"/keep", "11000-11FFF", "/update", IMAGE_NAME, "x", "y", "/j"}, sim::EcMode::ClosedExitAlt},
     {{"/backup", "zar-sweep-backup.bin", "/update", IMAGE_NAME}, sim::EcMode::ClosedExit},
 };
 
-// Whether the variant keeps the sector at KEPT_START.
-bool Keeps(const Variant& variant);
+// On a part that erases only whole 64 KiB blocks, a block that holds a kept
+// range is never written: the line keeps a sector of block 1, which holds the
+// image around it, while block 0 and the backup (to block 1's end) are written.
+inline const std::vector<Variant> BLOCK_ONLY_VARIANTS = {
+    {{"/keep", "10000-10FFF", "/backup", "zar-sweep-backup.bin", "/update", IMAGE_NAME}, sim::EcMode::ClosedExit,
+     true},
+};
+
+// The ranges the command's "/keep" words keep, END inclusive.
+std::vector<std::pair<uint32_t, uint32_t>> KeptRanges(const std::vector<std::string>& words);
+// Bit b for each 64 KiB block b that holds a kept range.
+uint32_t KeptBlocks(const Variant& variant);
 // The variant's backup file, or "" for none.
 std::string BackupOf(const Variant& variant);
+// The chip as it powers up for the variant.
+std::vector<uint8_t> FlashBefore(const Variant& variant, uint32_t size);
+// Where the bytes an /update of the sweep's image may erase end on the part:
+// what its backup holds.
+uint32_t UpdateCoverEnd(const Part& part);
 // The variant with the backup named for this process, so workers never share one.
 Variant ForThisProcess(const Variant& variant);
 
@@ -58,7 +74,7 @@ public:
     static constexpr uint64_t LATENCY_SEED = 7;
     int Latency = 0;
 
-    void PowerUp(const Part& part, sim::ForeignByte foreign, const sim::EcFaults& faults)
+    void PowerUp(const Part& part, sim::ForeignByte foreign, const sim::EcFaults& faults, const Variant& variant)
     {
         sim::MachineSetup setup;
         setup.Chip = part.Chip;
@@ -68,8 +84,7 @@ public:
             setup.Ec.IbfDelay = {sim::ReadDelay::Random, static_cast<uint32_t>(Latency), LATENCY_SEED};
             setup.Ec.ObfDelay = setup.Ec.IbfDelay;
         }
-        flash_.resize(part.Chip->Part->Size);
-        sim::FillPattern(flash_.data(), part.Chip->Part->Size);
+        flash_ = FlashBefore(variant, part.Chip->Part->Size);
         machine_.PowerUp(setup, flash_.data());
         // The EC holds the image's own module name, as zar-sim gives it.
         machine_.SetModuleName(Image().data() + MODULE_NAME_OFFSET, MODULE_NAME_LENGTH);

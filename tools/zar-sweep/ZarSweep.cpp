@@ -51,6 +51,7 @@ constexpr unsigned POINT_SECONDS = 20;    // far beyond any point's run; only a 
 
 struct Options {
     int Points = 2000;   // spread evenly over the run, per part and kind of fault
+    bool PartsGiven = false;
     int PerKind = 16;    // more of every kind of access
     uint32_t WaitLimit = 1000;
     int Latency = 0;     // EC latency: random:N (seed 7) status reads, 0 for none
@@ -65,6 +66,20 @@ unsigned long long Count(uint64_t n)
     return static_cast<unsigned long long>(n);
 }
 
+// The chip a line that starts from more than the fill pattern powers up
+// with, for its zar-sim lines.
+std::string FlashInName(const Part& part)
+{
+    return std::string("zar-sweep-") + part.Chip->Part->Name + "-in.bin";
+}
+
+void WriteFlashIn(const Part& part, const Variant& variant)
+{
+    std::vector<uint8_t> flash = FlashBefore(variant, part.Chip->Part->Size);
+    std::ofstream(FlashInName(part), std::ios::binary)
+        .write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
+}
+
 std::string ReproLine(const PointSetup& p, const Options& options)
 {
     std::string line = "zar-sim --chip " + std::string(p.ThePart->Chip->Part->Name) + " --wait-limit " +
@@ -72,6 +87,8 @@ std::string ReproLine(const PointSetup& p, const Options& options)
     if (options.Latency > 0)
         line += " --ec-latency random:" + std::to_string(options.Latency) + ":" +
                 std::to_string(Machine::LATENCY_SEED);
+    if (p.TheVariant->Block1HoldsImage)
+        line += " --flash-in " + FlashInName(*p.ThePart);
     line += std::string(" --fault ") + NamesOf(p.Fault).ZarSim + "=" + std::to_string(p.Setting) + " --rerun";
     for (const std::string& word : p.TheVariant->Words)
         line += " " + word;
@@ -105,8 +122,8 @@ Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& option
 {
     const std::string backup = BackupOf(variant);
     remove(backup.c_str());
-    machine.PowerUp(part, sim::ForeignByte::Ignore, {});
-    Profiler profiler(machine.Ec());
+    machine.PowerUp(part, sim::ForeignByte::Ignore, {}, variant);
+    Profiler profiler(machine.Ec(), KeptBlocks(variant));
     if (machine.Run(variant.Words, &profiler, options.WaitLimit) != EXIT_OK) {
         fprintf(stderr, "zar-sweep: a good run on %s failed:\n%s\n", part.Chip->Part->Name, machine.Output().c_str());
         exit(2);
@@ -119,7 +136,7 @@ Profile ProfileGoodRun(Machine& machine, const Part& part, const Options& option
            part.Method, line.c_str(), Count(profiler.Accesses()), Count(profile.Writes), Count(profile.Answers));
     profiler.Locate(options.PerKind);
     remove(backup.c_str());
-    machine.PowerUp(part, sim::ForeignByte::Ignore, {});
+    machine.PowerUp(part, sim::ForeignByte::Ignore, {}, variant);
     machine.Run(variant.Words, &profiler, options.WaitLimit);
     remove(backup.c_str());
     profile.Picked = profiler.Points();
@@ -151,6 +168,34 @@ std::vector<std::pair<uint64_t, int>> Settings(const Profile& profile, FaultKind
     return settings;
 }
 
+const char* MethodName(const sim::ChipInfo& chip)
+{
+    return chip.Method == sim::ProgramMethod::Page      ? "page program"
+           : chip.Method == sim::ProgramMethod::AaiWord ? "AAI word"
+                                                        : "AAI byte";
+}
+
+bool ErasesOnlyBlocks(const Part& part)
+{
+    return part.Chip->Part->SectorEraseUnit == 0 && part.Chip->Part->BlockEraseUnit == BLOCK_SIZE;
+}
+
+// The parts /update is swept on: those of the classic lines but the AAI-byte
+// one, and, unless parts were named, one that erases only whole blocks.
+std::vector<Part> UpdateParts(const Options& options)
+{
+    std::vector<Part> parts;
+    for (const Part& part : options.Parts) {
+        if (part.Chip->Method != sim::ProgramMethod::AaiByte)
+            parts.push_back(part);
+    }
+    if (!options.PartsGiven) {
+        const sim::ChipInfo* blocks = sim::FindChip("M25P40");
+        parts.push_back({blocks, MethodName(*blocks)});
+    }
+    return parts;
+}
+
 bool ParseOptions(int argc, char* argv[], Options* options)
 {
     for (int i = 1; i < argc; ++i) {
@@ -180,9 +225,8 @@ bool ParseOptions(int argc, char* argv[], Options* options)
             const sim::ChipInfo* chip = sim::FindChip(argv[++i]);
             if (chip == nullptr || !chip->FitsAlgorithms || chip->Part->Size < 2 * BLOCK_SIZE)
                 return false;
-            options->Parts.push_back({chip, chip->Method == sim::ProgramMethod::Page      ? "page program"
-                                            : chip->Method == sim::ProgramMethod::AaiWord ? "AAI word"
-                                                                                          : "AAI byte"});
+            options->Parts.push_back({chip, MethodName(*chip)});
+            options->PartsGiven = true;
         } else if (arg == "--fault" && i + 1 < argc) {
             std::string which = argv[++i];
             if (which != "ibf" && which != "obf" && which != "write")
@@ -327,12 +371,14 @@ int Sweep(int argc, char* argv[])
             total.Add(RunPoints(machine, part, fault, profile, options, VARIANTS, options.Points));
     }
     // /update on the parts it is swept on; half the points for each of its lines.
-    for (const Part& part : options.Parts) {
-        if (part.Chip->Method == sim::ProgramMethod::AaiByte)
-            continue;
-        for (const Variant& variant : UPDATE_VARIANTS) {
+    for (const Part& part : UpdateParts(options)) {
+        for (const Variant& variant : ErasesOnlyBlocks(part) ? BLOCK_ONLY_VARIANTS : UPDATE_VARIANTS) {
             std::vector<FaultKind> faults = FaultsFor(options, variant);
-            Profile profile = faults.empty() ? Profile{} : ProfileGoodRun(machine, part, options, variant);
+            if (faults.empty())
+                continue;
+            if (variant.Block1HoldsImage)
+                WriteFlashIn(part, variant);
+            Profile profile = ProfileGoodRun(machine, part, options, variant);
             for (FaultKind fault : faults)
                 total.Add(RunPoints(machine, part, fault, profile, options, {variant}, (options.Points + 1) / 2));
         }
@@ -341,7 +387,7 @@ int Sweep(int argc, char* argv[])
     printf("zar-sweep: %llu points on %zu parts in %.0f s: %llu failures, %llu hangs, %llu closing commands after a"
            " fault, %llu false successes; %llu of %llu reruns ended with status 0, the image in the chip and the EC"
            " closed\n",
-           Count(total.Points), options.Parts.size(), seconds, Count(total.Failures), Count(total.Hangs),
+           Count(total.Points), options.Parts.size() + (options.PartsGiven ? 0 : 1), seconds, Count(total.Failures), Count(total.Hangs),
            Count(total.ClosingAfterFault), Count(total.FalseSuccesses), Count(total.RerunsGood), Count(total.Points));
     return total.Failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,81 @@
+// The words that lead a command line ("/log FILE", "/backup FILE", "/keep
+// START-END") and the verb words count only before the verb or the classic
+// image. Anywhere else they are refused before the EC is touched, by name,
+// and nothing they name is created.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "Applications/Main/Main.h"
+#include "Harness.h"
+
+namespace zar::test {
+namespace {
+
+TEST(LeadingWords, OutOfPlaceTheyAreRefusedBeforeTheEc)
+{
+    std::string name = WriteTempFile("lead.bin", MakeImage(0x12345));
+    remove("lead.log");
+    remove("lead-backup.bin");
+    struct Case {
+        std::vector<std::string> Words;
+        std::string Word;  // the one the refusal names
+    } cases[] = {
+        // A kept range that would have been written, the EC left in follow mode, status 0.
+        {{"/update", name, "p", "/keep", "1000-1FFF"}, "/keep"},
+        {{name, "/keep", "1000-1FFF"}, "/keep"},
+        {{name, "p", "/keep", "1000-1FFF"}, "/keep"},
+        {{"/keep", "0-FFF", "/update", name, "p", "x", "/keep", "1000-1FFF"}, "/keep"},
+        {{"/update", name, "/backup", "lead-backup.bin"}, "/backup"},
+        {{name, "p", "x", "/log", "lead.log"}, "/log"},
+        {{"/verify", name, "p", "/log", "lead.log"}, "/log"},
+        {{"/log", "lead.log", "/probe", "/keep", "0-FFF"}, "/keep"},
+        // A verb word after the image or another verb.
+        {{name, "/update"}, "/update"},
+        {{name, "p", "x", "/verify"}, "/verify"},
+        {{"/update", name, "/verify"}, "/verify"},
+        {{"/probe", "/read"}, "/read"},
+        {{"/read", "chip.bin", "/probe"}, "/probe"},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& word : c.Words)
+            line += " " + word;
+        SCOPED_TRACE(line);
+        Rig rig;
+        EXPECT_EQ(rig.Run(c.Words), EXIT_BAD_IMAGE) << rig.Output();
+        EXPECT_FALSE(rig.Trace().TouchedPorts());
+        EXPECT_NE(rig.Output().find("COMMAND LINE ERROR!! " + c.Word + " is out of place"), std::string::npos)
+            << rig.Output();
+        EXPECT_EQ(fopen("lead-backup.bin", "rb"), nullptr);
+        EXPECT_EQ(fopen("chip.bin", "rb"), nullptr);
+    }
+    // Only the lines that named it as their leading word wrote a record, of
+    // their refusal.
+    std::vector<uint8_t> log = ReadFileBytes("lead.log");
+    std::string text(log.begin(), log.end());
+    EXPECT_EQ(CountOf(text, "ZAR-END "), 1u) << text;
+    EXPECT_EQ(CountOf(text, "status=2 (BAD_IMAGE) close=none"), 1u) << text;
+}
+
+// In their place the leading words may come in any order.
+TEST(LeadingWords, InTheirPlaceInAnyOrder)
+{
+    std::vector<uint8_t> image = MakeImage(0x12345);
+    std::string name = WriteTempFile("lead-order.bin", image);
+    remove("lead-order.log");
+    Rig rig;
+    rig.StopTracing();
+    std::copy(image.begin(), image.end(), rig.Flash().begin());
+    EXPECT_EQ(rig.Run({"/keep", "20000-20FFF", "/log", "lead-order.log", "/update", name, "p"}), EXIT_OK)
+        << rig.Output();
+    EXPECT_NE(rig.Output().find("0 kept"), std::string::npos);  // the image ends before 20000
+    std::vector<uint8_t> log = ReadFileBytes("lead-order.log");
+    EXPECT_NE(std::string(log.begin(), log.end()).find("image=\"" + name + "\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zar::test
