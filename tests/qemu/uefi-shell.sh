@@ -54,6 +54,30 @@ boot_shell() {  # boot_shell LIMIT DISK TICK [QEMU-ARGS...]
   perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
 }
 
+# Sends COMMAND to QEMU's monitor on the unix SOCKET (QEMU started with
+# -monitor unix:SOCKET,server=on,wait=off), waiting for its prompt before the
+# command and after it: a command sent into a connection that closes at once
+# may never be read. False when the monitor is not there (any more).
+monitor_command() {  # monitor_command SOCKET COMMAND
+  python3 - "$1" "$2" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.settimeout(5)
+s.connect(sys.argv[1])
+def prompt():
+    seen = b""
+    while not seen.endswith(b"(qemu) "):
+        piece = s.recv(4096)
+        if not piece:
+            sys.exit(1)
+        seen += piece
+prompt()
+s.sendall(sys.argv[2].encode() + b"\n")
+if sys.argv[2] != "quit":
+    prompt()
+PY
+}
+
 # boot_shell with QEMU's isa-debugcon devices at the EC's ports: each writes
 # the bytes sent to it into its file, qemu-62.bin or qemu-66.bin, and answers
 # every read with one byte, DATA at 0x62 and STATUS at 0x66.
