@@ -179,8 +179,8 @@ void TellTheOutcome(const SimOptions& options, const FlasherLine& line, int stat
         Print(u"zar-sim: can't write %a\n", options.FlashOut);
     AfterRun then = LastRunEnding().Then;
     if (then != AfterRun::Return)
-        Print(u"zar-sim: after the run: %s (zar-sim.efi does it; on Linux nothing happens)\n",
-              then == AfterRun::Reset ? u"/then reset, a cold reset" : u"/then off, the machine powers off");
+        Print(u"zar-sim: after the run: %s (on Linux, only this line)\n",
+              then == AfterRun::Reset ? u"/then reset: the machine resets" : u"/then off: the machine powers off");
 }
 
 // Everything that runs nothing: help, the chip list, a trace to decode.
