@@ -15,6 +15,8 @@ namespace {
 EFI_GUID gLoadedImageGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 
 constexpr const char* ARGS_FILE = "zar.args";
+// argv[0] when the line names no program of its own.
+char16_t gProgramName[] = u"zar";
 constexpr size_t MAX_PATH_UNITS = 1024;
 
 void* Pool(size_t bytes)
@@ -70,7 +72,7 @@ void SayRefused(const char16_t* problem, size_t at)
         Print(u"The boot option's load options");
     else
         Print(u"%s%a", gFirmware.Folder ? gFirmware.Folder : u"\\", ARGS_FILE);
-    Print(problem, at);
+    Print(problem, static_cast<int>(at));
     Print(u" Nothing was sent to the EC.\r\n");
 }
 
@@ -111,8 +113,7 @@ ArgumentResult WordsOfLine(char16_t* line, size_t units, bool wordsRequired, Arg
         return ArgumentResult::OutOfMemory;
     size_t count = 0;
     LineCheck check = SplitWords(line, units, words + 1, capacity, &count);
-    static char16_t gName[] = u"zar";
-    words[0] = gName;
+    words[0] = gProgramName;
     char16_t** argv = words;
     if (count > 0 && NamesTheProgram(words[1])) {
         ++argv;  // the line's own first word names the program
@@ -155,6 +156,24 @@ ArgumentResult WordsFromLoadOptions(const EFI_LOADED_IMAGE_PROTOCOL* image, Argu
     return result;
 }
 
+// What zar.args says, read from file into bytes and decoded into line: its
+// words, or a refusal after saying why.
+ArgumentResult ReadArgsFile(PlatformFile* file, uint8_t* bytes, char16_t* line, ArgumentList* list)
+{
+    size_t size = file ? FileRead(bytes, 1, MAX_ARGS_FILE_BYTES + 1, file) : 0;
+    if (file == nullptr || FileReadFailed(file)) {
+        SayRefused(u": can't be read.", 0);
+        return ArgumentResult::Refused;
+    }
+    size_t units = 0;
+    LineCheck check = DecodeArgsFile(bytes, size, line, MAX_LINE_UNITS + 1, &units);
+    if (check.Problem != LineProblem::None) {
+        SayProblem(check);
+        return ArgumentResult::Refused;
+    }
+    return WordsOfLine(line, units, true, list);
+}
+
 // zar.args, or NoShell when there is none.
 ArgumentResult WordsFromArgsFile(ArgumentList* list)
 {
@@ -164,22 +183,7 @@ ArgumentResult WordsFromArgsFile(ArgumentList* list)
     gFirmware.Words = WordsSource::ArgsFile;
     auto* bytes = static_cast<uint8_t*>(Pool(MAX_ARGS_FILE_BYTES + 1));
     auto* line = static_cast<char16_t*>(Pool((MAX_LINE_UNITS + 1) * sizeof(char16_t)));
-    ArgumentResult result = ArgumentResult::OutOfMemory;
-    if (bytes && line) {
-        size_t size = file ? FileRead(bytes, 1, MAX_ARGS_FILE_BYTES + 1, file) : 0;
-        size_t units = 0;
-        LineCheck check{LineProblem::None, 0};
-        if (file == nullptr || FileReadFailed(file)) {
-            SayRefused(u": can't be read.", 0);
-            result = ArgumentResult::Refused;
-        } else if (check = DecodeArgsFile(bytes, size, line, MAX_LINE_UNITS + 1, &units);
-                   check.Problem != LineProblem::None) {
-            SayProblem(check);
-            result = ArgumentResult::Refused;
-        } else {
-            result = WordsOfLine(line, units, true, list);
-        }
-    }
+    ArgumentResult result = bytes && line ? ReadArgsFile(file, bytes, line, list) : ArgumentResult::OutOfMemory;
     if (file)
         FileClose(file);
     if (bytes)
@@ -207,8 +211,7 @@ ArgumentResult CollectWordsWithoutShell(ArgumentList* list)
         result = WordsFromArgsFile(list);
     if (result == ArgumentResult::NoShell) {
         gFirmware.Words = WordsSource::None;
-        static char16_t gName[] = u"zar";
-        CHAR16* alone[] = {reinterpret_cast<CHAR16*>(gName)};
+        CHAR16* alone[] = {reinterpret_cast<CHAR16*>(gProgramName)};
         result = CopyArguments(alone, 1, list);
     }
     return result;
