@@ -341,7 +341,8 @@ EFI_STATUS FakeFirmware::ReadFile(SHELL_FILE_HANDLE handle, UINTN* size, VOID* b
     std::vector<uint8_t>& data = current_->files[h->name];
     size_t available = h->position < data.size() ? data.size() - h->position : 0;
     size_t n = std::min({static_cast<size_t>(*size), available, current_->readChunk});
-    memcpy(buffer, data.data() + h->position, n);
+    if (n != 0)
+        memcpy(buffer, data.data() + h->position, n);
     h->position += n;
     *size = n;
     return EFI_SUCCESS;
