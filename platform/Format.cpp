@@ -291,4 +291,25 @@ size_t Print(const char16_t* format, ...)
     return ConsoleOutput(buffer, length) ? length : 0;
 }
 
+uint32_t DecodeUtf8Sequence(const uint8_t* bytes, size_t size, size_t* length)
+{
+    *length = 1;
+    uint32_t lead = size ? bytes[0] : 0;
+    size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+             : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    if (n == 0 || n > size)
+        return UTF8_MALFORMED;
+    uint32_t code = n == 1 ? lead : lead & (0x7Fu >> n);
+    for (size_t k = 1; k < n; ++k) {
+        if ((bytes[k] & 0xC0) != 0x80)
+            return UTF8_MALFORMED;
+        code = (code << 6) | (bytes[k] & 0x3Fu);
+    }
+    static constexpr uint32_t MIN_CODE[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < MIN_CODE[n] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return UTF8_MALFORMED;
+    *length = n;
+    return code;
+}
+
 }  // namespace zar

@@ -15,6 +15,7 @@
 
 #include <stdarg.h>
 #include <stddef.h>
+#include <stdint.h>
 
 namespace zar {
 
@@ -29,5 +30,13 @@ size_t FormatText(char16_t (&out)[FORMAT_BUFFER_UNITS], const char16_t* format, 
 // surrogates become U+FFFD. Writes at most capacity-1 bytes plus a NUL and
 // returns the bytes written before the NUL.
 size_t Utf16ToUtf8(const char16_t* text, size_t units, char* out, size_t capacity);
+
+// Decodes the UTF-8 sequence at the start of bytes (size of them left):
+// returns its code point and sets *length to the bytes it takes. A malformed
+// sequence (a stray or missing continuation, an overlong form, a surrogate,
+// a value past U+10FFFF, a sequence cut by the end) returns UTF8_MALFORMED
+// with *length 1.
+constexpr uint32_t UTF8_MALFORMED = 0xFFFFFFFF;
+uint32_t DecodeUtf8Sequence(const uint8_t* bytes, size_t size, size_t* length);
 
 }  // namespace zar

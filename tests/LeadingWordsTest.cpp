@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Applications/Main/Main.h"
+#include "platform/RunEnding.h"
 #include "Harness.h"
 
 namespace zar::test {
@@ -75,6 +76,60 @@ TEST(LeadingWords, InTheirPlaceInAnyOrder)
     EXPECT_NE(rig.Output().find("0 kept"), std::string::npos);  // the image ends before 20000
     std::vector<uint8_t> log = ReadFileBytes("lead-order.log");
     EXPECT_NE(std::string(log.begin(), log.end()).find("image=\"" + name + "\""), std::string::npos);
+}
+
+// "/wait SECONDS" and "/then reset|off" ask for the program's end: refused
+// before the EC when they can't be read, and "/then" kept only after a run
+// that ended well with the EC handed back.
+TEST(LeadingWords, WaitAndThenAskForTheEndOnlyAfterAGoodRun)
+{
+    std::vector<uint8_t> image = MakeImage(0x1000);
+    std::string name = WriteTempFile("lead-then.bin", image);
+    struct Refused {
+        std::vector<std::string> Words;
+        std::string Says;
+    } refused[] = {
+        {{"/wait", "soon", "/probe"}, "/wait needs a number of seconds from 0 to 3600"},
+        {{"/wait", "3601", "/probe"}, "/wait needs a number of seconds from 0 to 3600"},
+        {{"/then", "halt", "/probe"}, "/then takes reset or off"},
+        {{"/then"}, "/then takes reset or off"},
+        {{name, "p", "x", "/then", "off"}, "/then is out of place"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.Says);
+        Rig rig;
+        EXPECT_EQ(rig.Run(r.Words), EXIT_BAD_IMAGE);
+        EXPECT_FALSE(rig.Trace().TouchedPorts());
+        EXPECT_NE(rig.Output().find("COMMAND LINE ERROR!! " + r.Says), std::string::npos) << rig.Output();
+        EXPECT_EQ(LastRunEnding().Then, AfterRun::Return);
+    }
+
+    struct Ending {
+        std::vector<std::string> Words;
+        AfterRun Then;
+        bool EcInFollowMode;
+        const char* Says;  // why /then is not carried out; nullptr: it is
+    } endings[] = {
+        {{"/then", "OFF", "/wait", "5", "/probe"}, AfterRun::PowerOff, false, nullptr},
+        {{"/wait", "0", "/then", "reset", name, "p"}, AfterRun::Reset, false, nullptr},
+        {{"/then", "reset", name, "p", "x"}, AfterRun::Return, true, "/then reset is not carried out: the EC stays in follow mode."},
+        {{"/then", "off", "/verify", name}, AfterRun::Return, false, "/then off is not carried out: the run did not end well"},
+        {{"/then", "off"}, AfterRun::Return, false, "/then off is not carried out: nothing was run."},
+    };
+    for (const Ending& e : endings) {
+        SCOPED_TRACE(e.Words.back());
+        Rig rig;
+        rig.StopTracing();
+        rig.Run(e.Words);
+        RunEnding ending = LastRunEnding();
+        EXPECT_EQ(ending.Then, e.Then) << rig.Output();
+        EXPECT_EQ(ending.EcInFollowMode, e.EcInFollowMode);
+        if (e.Says)
+            EXPECT_NE(rig.Output().find(e.Says), std::string::npos) << rig.Output();
+        else
+            EXPECT_EQ(rig.Output().find("is not carried out"), std::string::npos) << rig.Output();
+    }
+    EXPECT_TRUE(LastRunEnding().WaitGiven == false);
 }
 
 }  // namespace

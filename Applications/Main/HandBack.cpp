@@ -69,6 +69,7 @@ ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* a
     if (closing != 0) {
         MarkPlace(RunStage::Closing);
         EcSendCommand(closing);
+        RunState.ClosingTaken = !EcChannelDead();
     } else if (!writes) {
         SayEcStaysInFollowMode();  // the classic "p ARG3" run has always ended without a word
     }

@@ -29,6 +29,36 @@ bool TakeKeepWord(const Arguments& line, int at, LeadingWords* words)
     return TakeKeep(line.At(at), &words->Update);
 }
 
+// How long the last screen waits for a key, 0 for not at all
+// (platform/RunEnding.h).
+bool TakeWait(const Arguments& line, int at, LeadingWords* words)
+{
+    uint64_t seconds = 0;
+    if (!ParseNumber(line.At(at), &seconds) || seconds > MAX_WAIT_SECONDS) {
+        static_assert(MAX_WAIT_SECONDS == 3600, "the message names the bound");
+        Print(u"\nCOMMAND LINE ERROR!! /wait needs a number of seconds from 0 to 3600. Nothing was sent to the EC.\n");
+        return false;
+    }
+    words->Ending.WaitGiven = true;
+    words->Ending.WaitSeconds = static_cast<uint32_t>(seconds);
+    return true;
+}
+
+// What the machine does after a run that ended well: "reset" or "off".
+bool TakeThen(const Arguments& line, int at, LeadingWords* words)
+{
+    const char* what = line.At(at);
+    if (what && TextEqualNoCase(what, "reset")) {
+        words->Ending.Then = AfterRun::Reset;
+    } else if (what && TextEqualNoCase(what, "off")) {
+        words->Ending.Then = AfterRun::PowerOff;
+    } else {
+        Print(u"\nCOMMAND LINE ERROR!! /then takes reset or off. Nothing was sent to the EC.\n");
+        return false;
+    }
+    return true;
+}
+
 struct LeadingWord {
     const char* Name;
     bool UpdateOnly;  // only /update takes it
@@ -40,6 +70,8 @@ constexpr LeadingWord LEADING_WORDS[] = {
     {"/log", false, TakeLog},
     {"/backup", true, TakeBackupWord},
     {"/keep", true, TakeKeepWord},
+    {"/wait", false, TakeWait},
+    {"/then", false, TakeThen},
 };
 
 const LeadingWord* FindLeadingWord(const char* word)
@@ -96,8 +128,9 @@ bool RefuseWordsOutOfPlace(const Arguments& line, int from)
             return false;
         }
         if (IsVerb(word)) {
-            Print(u"\nCOMMAND LINE ERROR!! %a is out of place: a verb is the first word, after only /log FILE (and"
-                  u" /update's /backup FILE and /keep START-END). Nothing was sent to the EC.\n",
+            Print(u"\nCOMMAND LINE ERROR!! %a is out of place: a verb is the first word, after only /log FILE, /wait"
+                  u" SECONDS, /then reset|off (and /update's /backup FILE and /keep START-END). Nothing was sent to"
+                  u" the EC.\n",
                   word);
             return false;
         }

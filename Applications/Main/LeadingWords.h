@@ -1,5 +1,6 @@
 // The words that lead a command line, each with one word of its own:
-// "/log FILE", "/backup FILE", "/keep START-END". They come before the verb
+// "/log FILE", "/backup FILE", "/keep START-END", "/wait SECONDS",
+// "/then reset|off". They come before the verb
 // (or the classic image), in any order, and count nowhere else: one table
 // holds them, one scan reads them, and one refuses any of them, or a verb
 // word, found after the verb or the image, before the EC is touched.
@@ -7,6 +8,7 @@
 
 #include "Applications/Main/Arguments.h"
 #include "Applications/Main/UpdateOptions.h"
+#include "platform/RunEnding.h"
 
 namespace zar {
 
@@ -14,6 +16,7 @@ namespace zar {
 struct LeadingWords {
     const char* Log;        // "/log FILE", its record opened once read; nullptr without
     UpdateOptions Update;   // "/backup FILE" and "/keep START-END"
+    RunEnding Ending;       // "/wait SECONDS" and "/then reset|off"
     bool ForUpdateOnly;     // a word that only /update takes was given
     int Next;               // the first word after them: the verb, or the classic image
 };

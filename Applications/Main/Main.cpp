@@ -80,7 +80,9 @@ ExitStatus Run(const Arguments& fullCommandLine)
     // 2. The leading words: "/log FILE" opens the record before the EC is
     //    touched, and the rest of the line is read as if they were not there.
     LeadingWords lead;
-    if (!ReadLeadingWords(fullCommandLine, &lead))
+    bool leadRead = ReadLeadingWords(fullCommandLine, &lead);
+    RunState.Ending = lead.Ending;  // a wait given before a refused word still holds
+    if (!leadRead)
         return EXIT_BAD_IMAGE;
     Arguments args = fullCommandLine.From(lead.Next - 1);
 
@@ -89,6 +91,7 @@ ExitStatus Run(const Arguments& fullCommandLine)
         if (lead.ForUpdateOnly)
             return RefuseUpdateLine();
         ShowUsage();
+        RunState.ShowedUsage = true;
         return EXIT_OK;
     }
 
@@ -121,6 +124,29 @@ ExitStatus Run(const Arguments& fullCommandLine)
     return FlashImageBlocks(args);
 }
 
+// "/then" is carried out only after a run that ended well: status 0, and
+// the EC out of follow mode (handed back, or never asked to enter it).
+// After anything else the machine stays up: an EC left in follow mode
+// waits there for the rerun.
+void SettleTheEnding(ExitStatus status)
+{
+    RunEnding& ending = RunState.Ending;
+    ending.EcInFollowMode = RunState.TakingBreaks && !RunState.ClosingTaken;
+    if (ending.Then == AfterRun::Return)
+        return;
+    const char16_t* why = nullptr;
+    if (status != EXIT_OK)
+        why = u"the run did not end well, and the machine stays on for the rerun";
+    else if (ending.EcInFollowMode)
+        why = u"the EC stays in follow mode";
+    else if (RunState.ShowedUsage)
+        why = u"nothing was run";
+    if (why == nullptr)
+        return;
+    Print(u"\n\r/then %a is not carried out: %s.\n", ending.Then == AfterRun::Reset ? "reset" : "off", why);
+    ending.Then = AfterRun::Return;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -140,12 +166,18 @@ int main(int argc, char* argv[])
         RunState.ImageFile = nullptr;
     }
     IgnoreBreak();  // the last safe point: a Ctrl-C left for the Shell would end the script that ran us
+    SettleTheEnding(status);
     return status;
 }
 
 bool LastRunOutOfMemory()
 {
     return RunState.OutOfMemory;
+}
+
+RunEnding LastRunEnding()
+{
+    return RunState.Ending;
 }
 
 }  // namespace zar

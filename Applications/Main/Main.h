@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Applications/Main/ExitStatus.h"
+#include "platform/RunEnding.h"
 
 namespace zar {
 
@@ -11,5 +12,9 @@ int main(int argc, char* argv[]);
 
 // True when the last run ended with EXIT_BAD_IMAGE because memory ran out.
 bool LastRunOutOfMemory();
+
+// What the last run's "/wait" and "/then" asked of its end, "/then" kept
+// only after a run that ended well (Main.cpp, SettleTheEnding).
+RunEnding LastRunEnding();
 
 }  // namespace zar

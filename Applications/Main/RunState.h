@@ -10,6 +10,7 @@
 #include "flash/FlashPrimitives.h"
 #include "platform/Machine.h"
 #include "platform/Platform.h"
+#include "platform/RunEnding.h"
 
 namespace zar {
 
@@ -113,6 +114,11 @@ struct RunStateRecord {
 
     RerunChanges RerunChange;
     ChipKnowledge Known;
+
+    // The end of the program ("/wait", "/then"; platform/RunEnding.h)
+    RunEnding Ending;
+    bool ClosingTaken;  // the EC took its closing command: it is out of follow mode
+    bool ShowedUsage;   // no command line: only the usage screen
 };
 
 extern RunStateRecord RunState;

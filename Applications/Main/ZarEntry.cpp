@@ -8,6 +8,7 @@ namespace {
 EFI_STATUS Flasher(int argc, char* argv[])
 {
     auto status = static_cast<zar::ExitStatus>(zar::main(argc, argv));
+    zar::uefi::SetRunEnding(zar::LastRunEnding());
     return zar::UefiStatusOf(status, zar::LastRunOutOfMemory());
 }
 
@@ -15,5 +16,5 @@ EFI_STATUS Flasher(int argc, char* argv[])
 
 extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* system)
 {
-    return zar::uefi::RunShellApplication(image, system, Flasher);
+    return zar::uefi::RunApplication(image, system, Flasher);
 }

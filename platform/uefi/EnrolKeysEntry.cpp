@@ -124,5 +124,5 @@ EFI_STATUS EnrolKeys(int argc, char* argv[])
 
 extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* system)
 {
-    return zar::uefi::RunShellApplication(image, system, EnrolKeys);
+    return zar::uefi::RunApplication(image, system, EnrolKeys);
 }

@@ -43,6 +43,9 @@ zar_uefi_objects(zar_uefi_core ${ZAR_FLASHER_SOURCES})
 zar_uefi_objects(zar_uefi_runtime
   ${ZAR_RUNTIME_PLATFORM_SOURCES}
   ${ZAR_UEFI_DIR}/UefiRuntime.cpp
+  ${ZAR_UEFI_DIR}/UefiCommandLine.cpp
+  ${ZAR_UEFI_DIR}/CommandWords.cpp
+  ${ZAR_UEFI_DIR}/UefiEnding.cpp
   ${ZAR_UEFI_DIR}/UefiConsole.cpp
   ${ZAR_UEFI_DIR}/UefiFiles.cpp
   ${ZAR_UEFI_DIR}/UefiFirmware.cpp

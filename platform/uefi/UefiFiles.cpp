@@ -1,7 +1,8 @@
 // Files through the Shell's file services, so that a name means what it means
 // at the Shell prompt: relative to the current directory, or on a mapping
-// such as fs0:. Without the Shell, names are relative to the root of the
-// volume the image was loaded from.
+// such as fs0:. Without the Shell, names are on the volume the image was
+// loaded from: relative to the image's folder when the boot manager started
+// it (zar.args, the image and /log beside zar.efi), else to the root.
 #include "platform/Faults.h"
 #include "platform/Platform.h"
 #include "platform/uefi/UefiRuntime.h"
@@ -141,22 +142,51 @@ constexpr UINT64 OPEN_READ = EFI_FILE_MODE_READ;
 constexpr UINT64 OPEN_WRITE = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
 constexpr UINT64 OPEN_CREATE = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
 
+// name as the volume takes it: a relative name after the image's folder,
+// in pool memory (the caller frees it); nullptr when out of memory.
+char16_t* VolumePath(const char16_t* name)
+{
+    const char16_t* folder = gFirmware.Folder && name[0] != u'\\' ? gFirmware.Folder : u"";
+    size_t folderLength = 0;
+    size_t nameLength = 0;
+    while (folder[folderLength])
+        ++folderLength;
+    while (name[nameLength])
+        ++nameLength;
+    void* memory = nullptr;
+    if (EFI_ERROR(gFirmware.Boot->AllocatePool(EfiLoaderData, (folderLength + nameLength + 1) * sizeof(char16_t),
+                                               &memory)))
+        return nullptr;
+    auto* path = static_cast<char16_t*>(memory);
+    for (size_t i = 0; i < folderLength; ++i)
+        path[i] = folder[i];
+    for (size_t i = 0; i <= nameLength; ++i)
+        path[folderLength + i] = name[i];
+    return path;
+}
+
+// Without the Shell a mapping can't be resolved; a name with one is refused
+// rather than looked up somewhere the user did not mean.
+EFI_STATUS OpenOnVolume(PlatformFile* file, const char16_t* name, UINT64 mode)
+{
+    EFI_FILE_PROTOCOL* root = HasMapping(name) ? nullptr : ImageVolume();
+    char16_t* path = root ? VolumePath(name) : nullptr;
+    if (path == nullptr)
+        return EFI_NOT_FOUND;
+    EFI_STATUS status = root->Open(root, &file->Volume, reinterpret_cast<CHAR16*>(path), mode, 0);
+    gFirmware.Boot->FreePool(path);
+    return status;
+}
+
 // EFI_SUCCESS with a handle in file, or why not (EFI_NOT_FOUND: no such file).
 EFI_STATUS OpenByName(PlatformFile* file, const char* name, UINT64 mode)
 {
     char16_t* wide = uefi::WidenFileName(name);
     if (wide == nullptr)
         return EFI_INVALID_PARAMETER;
-    auto* path = reinterpret_cast<CHAR16*>(wide);
-    EFI_STATUS status = EFI_NOT_FOUND;
-    if (gFirmware.Shell) {
-        status = gFirmware.Shell->OpenFileByName(path, &file->Shell, mode);
-    } else if (!HasMapping(wide)) {
-        // Without the Shell a mapping can't be resolved; a name with one is
-        // refused rather than looked up somewhere the user did not mean.
-        if (EFI_FILE_PROTOCOL* root = ImageVolume())
-            status = root->Open(root, &file->Volume, path, mode, 0);
-    }
+    EFI_STATUS status = gFirmware.Shell
+                            ? gFirmware.Shell->OpenFileByName(reinterpret_cast<CHAR16*>(wide), &file->Shell, mode)
+                            : OpenOnVolume(file, wide, mode);
     gFirmware.Boot->FreePool(wide);
     if (!EFI_ERROR(status) && file->Shell == nullptr && file->Volume == nullptr)
         status = EFI_NOT_FOUND;
@@ -377,6 +407,11 @@ int FileClose(PlatformFile* file)
 }
 
 namespace uefi {
+
+bool FileNameIsFree(const char* name)
+{
+    return gFirmware.Boot != nullptr && NameIsFree(name);
+}
 
 int CloseAllFiles()
 {

@@ -48,17 +48,16 @@ char* ArgumentToUtf8(const CHAR16* text)
 ArgumentResult CollectArguments(ArgumentList* list)
 {
     *list = ArgumentList{};
-    CHAR16** argv = nullptr;
-    UINTN argc = 0;
-    if (auto* parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL*>(ImageProtocol(&gShellParametersGuid))) {
-        argv = parameters->Argv;
-        argc = parameters->Argc;
-    } else if (auto* shell = static_cast<EFI_SHELL_INTERFACE*>(ImageProtocol(&gShellInterfaceGuid))) {
-        argv = shell->Argv;
-        argc = shell->Argc;
-    } else {
-        return ArgumentResult::NoShell;
-    }
+    if (auto* parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL*>(ImageProtocol(&gShellParametersGuid)))
+        return CopyArguments(parameters->Argv, parameters->Argc, list);
+    if (auto* shell = static_cast<EFI_SHELL_INTERFACE*>(ImageProtocol(&gShellInterfaceGuid)))
+        return CopyArguments(shell->Argv, shell->Argc, list);
+    return ArgumentResult::NoShell;
+}
+
+ArgumentResult CopyArguments(CHAR16** argv, UINTN argc, ArgumentList* list)
+{
+    *list = ArgumentList{};
     if (argv == nullptr)
         argc = 0;
     for (UINTN i = 0; i < argc; ++i) {
@@ -110,33 +109,19 @@ char16_t* WidenFileName(const char* name)
     auto* in = reinterpret_cast<const uint8_t*>(name);
     size_t out = 0;
     for (size_t i = 0; i < bytes;) {
-        uint32_t lead = in[i];
-        uint32_t code = 0xFFFD;
-        size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                       : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-        bool good = length != 0 && i + length <= bytes;
-        for (size_t k = 1; good && k < length; ++k)
-            good = (in[i + k] & 0xC0) == 0x80;
-        if (good) {
-            code = length == 1 ? lead : lead & (0x7F >> length);
-            for (size_t k = 1; k < length; ++k)
-                code = (code << 6) | (in[i + k] & 0x3F);
-            // Overlong forms, surrogates and values past U+10FFFF are malformed.
-            static constexpr uint32_t MIN_CODE[5] = {0, 0, 0x80, 0x800, 0x10000};
-            if (code < MIN_CODE[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-                code = 0xFFFD;
-            i += length;
-        } else {
-            ++i;
-        }
-        if (code >= 0x10000) {
+        size_t length = 1;
+        uint32_t code = DecodeUtf8Sequence(in + i, bytes - i, &length);
+        i += length;
+        if (code == UTF8_MALFORMED) {
+            code = 0xFFFD;
+        } else if (code >= 0x10000) {
             // Four bytes in, two units out.
             code -= 0x10000;
             wide[out++] = static_cast<char16_t>(0xD800 + (code >> 10));
             wide[out++] = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-        } else {
-            wide[out++] = code == '/' ? u'\\' : static_cast<char16_t>(code);
+            continue;
         }
+        wide[out++] = code == '/' ? u'\\' : static_cast<char16_t>(code);
     }
     wide[out] = 0;
     return wide;
@@ -155,39 +140,62 @@ void AbortApplication(EFI_STATUS status)
         __asm__ volatile("hlt");
 }
 
-EFI_STATUS RunShellApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Program program)
-{
-    gFirmware = Firmware{image, system, system->BootServices, nullptr, nullptr};
+namespace {
 
-    static ArgumentList arguments;
-    switch (CollectArguments(&arguments)) {
+void Say(const char16_t* text)
+{
+    gFirmware.System->ConOut->OutputString(gFirmware.System->ConOut,
+                                           reinterpret_cast<CHAR16*>(const_cast<char16_t*>(text)));
+}
+
+// The words from the Shell, or from where a run without one keeps them.
+// The Shell protocol serves files and the Ctrl-C event only to a program the
+// Shell started: without its parameters, names are the image folder's.
+EFI_STATUS GatherWords(ArgumentList* arguments)
+{
+    ArgumentResult result = CollectArguments(arguments);
+    if (result == ArgumentResult::NoShell) {
+        result = CollectWordsWithoutShell(arguments);
+    } else {
+        void* shell = nullptr;
+        if (!EFI_ERROR(gFirmware.Boot->LocateProtocol(&gShellGuid, nullptr, &shell)))
+            gFirmware.Shell = static_cast<EFI_SHELL_PROTOCOL*>(shell);
+    }
+    switch (result) {
     case ArgumentResult::NoShell:
-        system->ConOut->OutputString(system->ConOut,
-                                     reinterpret_cast<CHAR16*>(const_cast<char16_t*>(
-                                         u"This program runs from the UEFI Shell.\r\n")));
-        return static_cast<EFI_STATUS>(-1);
+    case ArgumentResult::Refused:
+        return EFI_LOAD_ERROR;
     case ArgumentResult::OutOfMemory:
         return EFI_OUT_OF_RESOURCES;
     case ArgumentResult::TooMany:
         static_assert(MAX_ARGUMENTS == 4096, "the message names the bound");
-        system->ConOut->OutputString(system->ConOut,
-                                     reinterpret_cast<CHAR16*>(const_cast<char16_t*>(
-                                         u"Too many arguments: at most 4096 are taken; nothing was done.\r\n")));
+        Say(u"Too many arguments: at most 4096 are taken; nothing was done.\r\n");
         return EFI_INVALID_PARAMETER;
     case ArgumentResult::Ready:
         break;
     }
+    return EFI_SUCCESS;
+}
 
-    void* shell = nullptr;
-    if (!EFI_ERROR(gFirmware.Boot->LocateProtocol(&gShellGuid, nullptr, &shell)))
-        gFirmware.Shell = static_cast<EFI_SHELL_PROTOCOL*>(shell);
+}  // namespace
 
-    EFI_STATUS status = program(arguments.Count, arguments.Values);
+EFI_STATUS RunApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Program program)
+{
+    gFirmware = Firmware{image, system, system->BootServices, nullptr, nullptr};
+    SetRunEnding(RunEnding{});
+
+    static ArgumentList arguments;
+    EFI_STATUS status = GatherWords(&arguments);
+    if (status == EFI_SUCCESS)
+        status = program(arguments.Count, arguments.Values);
 
     RestoreApplicationTpl();
     CloseAllFiles();
     CloseVolume();
     FreeArguments(&arguments);
+    EndRun(status);
+    if (gFirmware.Folder)
+        gFirmware.Boot->FreePool(gFirmware.Folder);
     gFirmware = Firmware{};
     return status;
 }

@@ -1,17 +1,28 @@
-// Our small UEFI runtime: how an application started from the UEFI Shell gets
-// its command line, console, files and heap. platform/uefi/*.cpp provide the
-// services of platform/Platform.h on top of it.
+// Our small UEFI runtime: how an application gets its command line, console,
+// files and heap, whether the UEFI Shell started it or the firmware's boot
+// manager did (a boot option, or the stick's \EFI\BOOT\BOOTX64.EFI).
+// platform/uefi/*.cpp provide the services of platform/Platform.h on top of it.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include "platform/Machine.h"
+#include "platform/RunEnding.h"
 #include "platform/uefi/Efi.h"
 
 namespace zar::uefi {
 
-// What the services need of the firmware, set up by RunShellApplication.
+// Where a run without a Shell found its words (or did not), for the line
+// that says so.
+enum class WordsSource : uint8_t {
+    Shell,          // the Shell's parameters
+    LoadOptions,    // the boot option's load options
+    ArgsFile,       // zar.args beside the program
+    None,           // nowhere: the program runs with its name alone
+};
+
+// What the services need of the firmware, set up by RunApplication.
 struct Firmware {
     EFI_HANDLE Image = nullptr;
     EFI_SYSTEM_TABLE* System = nullptr;
@@ -22,6 +33,12 @@ struct Firmware {
     // Otherwise through the volume the image was loaded from; opened on the
     // first file access.
     EFI_FILE_PROTOCOL* Root = nullptr;
+    // Without a Shell: the folder the image was loaded from ("\EFI\BOOT\",
+    // from pool memory), which a relative name is taken from; nullptr for
+    // the volume's root.
+    char16_t* Folder = nullptr;
+    WordsSource Words = WordsSource::Shell;
+    uint32_t OptionBytes = 0;  // the load options' size, when they were no command line
 };
 extern Firmware gFirmware;
 
@@ -35,13 +52,28 @@ struct ArgumentList {
     char** Values = nullptr;
 };
 
-enum class ArgumentResult { Ready, NoShell, OutOfMemory, TooMany };
+enum class ArgumentResult { Ready, NoShell, OutOfMemory, TooMany, Refused };
 
 // Reads the command line from the Shell's parameters protocol on the image
 // handle, or from the older Shell interface protocol. The Shell's count is
 // trusted no further than its table: a null entry ends the line.
 ArgumentResult CollectArguments(ArgumentList* list);
+// The words as UTF-8 copies in pool memory, whoever split them. The count is
+// trusted no further than the table: a null entry ends the line.
+ArgumentResult CopyArguments(CHAR16** argv, UINTN argc, ArgumentList* list);
 void FreeArguments(ArgumentList* list);
+
+// Without a Shell (UefiCommandLine.cpp): the words from the image's load
+// options when they hold a command line, else from zar.args in the image's
+// folder, else none but the program's name. Sets gFirmware.Folder and
+// gFirmware.Words. Refused, after saying why, for a command line or a
+// zar.args it can't use: the run then ends with EFI_LOAD_ERROR (status 2 in
+// the README's table).
+ArgumentResult CollectWordsWithoutShell(ArgumentList* list);
+
+// Whether nothing of that name is on the volume (UefiFiles.cpp): a name that
+// can't be opened for another reason is taken.
+bool FileNameIsFree(const char* name);
 
 // Converts a UTF-8 file name to UTF-16 in pool memory, '/' turned into '\'.
 // Malformed UTF-8 becomes U+FFFD. nullptr when out of memory.
@@ -68,10 +100,23 @@ void RestoreApplicationTpl();
 // closing its files.
 [[noreturn]] void AbortApplication(EFI_STATUS status);
 
+// The program's wishes for its end (UefiEnding.cpp), kept until the end.
+void SetRunEnding(const RunEnding& ending);
+
+// Without a Shell a run ends with a line that says how it ended and a wait
+// for a key, so that the last screen can be read before the boot manager
+// takes it back: 30 s unless the program asked otherwise.
+constexpr uint32_t DEFAULT_WAIT_SECONDS = 30;
+
+// The end of every run, once its files are closed: the line and the wait
+// (without a Shell, or when asked), then the reset or power-off the program
+// asked for, only when status is EFI_SUCCESS. Returns when the machine stays up.
+void EndRun(EFI_STATUS status);
+
 using Program = EFI_STATUS (*)(int argc, char* argv[]);
 
-// The whole life of a Shell application: set up, collect the command line,
-// run program, close what it left open, release the command line.
-EFI_STATUS RunShellApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Program program);
+// The whole life of an application: set up, collect the command line, run
+// program, close what it left open, release the command line, end the run.
+EFI_STATUS RunApplication(EFI_HANDLE image, EFI_SYSTEM_TABLE* system, Program program);
 
 }  // namespace zar::uefi

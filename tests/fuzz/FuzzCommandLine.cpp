@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         gExpected.push_back(Utf8(word));
     gRan = false;
 
-    EFI_STATUS status = zar::uefi::RunShellApplication(firmware.Image(), firmware.System(), Program);
+    EFI_STATUS status = zar::uefi::RunApplication(firmware.Image(), firmware.System(), Program);
     bool tooMany = line.size() > static_cast<size_t>(zar::uefi::MAX_ARGUMENTS);
     if (tooMany && (gRan || status != EFI_INVALID_PARAMETER))
         abort();

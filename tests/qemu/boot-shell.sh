@@ -104,6 +104,7 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit help "help zar"
   emit dash-help "zar -?"
   emit help-record "help zar -section RECORD"
+  emit help-boot "help zar -section BOOT"
   emit missing-image "zar nothere.bin p"
   emit usage-error "zar-sim.efi --no-such-option img.bin"
   emit mismatch "zar-sim.efi --ec-module OTHER --trace fs0:\\trace.txt fs0:\\img.bin"

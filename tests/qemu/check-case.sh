@@ -61,6 +61,13 @@ help-record)
   expect_text "ZAR-AFTER  only when the EC did not take the closing command"
   refuse_text "zar [IMAGE [p] [ARG3] [/j]]"
   ;;
+help-boot)
+  # Runs without a Shell, and the words about the end: a section of their own.
+  expect_status 0x0
+  expect_text "else from zar.args in zar.efi's folder"
+  expect_text "/then reset|off"
+  refuse_text "zar [IMAGE [p] [ARG3] [/j]]"
+  ;;
 missing-image)
   expect_status 0x1  # EFI_LOAD_ERROR
   expect_text "FILE NAME ERROR!!"

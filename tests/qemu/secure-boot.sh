@@ -15,6 +15,7 @@ CODE=/usr/share/OVMF/OVMF_CODE_4M.secboot.fd
 VARS=/usr/share/OVMF/OVMF_VARS_4M.fd  # empty: setup mode
 
 fail() { echo "qemu.secure-boot: $*" >&2; exit 1; }
+source "$here/secure-boot-keys.sh"
 
 for f in zar.efi zar-sim.efi enrol-keys.efi; do
   [ -f "$uefi/$f" ] || fail "$uefi/$f is missing: build the UEFI applications first (make uefi)"
@@ -31,18 +32,7 @@ mkdir -p "$work/keys" "$work/disk"
 cd "$work"
 
 # ---- Keys for this run only: PK signs KEK, KEK signs db, db signs images --
-owner=$(python3 -c 'import uuid; print(uuid.uuid4())')
-for name in PK KEK db; do
-  openssl req -new -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=ZAR test $name/" \
-    -keyout keys/$name.key -out keys/$name.crt 2> keys/openssl.txt || fail "openssl: $(cat keys/openssl.txt)"
-  cert-to-efi-sig-list -g "$owner" keys/$name.crt keys/$name.esl > /dev/null
-done
-signer() { case $1 in PK | KEK) echo PK ;; db) echo KEK ;; esac; }
-for name in PK KEK db; do
-  by=$(signer $name)
-  sign-efi-sig-list -k keys/$by.key -c keys/$by.crt $name keys/$name.esl disk/$name.auth > keys/sign-$name.txt 2>&1 ||
-    fail "sign-efi-sig-list $name: $(cat keys/sign-$name.txt)"
-done
+make_secure_boot_keys keys disk
 
 # ---- The disk: the signed Shell boots from it; zar-sim.efi is signed, -----
 # zar.efi is not. A refused image ends the script that started it, so

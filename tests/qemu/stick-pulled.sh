@@ -80,24 +80,7 @@ pull_stick() {
   $pulled && return
   [ -n "${seen[BlockNumber:1]:-}" ] || return 0
   pulled=true
-  # The monitor's prompt before the command and after it: a command sent
-  # into a connection that closes at once may never be read.
-  python3 - monitor.sock <<'PY' || true
-import socket, sys
-s = socket.socket(socket.AF_UNIX)
-s.settimeout(5)
-s.connect(sys.argv[1])
-def prompt():
-    seen = b""
-    while not seen.endswith(b"(qemu) "):
-        piece = s.recv(4096)
-        if not piece:
-            sys.exit(1)
-        seen += piece
-prompt()
-s.sendall(b"device_del stickdev\n")
-prompt()
-PY
+  monitor_command monitor.sock "device_del stickdev" || true
   echo "$(elapsed) $(grep -ao 'Block Number' raw-serial.txt | wc -l)" > pulled.txt
 }
 : > times.txt

@@ -17,10 +17,17 @@ check_boot_tools() {  # check_boot_tools [MORE...]
 # Boots DISK for at most LIMIT seconds with QEMU-ARGS added, calling TICK every
 # tenth of a second while it runs and once after. Leaves raw-serial.txt,
 # serial.txt (the console without ANSI sequences and CRs) and qemu-stderr.txt
-# in the current folder; sets $qemu_status (124: the limit ran out).
+# in the current folder; sets $qemu_status (124: the limit ran out). With
+# PFLASH_VARS set, the firmware is OVMF's code and that variable store, kept
+# from one boot to the next, instead of the one-file OVMF.fd.
 boot_shell() {  # boot_shell LIMIT DISK TICK [QEMU-ARGS...]
   local limit=$1 disk=$2 tick=$3
   shift 3
+  local firmware_args=(-bios "$firmware")
+  if [ -n "${PFLASH_VARS:-}" ]; then
+    firmware_args=(-drive "if=pflash,format=raw,unit=0,readonly=on,file=${PFLASH_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}"
+                   -drive "if=pflash,format=raw,unit=1,file=$PFLASH_VARS")
+  fi
   # Software emulation (this machine's KVM does not run OVMF). The Shell waits
   # five seconds before startup.nsh unless a key comes: one is sent as soon as
   # it asks.
@@ -28,7 +35,7 @@ boot_shell() {  # boot_shell LIMIT DISK TICK [QEMU-ARGS...]
   : > raw-serial.txt
   exec 3<>keys
   timeout "$limit" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
-    -bios "$firmware" -drive "file=$disk,format=raw,if=ide" -net none -serial stdio -monitor none "$@" \
+    "${firmware_args[@]}" -drive "file=$disk,format=raw,if=ide" -net none -serial stdio -monitor none "$@" \
     <&3 > raw-serial.txt 2> qemu-stderr.txt &
   local pid=$! key_sent=false
   while kill -0 $pid 2>/dev/null; do
@@ -45,6 +52,30 @@ boot_shell() {  # boot_shell LIMIT DISK TICK [QEMU-ARGS...]
   exec 3>&-
   rm -f keys
   perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' raw-serial.txt > serial.txt
+}
+
+# Sends COMMAND to QEMU's monitor on the unix SOCKET (QEMU started with
+# -monitor unix:SOCKET,server=on,wait=off), waiting for its prompt before the
+# command and after it: a command sent into a connection that closes at once
+# may never be read. False when the monitor is not there (any more).
+monitor_command() {  # monitor_command SOCKET COMMAND
+  python3 - "$1" "$2" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.settimeout(5)
+s.connect(sys.argv[1])
+def prompt():
+    seen = b""
+    while not seen.endswith(b"(qemu) "):
+        piece = s.recv(4096)
+        if not piece:
+            sys.exit(1)
+        seen += piece
+prompt()
+s.sendall(sys.argv[2].encode() + b"\n")
+if sys.argv[2] != "quit":
+    prompt()
+PY
 }
 
 # boot_shell with QEMU's isa-debugcon devices at the EC's ports: each writes

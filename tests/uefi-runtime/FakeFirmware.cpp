@@ -56,6 +56,11 @@ FakeFirmware::FakeFirmware(Options options) : options_(options)
     boot_.RaiseTPL = RaiseTPL;
     boot_.RestoreTPL = RestoreTPL;
     boot_.CheckEvent = CheckEvent;
+    boot_.SetWatchdogTimer = SetWatchdogTimer;
+    conIn_.Reset = ResetKeys;
+    conIn_.ReadKeyStroke = ReadKey;
+    system_.ConIn = &conIn_;
+    runtime_.ResetSystem = ResetSystem;
     conOut_.OutputString = OutputString;
     conOut_.SetAttribute = [](SIMPLE_TEXT_OUTPUT_INTERFACE*, UINTN) -> EFI_STATUS { return EFI_SUCCESS; };
     conOut_.ClearScreen = [](SIMPLE_TEXT_OUTPUT_INTERFACE*) -> EFI_STATUS { return EFI_SUCCESS; };
@@ -100,6 +105,27 @@ void FakeFirmware::SetArguments(std::vector<std::u16string> arguments)
     parameters_.Argc = argumentText_.size();
     interface_.Argv = argv_.data();
     interface_.Argc = argumentText_.size();
+}
+
+void FakeFirmware::SetLoadOptions(std::vector<uint8_t> options)
+{
+    loadOptions_ = std::move(options);
+    loadedImage_.LoadOptions = loadOptions_.empty() ? nullptr : loadOptions_.data();
+    loadedImage_.LoadOptionsSize = static_cast<UINT32>(loadOptions_.size());
+}
+
+void FakeFirmware::SetImagePath(const std::u16string& path)
+{
+    size_t length = 4 + (path.size() + 1) * 2;
+    imagePath_.assign(length, 0);
+    imagePath_[0] = MEDIA_DEVICE_PATH;
+    imagePath_[1] = MEDIA_FILEPATH_DP;
+    imagePath_[2] = static_cast<uint8_t>(length);
+    imagePath_[3] = static_cast<uint8_t>(length >> 8);
+    memcpy(imagePath_.data() + 4, path.c_str(), path.size() * 2);
+    const uint8_t end[4] = {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0};
+    imagePath_.insert(imagePath_.end(), end, end + 4);
+    loadedImage_.FilePath = reinterpret_cast<EFI_DEVICE_PATH*>(imagePath_.data());
 }
 
 void FakeFirmware::SetConfigurationTables(std::vector<EFI_CONFIGURATION_TABLE> tables)
@@ -163,10 +189,42 @@ EFI_STATUS FakeFirmware::LocateProtocol(EFI_GUID* guid, VOID*, VOID** interface)
     return EFI_NOT_FOUND;
 }
 
+EFI_STATUS FakeFirmware::SetWatchdogTimer(UINTN timeout, UINT64, UINTN, CHAR16*)
+{
+    if (timeout == 0)
+        ++current_->watchdogDisables;
+    return EFI_SUCCESS;
+}
+
+EFI_STATUS FakeFirmware::ResetSystem(EFI_RESET_TYPE type, EFI_STATUS, UINTN, CHAR16*)
+{
+    current_->resetType = type;
+    return EFI_SUCCESS;  // a real firmware never returns
+}
+
+EFI_STATUS FakeFirmware::ResetKeys(SIMPLE_INPUT_INTERFACE*, BOOLEAN)
+{
+    ++current_->keyResets;
+    return EFI_SUCCESS;
+}
+
+EFI_STATUS FakeFirmware::ReadKey(SIMPLE_INPUT_INTERFACE*, EFI_INPUT_KEY* key)
+{
+    if (current_->keys.empty())
+        return EFI_NOT_READY;
+    key->ScanCode = 0;
+    key->UnicodeChar = current_->keys[0];
+    current_->keys.erase(0, 1);
+    return EFI_SUCCESS;
+}
+
 EFI_STATUS FakeFirmware::Stall(UINTN microseconds)
 {
     if (current_->stallFails)
         return EFI_UNSUPPORTED;
+    ++current_->stalls;
+    if (!current_->stallSleeps)
+        return EFI_SUCCESS;
     struct timespec wait = {static_cast<time_t>(microseconds / 1000000),
                             static_cast<long>(microseconds % 1000000) * 1000};
     while (nanosleep(&wait, &wait) != 0) {
@@ -283,7 +341,8 @@ EFI_STATUS FakeFirmware::ReadFile(SHELL_FILE_HANDLE handle, UINTN* size, VOID* b
     std::vector<uint8_t>& data = current_->files[h->name];
     size_t available = h->position < data.size() ? data.size() - h->position : 0;
     size_t n = std::min({static_cast<size_t>(*size), available, current_->readChunk});
-    memcpy(buffer, data.data() + h->position, n);
+    if (n != 0)
+        memcpy(buffer, data.data() + h->position, n);
     h->position += n;
     *size = n;
     return EFI_SUCCESS;

@@ -34,6 +34,10 @@ public:
 
     // The command line the Shell hands over (UTF-16, as typed).
     void SetArguments(std::vector<std::u16string> arguments);
+    // The loaded image's load options (what a boot option's optional data
+    // becomes) and its file path on the volume (one MEDIA_FILEPATH_DP node).
+    void SetLoadOptions(std::vector<uint8_t> options);
+    void SetImagePath(const std::u16string& path);
 
     // The system table's configuration table (SMBIOS entry points and such).
     void SetConfigurationTables(std::vector<EFI_CONFIGURATION_TABLE> tables);
@@ -61,6 +65,14 @@ public:
     bool breakSignalled = false;             // Ctrl-C was pressed
     int breakChecks = 0;
 
+    // The end of a run: keys to read, the waits, the reset asked for.
+    std::u16string keys;
+    int keyResets = 0;
+    bool stallSleeps = true;
+    int stalls = 0;
+    int watchdogDisables = 0;
+    int resetType = -1;            // EFI_RESET_TYPE of the ResetSystem call; -1: none
+
     std::u16string console;        // what OutputString received
     int openHandles = 0;
     int liveAllocations = 0;
@@ -83,6 +95,10 @@ private:
     static EFI_TPL EFIAPI RaiseTPL(EFI_TPL tpl);
     static VOID EFIAPI RestoreTPL(EFI_TPL tpl);
     static EFI_STATUS EFIAPI CheckEvent(EFI_EVENT event);
+    static EFI_STATUS EFIAPI SetWatchdogTimer(UINTN timeout, UINT64, UINTN, CHAR16*);
+    static EFI_STATUS EFIAPI ResetSystem(EFI_RESET_TYPE type, EFI_STATUS, UINTN, CHAR16*);
+    static EFI_STATUS EFIAPI ResetKeys(SIMPLE_INPUT_INTERFACE*, BOOLEAN);
+    static EFI_STATUS EFIAPI ReadKey(SIMPLE_INPUT_INTERFACE*, EFI_INPUT_KEY* key);
     // Runtime services
     static EFI_STATUS EFIAPI GetTime(EFI_TIME* time, EFI_TIME_CAPABILITIES*);
     // Console
@@ -125,6 +141,9 @@ private:
     EFI_RUNTIME_SERVICES runtime_{};
     std::vector<EFI_CONFIGURATION_TABLE> configuration_;
     SIMPLE_TEXT_OUTPUT_INTERFACE conOut_{};
+    SIMPLE_INPUT_INTERFACE conIn_{};
+    std::vector<uint8_t> loadOptions_;
+    std::vector<uint8_t> imagePath_;
     EFI_SHELL_PROTOCOL shell_{};
     EFI_SHELL_PARAMETERS_PROTOCOL parameters_{};
     EFI_SHELL_INTERFACE interface_{};

@@ -31,7 +31,7 @@ TEST(Firmware, TheTplRisesOnceAndComesBackAndCtrlCIsTheShellsBreak)
         options.ExecutionBreak = withBreak;
         FakeFirmware firmware(options);
         firmware.breakSignalled = true;
-        EFI_STATUS status = uefi::RunShellApplication(firmware.Image(), firmware.System(), LeaveTheTplRaised);
+        EFI_STATUS status = uefi::RunApplication(firmware.Image(), firmware.System(), LeaveTheTplRaised);
         EXPECT_EQ(status, withBreak ? EFI_SUCCESS : EFI_NOT_READY);
         EXPECT_EQ(firmware.tplCalls, (std::vector<EFI_TPL>{TPL_NOTIFY, TPL_APPLICATION}));
         EXPECT_EQ(firmware.breakChecks, withBreak ? 2 : 0);

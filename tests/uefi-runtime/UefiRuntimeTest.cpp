@@ -15,7 +15,7 @@ namespace zar::test {
 namespace {
 
 using uefi::gFirmware;
-using uefi::RunShellApplication;
+using uefi::RunApplication;
 
 std::vector<std::string> gSeenArguments;
 bool gSawNullAfterLast = false;
@@ -55,7 +55,7 @@ protected:
         firmware_ = std::make_unique<FakeFirmware>(options);
         return *firmware_;
     }
-    // The services as RunShellApplication sets them up, for calling the file
+    // The services as RunApplication sets them up, for calling the file
     // functions directly.
     void UseFirmware(FakeFirmware& firmware, bool shell = true)
     {
@@ -81,7 +81,7 @@ TEST_F(RuntimeTest, ArgumentsComeFromShellParametersAsUtf8)
 {
     FakeFirmware& firmware = Make();
     firmware.SetArguments({u"zar", u"fs0:\\ec.bin", u"p", u"\u00e9\u20ac\U0001F600"});
-    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_SUCCESS);
+    EXPECT_EQ(RunApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_SUCCESS);
     ASSERT_EQ(gSeenArguments.size(), 4u);
     EXPECT_EQ(gSeenArguments[1], "fs0:\\ec.bin");
     EXPECT_EQ(gSeenArguments[3], "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
@@ -93,16 +93,8 @@ TEST_F(RuntimeTest, OlderShellInterfaceIsTheFallback)
 {
     FakeFirmware& firmware = Make({.ShellParameters = false, .ShellInterface = true, .Shell = true});
     firmware.SetArguments({u"zar", u"ec.bin"});
-    RunShellApplication(firmware.Image(), firmware.System(), RecordArguments);
+    RunApplication(firmware.Image(), firmware.System(), RecordArguments);
     EXPECT_EQ(gSeenArguments, (std::vector<std::string>{"zar", "ec.bin"}));
-}
-
-TEST_F(RuntimeTest, WithoutAShellTheProgramDoesNotRun)
-{
-    FakeFirmware& firmware = Make({.ShellParameters = false, .ShellInterface = false, .Shell = false});
-    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), static_cast<EFI_STATUS>(-1));
-    EXPECT_EQ(gRuns, 0);
-    EXPECT_NE(firmware.console.find(u"UEFI Shell"), std::u16string::npos);
 }
 
 // The program sees the whole line or does not run: a cut line could turn
@@ -114,7 +106,7 @@ TEST_F(RuntimeTest, TheWholeCommandLineOrNone)
     for (int i = 0; i < 100; ++i)
         many.push_back(U16(std::to_string(i).c_str()));
     firmware.SetArguments(many);
-    RunShellApplication(firmware.Image(), firmware.System(), RecordArguments);
+    RunApplication(firmware.Image(), firmware.System(), RecordArguments);
     ASSERT_EQ(gSeenArguments.size(), 100u);
     EXPECT_EQ(gSeenArguments.back(), "99");
     EXPECT_TRUE(gSawNullAfterLast);
@@ -123,7 +115,7 @@ TEST_F(RuntimeTest, TheWholeCommandLineOrNone)
     many.resize(uefi::MAX_ARGUMENTS + 1, u"x");
     firmware.SetArguments(many);
     gRuns = 0;
-    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_INVALID_PARAMETER);
+    EXPECT_EQ(RunApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_INVALID_PARAMETER);
     EXPECT_EQ(gRuns, 0);
     EXPECT_NE(firmware.console.find(u"Too many arguments"), std::u16string::npos);
     EXPECT_EQ(firmware.liveAllocations, 0);
@@ -138,7 +130,7 @@ TEST_F(RuntimeTest, LongArgumentsAndUnpairedSurrogatesConvertWhole)
     broken += u"b";
     broken += char16_t(0xDC00);  // low surrogate alone, at the end
     firmware.SetArguments({u"zar", euros, broken});
-    RunShellApplication(firmware.Image(), firmware.System(), RecordArguments);
+    RunApplication(firmware.Image(), firmware.System(), RecordArguments);
     ASSERT_EQ(gSeenArguments.size(), 3u);
     EXPECT_EQ(gSeenArguments[1].size(), 15000u);
     EXPECT_EQ(gSeenArguments[2], "a\xef\xbf\xbd" "b\xef\xbf\xbd");
@@ -149,7 +141,7 @@ TEST_F(RuntimeTest, NoMemoryForTheArgumentsIsReportedAndLeaksNothing)
     FakeFirmware& firmware = Make();
     firmware.SetArguments({u"zar", u"ec.bin", u"p"});
     firmware.poolFailAfter = 2;
-    EXPECT_EQ(RunShellApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_OUT_OF_RESOURCES);
+    EXPECT_EQ(RunApplication(firmware.Image(), firmware.System(), RecordArguments), EFI_OUT_OF_RESOURCES);
     EXPECT_EQ(gRuns, 0);
     EXPECT_EQ(firmware.liveAllocations, 0);
 }
@@ -168,7 +160,7 @@ TEST_F(RuntimeTest, FilesLeftOpenAreClosedBeforeReturningToTheShell)
 {
     FakeFirmware& firmware = Make();
     firmware.files[u"in.bin"] = {1, 2, 3};
-    RunShellApplication(firmware.Image(), firmware.System(), LeaveFilesOpen);
+    RunApplication(firmware.Image(), firmware.System(), LeaveFilesOpen);
     EXPECT_EQ(firmware.openHandles, 0);
     EXPECT_EQ(firmware.files[u"out.bin"], (std::vector<uint8_t>{'a', 'b', 'c'}));
     EXPECT_EQ(firmware.liveAllocations, 0);

@@ -177,6 +177,10 @@ void TellTheOutcome(const SimOptions& options, const FlasherLine& line, int stat
         PrintReport({&ec, &chip, line.Image, line.Verb, options.RealTiming, options.AccessNs, status});
     if (options.FlashOut && !SaveFile(options.FlashOut, contents, chip.Size()))
         Print(u"zar-sim: can't write %a\n", options.FlashOut);
+    AfterRun then = LastRunEnding().Then;
+    if (then != AfterRun::Return)
+        Print(u"zar-sim: after the run: %s (on Linux, only this line)\n",
+              then == AfterRun::Reset ? u"/then reset: the machine resets" : u"/then off: the machine powers off");
 }
 
 // Everything that runs nothing: help, the chip list, a trace to decode.

@@ -365,6 +365,7 @@ void PrintHelp()
     Print(u"       zar-sim [options] [--] /verify IMAGE [p] [/j]\n");
     Print(u"       zar-sim [options] [--] [/backup FILE] [/keep START-END]... /update IMAGE [p] [ARG3] [/j]\n");
     Print(u"       zar-sim [options] [--] /log FILE (any of the above)\n");
+    Print(u"       zar-sim [options] [--] [/wait SECONDS] [/then reset|off] (any of the above)\n");
     Print(u"  runs the flasher as 'zar IMAGE ARGS...' (or 'zar /probe ...'); with no IMAGE it shows the\n");
     Print(u"  flasher's usage\n");
     Print(u"  /probe   the EC's module name and the chip: ID, part, size, status register; writes nothing\n");
@@ -377,7 +378,11 @@ void PrintHelp()
     Print(u"           into FILE, a new file, first\n");
     Print(u"  e.g.     zar-sim --flash-in old.bin -- /keep 70000-7FFFF /backup b.bin /update new.bin p\n");
     Print(u"  /log     appends the run's record to FILE, closed before the EC is handed back\n");
-    Print(u"  /log, /backup and /keep come before the verb or IMAGE, in any order; later they are refused\n");
+    Print(u"  /wait    SECONDS (0-3600) the run's last line waits for a key; without a Shell 30 by default\n");
+    Print(u"  /then    reset|off: after a run that ended well (status 0, the EC handed back), never after a\n"
+          u"           failure; zar-sim.efi does it, zar-sim on Linux says so\n");
+    Print(u"  /log, /wait, /then, /backup and /keep come before the verb or IMAGE, in any order; later they are\n"
+          u"           refused\n");
     Print(u"\noptions:\n");
     for (const OptionRow& row : OPTIONS) {
         PrintOptionHelp(row);

@@ -10,6 +10,7 @@ namespace {
 EFI_STATUS Simulator(int argc, char* argv[])
 {
     auto status = static_cast<zar::ExitStatus>(zar::sim::SimMain(argc, argv));
+    zar::uefi::SetRunEnding(zar::LastRunEnding());  // the simulated EC's run, the real machine's end
     return zar::UefiStatusOf(status, status == zar::EXIT_BAD_IMAGE && zar::LastRunOutOfMemory());
 }
 
@@ -17,5 +18,5 @@ EFI_STATUS Simulator(int argc, char* argv[])
 
 extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* system)
 {
-    return zar::uefi::RunShellApplication(image, system, Simulator);
+    return zar::uefi::RunApplication(image, system, Simulator);
 }

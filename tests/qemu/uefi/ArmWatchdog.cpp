@@ -29,5 +29,5 @@ EFI_STATUS ArmWatchdog(int argc, char* argv[])
 
 extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* system)
 {
-    return zar::uefi::RunShellApplication(image, system, ArmWatchdog);
+    return zar::uefi::RunApplication(image, system, ArmWatchdog);
 }
