@@ -45,7 +45,7 @@ std::string FileText(const char* name)
 TEST(Progress, ReadShowsEveryPercentAndKeepsOnlyTheLastState)
 {
     Rig rig;
-    remove("progress.bin");
+    remove(TempPath("progress.bin").c_str());  // in the tests' folder, which is the current one from here on
     remove("progress.log");
     ASSERT_EQ(rig.Run({"/log", "progress.log", "/read", "progress.bin"}), EXIT_OK) << rig.Output();
     ExpectEveryPercent(SharesDrawn(rig.Redrawn(), "Reading\\.\\.\\.       : "));
