@@ -393,6 +393,8 @@ void PrintHelp()
     Print(u"  e.g.     zar-sim --flash-in old.bin -- /keep 70000-7FFFF /backup b.bin /update new.bin p\n");
     Print(u"  /log     appends the run's record to FILE, closed before the EC is handed back\n");
     Print(u"  /log, /backup and /keep come before the verb or IMAGE, in any order; later they are refused\n");
+    Print(u"  verbs and those words in any case; a first word with / that names no verb: UNKNOWN VERB!!\n");
+    Print(u"  options come before IMAGE: one after it is refused (64) unless -- came first\n");
     Print(u"\noptions:\n");
     for (const OptionRow& row : OPTIONS) {
         PrintOptionHelp(row);
