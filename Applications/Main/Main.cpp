@@ -39,7 +39,6 @@ ExitStatus FileNameRoad(const char* name)
     return OpenImage(name) ? EXIT_OK : EXIT_BAD_IMAGE;
 }
 
-
 ExitStatus Run(const Arguments& fullCommandLine)
 {
     // 1. Ports, then the console.
