@@ -33,16 +33,17 @@ const char* PartName()
     return part ? part->Name : "chip";
 }
 
-// The rerun, once the change is made: with p while the EC stays in follow
-// mode (it can't answer the module check), as given once it is handed back.
-void AdviseRerun(const Arguments& args, bool handedBack)
+// The rerun, once the change is made (what: "run it again", "run it instead"):
+// with p while the EC stays in follow mode (it can't answer the module
+// check), as given once it is handed back.
+void AdviseRerun(const Arguments& args, bool handedBack, const char16_t* what)
 {
     if (handedBack) {
-        Print(u" run:");
+        Print(u" %s:", what);
         AdviseCommandAsChanged(args);
         return;
     }
-    Print(u" run it with p, as an EC in follow mode can't answer the module check:");
+    Print(u" %s, with p, as an EC in follow mode can't answer the module check:", what);
     AdviseRerunWithP(args);
 }
 
@@ -99,7 +100,7 @@ void AdviseAfterProtection(const Arguments& args, bool handedBack)
     case ProtectionHolder::StatusRegister:
         Print(u"Release the chip's WP# pin first (the board's write-protect jumper, strap or switch), so that the"
               u" protect bits can be cleared; then");
-        AdviseRerun(args, handedBack);
+        AdviseRerun(args, handedBack, u"run it again");
         break;
     case ProtectionHolder::PartLock:
         Print(u"Nothing the flasher sends clears this chip's protection: write it with an external programmer, or"
@@ -111,8 +112,8 @@ void AdviseAfterProtection(const Arguments& args, bool handedBack)
             break;
         }
         RunState.RerunChange.AsUpdate = true;
-        Print(u"/update writes this part, with the erase it has:");
-        AdviseRerun(args, handedBack);
+        Print(u"/update writes this part with the erase it has;");
+        AdviseRerun(args, handedBack, u"run it instead");
         break;
     case ProtectionHolder::None:
         break;
