@@ -23,9 +23,9 @@ void SendErase(const FlashChip& chip, uint8_t opcode, uint32_t address)
 }
 
 // The blank check's read, uninterrupted from the FAST_READ to its end: the
-// offset of the first byte that is not 0xFF, or count. *marks counts the
-// progress marks it owes the console.
-uint32_t BlankRead(uint32_t address, uint32_t count, uint32_t* marks)
+// offset of the first byte that is not 0xFF (that byte in *found), or count.
+// *marks counts the progress marks it owes the console.
+uint32_t BlankRead(uint32_t address, uint32_t count, uint32_t* marks, uint8_t* found)
 {
     Uninterrupted held;
     FlashReadStart(address);
@@ -34,6 +34,7 @@ uint32_t BlankRead(uint32_t address, uint32_t count, uint32_t* marks)
         uint8_t value = EcFollowRead();
         if (EcChannelDead())
             return offset;
+        *found = value;
         if (value != 0xFF)
             break;
         if ((offset & 0xFFF) == 0)
@@ -45,12 +46,17 @@ uint32_t BlankRead(uint32_t address, uint32_t count, uint32_t* marks)
 
 }  // namespace
 
+uint8_t EraseStepOpcode(const FlashChip& chip)
+{
+    return chip.Maker() == MAKER_ST ? BLOCK_ERASE : SECTOR_ERASE;
+}
+
 FlashResult FlashErase(const FlashChip& chip, uint32_t address, uint32_t count)
 {
     if (!InAddressSpace(address, count))
         return {FlashOutcome::OutOfRange, 0, 0};
     Print(ERASE_HEADING);
-    uint8_t opcode = chip.Maker() == MAKER_ST ? BLOCK_ERASE : SECTOR_ERASE;
+    uint8_t opcode = EraseStepOpcode(chip);
     uint32_t first = address & ~(ERASE_STEP - 1);
     uint32_t end = address + count;
     for (uint32_t step = first; step < end; step += ERASE_STEP) {
@@ -84,7 +90,8 @@ FlashResult FlashBlankCheck(uint32_t address, uint32_t count)
     FlashWriteDisable();
     Print(u"Erase Verify...  : ");
     uint32_t marks = 0;
-    uint32_t offset = BlankRead(address, count, &marks);
+    uint8_t found = 0xFF;
+    uint32_t offset = BlankRead(address, count, &marks, &found);
     PrintMarks(marks);
     if (EcChannelDead())
         return {FlashOutcome::NoAnswer, offset, 0};
@@ -93,7 +100,7 @@ FlashResult FlashBlankCheck(uint32_t address, uint32_t count)
         return {FlashOutcome::Done, count, 0};
     }
     Print(u" -- Verify Fail. file counter=%x\n", offset);
-    return {FlashOutcome::Differs, offset, 0};
+    return {FlashOutcome::Differs, offset, 0, found};
 }
 
 }  // namespace zar

@@ -43,8 +43,8 @@ OpenTransaction gOpen;
 // Polls the status register inside one RDSR transaction (the chip repeats it
 // while selected) until (status & mask) == want. The bound counts READs.
 // With absentAfter, that many 0xFF reads in a row end the poll without giving
-// up: nothing drives the bus (see NO_CHIP_POLLS).
-void PollStatus(uint8_t mask, uint8_t want, WaitFault fault, uint32_t absentAfter = 0)
+// up: nothing drives the bus (see NO_CHIP_POLLS). Returns the last status read.
+uint8_t PollStatus(uint8_t mask, uint8_t want, WaitFault fault, uint32_t absentAfter = 0)
 {
     SpiStart(RDSR);
     uint32_t polls = CurrentWaitLimits().FlashPolls;
@@ -52,15 +52,24 @@ void PollStatus(uint8_t mask, uint8_t want, WaitFault fault, uint32_t absentAfte
     for (;;) {
         uint8_t status = EcFollowRead();
         if ((status & mask) == want || EcChannelDead())
-            return;
+            return status;
         floating = status == 0xFF ? floating + 1 : 0;
         if (absentAfter != 0 && floating >= absentAfter)
-            return;
+            return status;
         if (--polls == 0) {
             EcGiveUp(fault);
-            return;
+            return status;
         }
     }
+}
+
+// FlashWaitReady's poll, giving the status it ended on.
+uint8_t WaitReady()
+{
+    Uninterrupted held;
+    uint8_t status = PollStatus(SR_WIP, 0, WaitFault::FlashBusy);
+    EcSendCommand(FOLLOW_END);
+    return status;
 }
 
 // Identification's wait for the chip to be idle, cut short when no chip
@@ -116,7 +125,8 @@ void SpiStart(uint8_t opcode)
     bool sent = !EcChannelDead();
     EcSendCommand(opcode);
     gOpen = {opcode, sent ? SpiOpcodeProperties(opcode) : uint16_t{0}, false, 0};
-    if (gOpen.Properties & (OP_PROGRAMS | OP_ERASES | OP_WRITES_STATUS))
+    // A status write changes protection, never a byte of the array.
+    if (gOpen.Properties & (OP_PROGRAMS | OP_ERASES))
         ++gBus.Writes;
 }
 
@@ -138,9 +148,7 @@ void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0)
 
 void FlashWaitReady()
 {
-    Uninterrupted held;
-    PollStatus(SR_WIP, 0, WaitFault::FlashBusy);
-    EcSendCommand(FOLLOW_END);
+    WaitReady();
 }
 
 void FlashWriteEnable(const FlashChip& chip)
@@ -216,7 +224,7 @@ void FlashReportIdentity(const FlashChip& chip)
     }
 }
 
-void FlashUnprotect(const FlashChip& chip)
+uint8_t FlashUnprotect(const FlashChip& chip)
 {
     Uninterrupted held;
     FlashWaitReady();
@@ -227,14 +235,35 @@ void FlashUnprotect(const FlashChip& chip)
     while (!(EcFollowRead() & SR_WEL) && !EcChannelDead()) {
         if (--polls == 0) {
             EcGiveUp(WaitFault::WriteEnable);
-            return;
+            return 0xFF;
         }
     }
     if (chip.Maker() == MAKER_SST)
         SpiStart(EWSR);
     SpiStart(WRSR);
-    SpiWrite(0x00);     // clears the block-protect bits
-    FlashWaitReady();   // its FOLLOW_START starts the status write
+    SpiWrite(0x00);      // clears the block-protect bits
+    return WaitReady();  // its FOLLOW_START starts the status write
+}
+
+uint8_t ProtectBitsOf(const FlashChip& chip)
+{
+    return chip.Maker() == MAKER_ATMEL ? SR_SWP : SR_BP0_BP2;
+}
+
+PartFit PartFitFor(const FlashChip& chip, uint8_t eraseOpcode)
+{
+    const FlashPart* part = chip.Known.Part;
+    if (part == nullptr)
+        return PartFit::Writable;
+    if (eraseOpcode == SECTOR_ERASE && part->SectorEraseUnit != 0x1000)
+        return PartFit::NoSectorErase;
+    if (eraseOpcode == BLOCK_ERASE && part->BlockEraseUnit != 0x10000)
+        return PartFit::NoBlockErase;
+    ProgramMethod method = ProgramMethodOf(chip);
+    bool pages = method == ProgramMethod::Pages || method == ProgramMethod::Chunked;
+    if (pages && part->PageSize != 256)
+        return PartFit::NoPageProgram;
+    return PartFit::Writable;
 }
 
 }  // namespace zar

@@ -57,8 +57,9 @@ enum class FlashOutcome : uint8_t {
 
 struct [[nodiscard]] FlashResult {
     FlashOutcome Outcome;
-    uint32_t Bytes;  // bytes handled: all of them, or up to and including the one that differs
-    uint32_t Sum;    // verify: the bytes read, added up
+    uint32_t Bytes;    // bytes handled: all of them, or up to and including the one that differs
+    uint32_t Sum;      // verify: the bytes read, added up
+    uint8_t Found = 0;  // blank check or verify that Differs: the byte the chip gave there
 };
 
 // 24-bit addresses: 16 MiB.
@@ -73,7 +74,26 @@ void FlashWriteDisable();
 // still hand the EC back.
 [[nodiscard]] FlashChip FlashIdentify();
 void FlashReportIdentity(const FlashChip& chip);
-void FlashUnprotect(const FlashChip& chip);
+// Clears the block-protect bits, and returns the status register as the wait
+// after the status write last read it: a chip whose protection holds shows
+// it there (ProtectBitsOf), without a read of its own.
+uint8_t FlashUnprotect(const FlashChip& chip);
+
+// The status bits that protect the array: BP0-BP2 (bits 4:2) on most parts.
+// Atmel's AT25DF parts keep their sector protection's summary in bits 3:2
+// (SWP) and the WP# pin's level in bit 4 (WPP), which reads 1 on a board
+// that does not hold the pin low (chip-references.md, AT25DF041A).
+uint8_t ProtectBitsOf(const FlashChip& chip);
+
+// Whether the part can be written with the erase a command sends
+// (SECTOR_ERASE or BLOCK_ERASE) and the flasher's programming.
+enum class PartFit : uint8_t {
+    Writable,       // or not in the part table: nothing there says otherwise
+    NoSectorErase,  // it has no 4 KiB SECTOR_ERASE (0x20): the erase leaves every byte
+    NoBlockErase,   // it has no 64 KiB BLOCK_ERASE (0xD8)
+    NoPageProgram,  // programmed by 256-byte pages, which it does not have
+};
+PartFit PartFitFor(const FlashChip& chip, uint8_t eraseOpcode);
 
 // Helpers for the operations of flash/: one SPI transaction piece each. The
 // caller holds an Uninterrupted (platform/Uninterrupted.h) from the piece
@@ -89,7 +109,7 @@ void SpiStartAt(uint8_t opcode, uint8_t a2, uint8_t a1, uint8_t a0);  // opcode 
 // taken when the next run starts, and an erase whose address went out whole
 // is done at the next chip select.
 struct FlashBusTally {
-    uint32_t Writes;        // opcodes that erase, program or write the status register
+    uint32_t Writes;        // opcodes that erase or program: what can change the array's bytes
     uint32_t SectorErases;  // SECTOR_ERASE with its whole address: the chip erases at chip select
     uint32_t BlockErases;   // BLOCK_ERASE the same
     uint32_t ProgramBytes;  // data bytes of programs (AAI's padding included)

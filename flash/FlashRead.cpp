@@ -34,12 +34,8 @@ void FlashReadEnd()
     FlashWaitReady();
 }
 
-namespace {
-
-// FlashCompare's read, uninterrupted from the FAST_READ to its end; *marks
-// counts the progress marks it owes the console.
-FlashComparison CompareRead(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst,
-                            uint32_t* marks)
+// Uninterrupted from the FAST_READ to its end.
+FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst)
 {
     Uninterrupted held;
     FlashComparison result = {0, 0, -1, 0, false};
@@ -58,21 +54,9 @@ FlashComparison CompareRead(uint32_t address, const uint8_t* expected, int32_t c
             if (stopAtFirst)
                 break;
         }
-        if ((offset & 0xFFF) == 0)
-            ++*marks;
     }
     FlashReadEnd();
     result.NoAnswer = EcChannelDead();
-    return result;
-}
-
-}  // namespace
-
-FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst)
-{
-    uint32_t marks = 0;
-    FlashComparison result = CompareRead(address, expected, count, stopAtFirst, &marks);
-    PrintMarks(marks);
     return result;
 }
 

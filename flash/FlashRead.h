@@ -27,8 +27,7 @@ struct [[nodiscard]] FlashComparison {
 };
 
 // Reads count bytes from address in one FAST_READ and compares them with
-// expected, printing a mark for every 4 KiB as the verify does, once the
-// read has ended. With stopAtFirst the read ends at the first difference.
+// expected. With stopAtFirst the read ends at the first difference.
 FlashComparison FlashCompare(uint32_t address, const uint8_t* expected, int32_t count, bool stopAtFirst);
 
 // One RDSR read, whatever the chip is doing.

@@ -28,7 +28,7 @@ FlashResult VerifyRead(uint32_t address, const uint8_t* expected, uint32_t count
         sum += value;
         if (value != expected[offset]) {
             FlashWaitReady();
-            return {EcChannelDead() ? FlashOutcome::NoAnswer : FlashOutcome::Differs, offset + 1, sum};
+            return {EcChannelDead() ? FlashOutcome::NoAnswer : FlashOutcome::Differs, offset + 1, sum, value};
         }
         if ((offset & 0xFFF) == 0)
             ++*marks;

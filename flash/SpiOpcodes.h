@@ -86,12 +86,14 @@ constexpr uint8_t SR_WIP = 0x01;  // write in progress
 constexpr uint8_t SR_WEL = 0x02;  // write enable latch
 constexpr uint8_t SR_BP0_BP2 = 0x1C;  // block protect bits 0-2
 constexpr uint8_t SR_BIT5 = 0x20;     // BP3 on some parts, top/bottom protect on others
-constexpr uint8_t SR_SRWD = 0x80;     // status register write disable (BPL on SST)
+constexpr uint8_t SR_SRWD = 0x80;     // status register write disable (BPL on SST, SPRL on Atmel)
+constexpr uint8_t SR_SWP = 0x0C;      // Atmel AT25DF: software protection status, bits 3:2
 
 // Makers whose parts are written differently
 constexpr uint8_t MAKER_SST = 0xBF;   // auto-address-increment programming, EWSR before WRSR
 constexpr uint8_t MAKER_ST = 0x20;    // 64 KiB BLOCK_ERASE instead of SECTOR_ERASE
 constexpr uint8_t MAKER_MXIC = 0xC2;  // with FlashId[2] 0x10: 32-byte chunked programming
+constexpr uint8_t MAKER_ATMEL = 0x1F;  // JEDEC's Atmel: another layout of the protect bits
 constexpr uint8_t MXIC_CHUNKED_ID2 = 0x10;
 
 }  // namespace zar

@@ -279,6 +279,16 @@ void SetConsoleTap(ConsoleTap tap)
     gConsoleTap = tap;
 }
 
+size_t Redraw(const char16_t* format, ...)
+{
+    char16_t buffer[FORMAT_BUFFER_UNITS];
+    va_list args;
+    va_start(args, format);
+    size_t length = FormatText(buffer, format, args);
+    va_end(args);
+    return ConsoleRedraw(buffer, length) ? length : 0;
+}
+
 size_t Print(const char16_t* format, ...)
 {
     char16_t buffer[FORMAT_BUFFER_UNITS];

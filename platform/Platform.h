@@ -19,6 +19,14 @@ size_t Print(const char16_t* format, ...);
 // them); false when the console refused the text.
 bool ConsoleOutput(const char16_t* text, size_t units);
 
+// Text that redraws the console's current line in place (a progress line,
+// after a "\r"): formatted as Print, never shown to the tap, and left out
+// by a console that is no screen (standard output into a file or a pipe).
+// Whatever it drew, the line's last state is printed with Print.
+size_t Redraw(const char16_t* format, ...);
+// Each platform's way out for it, as ConsoleOutput's.
+bool ConsoleRedraw(const char16_t* text, size_t units);
+
 // Text attribute, as EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL.SetAttribute takes it.
 constexpr uintptr_t CONSOLE_LIGHTGRAY_ON_BLACK = 0x07;
 

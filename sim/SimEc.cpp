@@ -44,6 +44,11 @@ void SimEc::NextRun()
     config_.Faults = EcFaults{};
     ibfStuck_ = false;
     obfStuck_ = false;
+    Settle();
+}
+
+void SimEc::Settle()
+{
     // Time passes between the runs: the EC finishes what it had.
     if (ibf_) {
         ibf_ = false;
@@ -58,6 +63,24 @@ void SimEc::NextRun()
         mode_ = EcMode::Normal;
         expect_ = Expect::Command;
     }
+}
+
+SimEc::Kept SimEc::Keep() const
+{
+    return {static_cast<uint8_t>(mode_), static_cast<uint8_t>(expect_), addressHigh_, answerPending_, data_};
+}
+
+bool SimEc::Resume(const Kept& kept)
+{
+    if (kept.Mode > static_cast<uint8_t>(EcMode::Follow) || kept.Expect > static_cast<uint8_t>(Expect::SpiByte))
+        return false;
+    mode_ = static_cast<EcMode>(kept.Mode);
+    expect_ = static_cast<Expect>(kept.Expect);
+    addressHigh_ = kept.AddressHigh;
+    answerPending_ = kept.AnswerPending;
+    obf_ = kept.AnswerPending;
+    data_ = kept.Answer;
+    return true;
 }
 
 void SimEc::SetModuleName(const char* name)

@@ -99,6 +99,24 @@ public:
     SimClock& Clock() { return clock_; }
     EcMode Mode() const { return mode_; }
 
+    // What the EC keeps while the host restarts around it (SimMachine's
+    // Kept): follow mode, where it stands in a command, an answer not yet
+    // read. A closed EC has restarted its firmware by then.
+    struct Kept {
+        uint8_t Mode;
+        uint8_t Expect;
+        uint8_t AddressHigh;
+        bool AnswerPending;
+        uint8_t Answer;
+    };
+    // After Settle (the byte in its input buffer taken).
+    Kept Keep() const;
+    // Into a freshly Init()ed EC; false for values no EC state has.
+    [[nodiscard]] bool Resume(const Kept& kept);
+    // Time passes: the EC takes the byte it still held in its input buffer,
+    // and an answer it prepared shows.
+    void Settle();
+
     struct Counters {
         uint64_t Accesses = 0;
         uint64_t StatusReads = 0;

@@ -49,6 +49,18 @@ void SimMachine::NextRun()
     ec_.AttachChip(&chip_);
 }
 
+SimMachine::Kept SimMachine::Keep()
+{
+    ec_.Settle();
+    return {ec_.Keep(), chip_.Keep()};
+}
+
+bool SimMachine::Resume(const Kept& kept)
+{
+    chip_.Resume(kept.Chip);
+    return ec_.Resume(kept.Ec);
+}
+
 void FillPattern(uint8_t* contents, uint32_t size)
 {
     for (uint32_t i = 0; i < size; ++i) {

@@ -39,6 +39,17 @@ public:
     // EC and the chip carry on as the last run left them.
     void NextRun();
 
+    // What the EC and the chip keep while the host restarts around them
+    // (zar-sim --state): taken once time has let the EC settle, and put back
+    // into a machine just powered up with the same contents. False when the
+    // kept values are none an EC can have.
+    struct Kept {
+        SimEc::Kept Ec;
+        SpiNorChip::Kept Chip;
+    };
+    Kept Keep();
+    [[nodiscard]] bool Resume(const Kept& kept);
+
     SimEc& Ec() { return ec_; }
     SpiNorChip& Chip() { return chip_; }
 

@@ -41,8 +41,10 @@ void SpiNorChip::Init(const ChipInfo& info, const ChipConfig& config, uint8_t* c
     pageMask_ = page ? page - 1 : 0;
 
     // A locked part stands for SRWD/BPL set with WP# held low: protected,
-    // and no status write gets through.
+    // SRWD reads 1, and no status write gets through.
     status_ = info.PowerUpProtected || config.Faults.ProtectionLocked ? info.ProtectBits : 0;
+    if (config.Faults.ProtectionLocked)
+        status_ = static_cast<uint8_t>(status_ | SR_SRWD);
     selected_ = false;
     ewsrArmed_ = false;
     aai_ = false;
@@ -63,6 +65,22 @@ void SpiNorChip::Init(const ChipInfo& info, const ChipConfig& config, uint8_t* c
     busyUntil_ = 0;
     operations_ = 0;
     flipReads_ = 0;
+}
+
+SpiNorChip::Kept SpiNorChip::Keep()
+{
+    Deselect();
+    busyReads_ = 0;
+    busyUntil_ = 0;
+    stuckBusy_ = false;
+    return {status_, aai_, aaiAddress_};
+}
+
+void SpiNorChip::Resume(const Kept& kept)
+{
+    status_ = kept.Status;
+    aai_ = kept.Aai;
+    aaiAddress_ = kept.AaiAddress;
 }
 
 void SpiNorChip::NextRun()

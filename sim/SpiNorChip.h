@@ -44,6 +44,18 @@ public:
     // and an open transaction stay as they are. The counters run on.
     void NextRun();
 
+    // What the chip keeps while the host restarts (SimMachine's Kept): its
+    // status register and AAI mode. Its transaction ends and its operation
+    // finishes first, as the next run's first chip select would have it.
+    struct Kept {
+        uint8_t Status;
+        bool Aai;
+        uint32_t AaiAddress;
+    };
+    Kept Keep();
+    // Into a freshly Init()ed chip.
+    void Resume(const Kept& kept);
+
     void Select() override;
     void Deselect() override;
     void Write(uint8_t value) override;

@@ -170,15 +170,24 @@ TEST_P(Faults, ChipThatStaysBusy)
     EXPECT_TRUE(BlockMatches(*rig, 0));
 }
 
+// The status register the unprotect's wait read back shows the protection
+// held: the run stops before the first erase, names it, and (with p, the EC
+// stays in follow mode) gives the rerun only behind the change it needs.
 TEST_P(Faults, ChipWhoseProtectionStays)
 {
     Hardware setup;
     setup.chip.Faults.ProtectionLocked = true;
-    auto rig = Run(setup, EXIT_FLASH_FAILED, "No closing command sent");
-    // Every block fails its blank check; nothing is programmed.
-    EXPECT_EQ(CountOf(rig->Output(), "-- Verify Fail. file counter=0"), 3u);
-    EXPECT_EQ(CountOf(rig->Output(), "Programing..."), 0u);
-    EXPECT_EQ(rig->Chip().Stats().Programs, 0u);
+    auto rig = Run(setup, EXIT_WRITE_PROTECTED, "WRITE PROTECTED!! The status register reads ");
+    EXPECT_NE(rig->Output().find("Held by          : SRWD (bit 7) with the chip's WP# pin held low"),
+              std::string::npos);
+    EXPECT_EQ(CountOf(rig->Output(), "Block Number"), 1u);
+    EXPECT_EQ(CountOf(rig->Output(), "Eraseing..."), 0u);
+    EXPECT_EQ(rig->Chip().Stats().Erases + rig->Chip().Stats().Programs, 0u);
+    for (const std::string& line : FlashWrites(rig->SpiLog()))
+        EXPECT_TRUE(line.starts_with("WRSR ")) << line;
+    EXPECT_EQ(rig->Ec().Mode(), sim::EcMode::Follow);
+    EXPECT_EQ(rig->Output().find("Do not switch off. Run again with p"), std::string::npos);
+    EXPECT_NE(rig->Output().find("Release the chip's WP# pin first"), std::string::npos);
 }
 
 TEST_P(Faults, StuckBits)

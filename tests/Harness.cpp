@@ -238,6 +238,7 @@ void Rig::SetEcModule(const std::string& name)
 void Rig::Activate()
 {
     capture_->console.output.clear();
+    capture_->console.redrawn.clear();
     hosted::SetConsoleSink(&capture_->console);
     sim::SetActiveEc(&machine_->Ec());
 }
@@ -247,6 +248,7 @@ void Rig::Deactivate()
     sim::SetActiveEc(nullptr);
     hosted::SetConsoleSink(nullptr);
     output_ = capture_->console.output;
+    redrawn_ = capture_->console.redrawn;
 }
 
 int Rig::Run(const std::vector<std::string>& args)

@@ -88,6 +88,8 @@ public:
     }
 
     const std::string& Output() const { return output_; }
+    // What the run redrew in place (progress lines), kept apart from Output.
+    const std::string& Redrawn() const { return redrawn_; }
     MemoryTrace& Trace() { return trace_; }
 
 private:
@@ -98,6 +100,7 @@ private:
     std::vector<uint8_t> flash_;
     MemoryTrace trace_;
     std::string output_;
+    std::string redrawn_;
     struct Capture;
     std::unique_ptr<Capture> capture_;
     struct Decoder;

@@ -132,5 +132,50 @@ TEST(LeadingWords, WaitAndThenAskForTheEndOnlyAfterAGoodRun)
     EXPECT_TRUE(LastRunEnding().WaitGiven == false);
 }
 
+// The words an operator may mistype or type in another case. A verb or a
+// leading word means the same in any case (the Shell's own switches ignore
+// it); a first word that begins with "/" and names no verb is refused with
+// the verbs, before the EC is touched; the classic line's words keep their
+// exact meaning ("/J" is no "/j").
+TEST(Words, AnyCaseForVerbsAndLeadingWordsAndNoneForTheRest)
+{
+    std::string name = WriteTempFile("words.bin", MakeImage(0x12345, "TESTMOD "));
+    remove("words.log");
+    struct Case {
+        std::vector<std::string> Words;
+        int Status;
+        std::string Says;  // in the console text
+        bool TouchesPorts;
+    } cases[] = {
+        {{"/updte", name}, EXIT_BAD_IMAGE, "UNKNOWN VERB!! /updte names no verb; did you mean /update?", false},
+        {{"/LOG", "words.log", "/Prob", "/j"}, EXIT_BAD_IMAGE, "UNKNOWN VERB!! /Prob names no verb; did you mean /probe?",
+         false},
+        {{"/flash", name, "p"}, EXIT_BAD_IMAGE, "The verbs: /probe /read /verify /update", false},
+        {{"/PROBE"}, EXIT_OK, "Part             : W25X40", true},
+        {{"/Update", name, "p"}, EXIT_OK, "Plan             : ", true},
+        {{"/KEEP", "0-FFF", "/update", name, "p"}, EXIT_OK, "1 kept", true},
+        {{"/Log", "words.log", "/VERIFY", name, "p"}, EXIT_FLASH_FAILED, "VERIFY FAILED!!", true},
+        {{"/update", name, "p", "/Keep", "1000-1FFF"}, EXIT_BAD_IMAGE, "/Keep is out of place", false},
+        // "/J" in the fourth place is no "/j": a good run without a closing command.
+        {{name, "p", "x", "/J"}, EXIT_OK, "Current F/W Checksum", true},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& word : c.Words)
+            line += " " + word;
+        SCOPED_TRACE(line);
+        Rig rig;
+        EXPECT_EQ(rig.Run(c.Words), c.Status) << rig.Output();
+        EXPECT_NE(rig.Output().find(c.Says), std::string::npos) << rig.Output();
+        EXPECT_EQ(rig.Trace().TouchedPorts(), c.TouchesPorts);
+        if (c.Words.back() == "/J") {
+            EXPECT_EQ(rig.Ec().Mode(), sim::EcMode::Follow);
+        }
+    }
+    // Both lines that began with /log wrote their record, under either case.
+    std::vector<uint8_t> log = ReadFileBytes("words.log");
+    EXPECT_EQ(CountOf(std::string(log.begin(), log.end()), "ZAR-END "), 2u);
+}
+
 }  // namespace
 }  // namespace zar::test

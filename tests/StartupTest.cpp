@@ -12,11 +12,19 @@
 namespace zar::test {
 namespace {
 
+// The classic usage ends its line, and the verbs' usage follows it.
 TEST(Startup, NoArgumentShowsUsageWithoutTouchingTheEc)
 {
     Rig rig;
     EXPECT_EQ(rig.Run({}), EXIT_OK);
-    EXPECT_EQ(rig.Output(), "{ATTR 07}{CLS}" + BANNER + "\r\nFlash FW Cammand :\r\nZARMOK [filename]");
+    EXPECT_EQ(rig.Output(), "{ATTR 07}{CLS}" + BANNER + "\r\nFlash FW Cammand :\r\nZARMOK [filename]\r\n"
+                            "\r\nVerbs:\r\n"
+                            "  zar /probe [/j]\r\n"
+                            "  zar /read FILE [SIZE] [/j]\r\n"
+                            "  zar /verify IMAGE [p] [/j]\r\n"
+                            "  zar [/backup FILE] [/keep START-END]... /update IMAGE [p] [ARG3] [/j]\r\n"
+                            "  /log FILE before any of them (or IMAGE) appends a record of the run to FILE\r\n"
+                            "More: help zar, or zar -?\r\n");
     EXPECT_FALSE(rig.Trace().TouchedPorts());
     EXPECT_EQ(EcChannelPorts().Data, 0x62);
     EXPECT_EQ(EcChannelPorts().Command, 0x66);
@@ -33,9 +41,16 @@ TEST(Startup, FileNameRoads)
     } cases[] = {
         {"missing.bin", EXIT_BAD_IMAGE, "{ATTR 07}\r\nFILE NAME ERROR!!\r\n"},
         {"", EXIT_BAD_IMAGE, "{ATTR 07}\r\nFILE NAME ERROR!!\r\n"},
-        {"/j", EXIT_BAD_IMAGE, "{ATTR 07}\r\nFILE NAME ERROR!!\r\n"},
-        // A name beginning with "/" is never flashed, even when it opens.
-        {AbsolutePath("road.bin"), EXIT_OK, "{ATTR 07}"},
+        // A name beginning with "/" is never flashed, even when it opens:
+        // it names no verb.
+        {"/j", EXIT_BAD_IMAGE,
+         "{ATTR 07}\r\nUNKNOWN VERB!! /j names no verb. Nothing was sent to the EC.\r\n"
+         "The verbs: /probe /read /verify /update (in any case; zar alone shows their usage).\r\n"},
+        {AbsolutePath("road.bin"), EXIT_BAD_IMAGE,
+         "{ATTR 07}\r\nUNKNOWN VERB!! " + AbsolutePath("road.bin") + " names no verb. Nothing was sent to the EC.\r\n"
+         "The verbs: /probe /read /verify /update (in any case; zar alone shows their usage).\r\n"
+         "  (" + AbsolutePath("road.bin") + " begins with \"/\", which marks a switch: give an image's path without it,"
+         " as fs0:\\dir\\file or dir/file)\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

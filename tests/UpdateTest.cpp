@@ -106,14 +106,18 @@ TEST_P(UpdateRuns, EverySectorChangedTakesBlockErasesAndLeavesTheTailUnprogramme
     EXPECT_EQ(RunState.Update.SectorsWritten, 128);
 }
 
-// A locked chip takes no erase: the verify finds the old bytes, the run ends
-// with status 3, no closing command, and the command to type again. The
-// backup was written, so that command leaves /backup out.
-TEST_P(UpdateRuns, ASectorThatDidNotEraseFailsItsVerify)
+// A sector that does not take its bytes (bits stuck at 1 where the image
+// clears them): the verify finds them, the run ends with status 3, no
+// closing command, and the command to type again. The backup was written,
+// so that command leaves /backup out.
+TEST_P(UpdateRuns, ASectorThatDidNotTakeItsBytesFailsItsVerify)
 {
-    sim::ChipConfig locked;
-    locked.Faults.ProtectionLocked = true;
-    Rig rig(sim::FindChip(GetParam()), {}, locked);
+    sim::ChipConfig stuck;
+    stuck.Faults.HasStuckBits = true;
+    stuck.Faults.StuckAddress = 0x31000;
+    stuck.Faults.StuckMask = static_cast<uint8_t>(~image_[0x31000]);
+    ASSERT_NE(stuck.Faults.StuckMask, 0);
+    Rig rig(sim::FindChip(GetParam()), {}, stuck);
     std::vector<uint8_t> before = image_;
     before[0x31000] = 0x00;
     remove("locked-backup.bin");

@@ -2,10 +2,12 @@
 
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/FailureNote.h"
 #include "Applications/Main/HandBack.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
 #include "Applications/Main/ModuleCheck.h"
+#include "Applications/Main/Protection.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UserBreak.h"
@@ -56,7 +58,31 @@ void RedrawScreen()
     SetCursorPosition(1, 3);
 }
 
-enum class BlockResult { Verified, Failed, NoAnswer };
+enum class BlockResult { Verified, Failed, NoAnswer, Protected };
+
+// The first of the block's steps that did not finish, for the run's end:
+// each step runs even after the one before it lost the EC, so the first
+// one that says so is where the wait ran out.
+void NoteEraseFailure(uint8_t block, bool unprotected, const FlashResult& erase, const FlashResult& blank)
+{
+    uint32_t start = static_cast<uint32_t>(block * BLOCK_SIZE);
+    if (!unprotected)
+        NoteFailedStep(FailedStep::Unprotect, block, true);
+    else if (erase.Outcome != FlashOutcome::Done)
+        NoteFailure(FailedStep::Erase, block, erase);
+    else
+        NoteFailure(FailedStep::BlankCheck, block, blank, start + blank.Bytes, 0xFF);
+}
+
+void NoteProgramFailure(uint8_t block, const FlashResult& program, const FlashResult& verify)
+{
+    uint32_t start = static_cast<uint32_t>(block * BLOCK_SIZE);
+    uint32_t at = verify.Bytes > 0 ? verify.Bytes - 1 : 0;
+    if (program.Outcome != FlashOutcome::Done)
+        NoteFailure(FailedStep::Program, block, program);
+    else
+        NoteFailure(FailedStep::Verify, block, verify, start + at, RunState.Block[at]);
+}
 
 BlockResult FlashOneBlock(uint8_t block)
 {
@@ -71,14 +97,19 @@ BlockResult FlashOneBlock(uint8_t block)
     IgnoreBreak();
 
     // Each step runs even after the one before lost the EC: it then sends
-    // nothing, but its heading is printed all the same.
-    FlashUnprotect(RunState.Chip);
+    // nothing, but its heading is printed all the same. The status the
+    // first unprotect leaves shows whether the chip can be erased at all.
+    uint8_t status = FlashUnprotect(RunState.Chip);
+    bool unprotected = !EcChannelDead();
+    if (RunState.BlockCounter == 1 && unprotected && !ProtectionCleared(status))
+        return BlockResult::Protected;
     FlashResult erase = FlashErase(RunState.Chip, start, EraseLength(imageBytes));
     FlashResult blank = FlashBlankCheck(start, static_cast<uint32_t>(imageBytes));
-    if (EcChannelDead())
-        return BlockResult::NoAnswer;
-    if (erase.Outcome != FlashOutcome::Done || blank.Outcome != FlashOutcome::Done)
-        return BlockResult::Failed;  // not programmed, not verified, not tried again
+    if (EcChannelDead() || erase.Outcome != FlashOutcome::Done || blank.Outcome != FlashOutcome::Done) {
+        NoteEraseFailure(block, unprotected, erase, blank);
+        // Not programmed, not verified, not tried again.
+        return EcChannelDead() ? BlockResult::NoAnswer : BlockResult::Failed;
+    }
 
     FlashResult program = ProgramBlock(start, imageBytes);
     FlashResult verify = FlashVerify(start, RunState.Block, static_cast<uint32_t>(imageBytes));
@@ -86,14 +117,15 @@ BlockResult FlashOneBlock(uint8_t block)
     RunState.ProgrammedBytes += programmed < imageBytes ? programmed : imageBytes;
     RunState.VerifiedBytes += static_cast<int32_t>(verify.Bytes);
     RunState.Checksum += verify.Sum;
-    if (EcChannelDead())
-        return BlockResult::NoAnswer;
-    if (program.Outcome != FlashOutcome::Done)
-        return BlockResult::Failed;
-    return verify.Outcome == FlashOutcome::Done ? BlockResult::Verified : BlockResult::Failed;
+    if (EcChannelDead() || program.Outcome != FlashOutcome::Done || verify.Outcome != FlashOutcome::Done) {
+        NoteProgramFailure(block, program, verify);
+        return EcChannelDead() ? BlockResult::NoAnswer : BlockResult::Failed;
+    }
+    return BlockResult::Verified;
 }
 
-void CountBlock(BlockResult result)
+// False when the walk must stop: the chip is protected.
+bool CountBlock(BlockResult result)
 {
     switch (result) {
     case BlockResult::Verified:
@@ -103,12 +135,15 @@ void CountBlock(BlockResult result)
     case BlockResult::NoAnswer:
         ++RunState.BlocksFailed;  // skipped: the run goes on with the next block
         break;
+    case BlockResult::Protected:
+        return false;
     }
+    return true;
 }
 
-void WriteBlock(uint8_t block)
+bool WriteBlock(uint8_t block)
 {
-    CountBlock(FlashOneBlock(block));
+    return CountBlock(FlashOneBlock(block));
 }
 
 // On a chip whose size is unknown an image larger than the chip wraps around
@@ -128,7 +163,24 @@ bool FirstBlockStillHoldsTheImage()
     bool same = verify.Outcome == FlashOutcome::Done;
     if (!same && !EcChannelDead())
         Print(u"\n\rBLOCK 0 OVERWRITTEN!! The image is larger than the chip: its addresses wrapped.\n");
+    if (!same || EcChannelDead())
+        NoteProgramFailure(0, {FlashOutcome::Done, 0, 0}, verify);
     return same && !EcChannelDead();
+}
+
+// The chip guards, then a part this command can't write: each ends the run
+// before anything is erased. EXIT_OK when the blocks may begin.
+ExitStatus RefuseChip(const Arguments& args)
+{
+    uint8_t closing = ClassicClosingCommand(args);
+    if (ExitStatus refused = GuardChip(RunState.ImageSize, closing, args, Road::Writes); refused != EXIT_OK)
+        return refused;
+    if (PartFitFor(RunState.Chip, EraseStepOpcode(RunState.Chip)) == PartFit::Writable)
+        return EXIT_OK;
+    FlashReportIdentity(RunState.Chip);
+    if (PartWritableWith(EraseStepOpcode(RunState.Chip), true))
+        return EXIT_OK;
+    return HandBackAndEnd(closing, EXIT_WRITE_PROTECTED, &args, Road::Writes);
 }
 
 }  // namespace
@@ -196,21 +248,27 @@ ExitStatus FlashImageBlocks(const Arguments& args)
     if (!EcChannelDead())
         RunState.Chip = FlashIdentify();
     if (!EcChannelDead()) {
-        if (ExitStatus refused = GuardChip(RunState.ImageSize, ClassicClosingCommand(args), args, Road::Writes); refused != EXIT_OK) {
+        if (ExitStatus refused = RefuseChip(args); refused != EXIT_OK) {
             ReleaseBlockBuffers();
             return refused;
         }
     }
 
-    // 4. The blocks. A block that fails is skipped, the run goes on.
+    // 4. The blocks. A block that fails is skipped, the run goes on; a chip
+    //    that keeps its protection stops it before the first erase.
     bool readWhole = WalkImageBlocks(WriteBlock);
+    if (!readWhole)
+        NoteFailedStep(FailedStep::ImageRead, RunState.BlockCounter, false);
 
-    if (readWhole && RunState.BlocksFailed == 0 && !EcChannelDead() && !FirstBlockStillHoldsTheImage())
+    if (readWhole && RunState.BlocksFailed == 0 && !EcChannelDead() && !ProtectionHeld() &&
+        !FirstBlockStillHoldsTheImage())
         ++RunState.BlocksFailed;
 
     // 5. Close only after a fully good run; otherwise the EC stays in follow
     //    mode, where another run can still rewrite it.
     ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
+    if (ProtectionHeld())
+        status = EXIT_WRITE_PROTECTED;
     if (status == EXIT_OK)
         NoteImageWhole();  // every block read back equal to the image
     status = HandBackAndEnd(ClassicClosingCommand(args), status, &args, Road::Writes);

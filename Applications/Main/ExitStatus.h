@@ -11,6 +11,8 @@ enum ExitStatus : int {
                                // used or read whole; found before follow mode
     EXIT_FLASH_FAILED = 3,     // EFI_DEVICE_ERROR: a blank check or verify failed
     EXIT_NO_ANSWER = 4,        // EFI_TIMEOUT: the EC or the flash chip stopped answering
+    EXIT_WRITE_PROTECTED = 5,  // EFI_WRITE_PROTECTED: the chip's protection held, or the part can't be
+                               // written by the command; nothing was erased
     EXIT_USAGE = 64,           // EFI_INVALID_PARAMETER: zar-sim's options can't be read, or a file of its own
                                // can't be read or written
     EXIT_BAD_TRACE = 65,       // EFI_ABORTED: zar-sim --decode: the trace has lines that are not port accesses

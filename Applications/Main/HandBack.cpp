@@ -1,5 +1,7 @@
 #include "Applications/Main/HandBack.h"
 
+#include "Applications/Main/FailureNote.h"
+#include "Applications/Main/Protection.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
@@ -11,12 +13,15 @@ namespace zar {
 
 namespace {
 
-// What to type next, for a road that gives it.
+// What to type next, for a road that gives it. A protected chip first needs
+// a change that no rerun of the same command makes.
 void Advise(const Arguments* args, Road road)
 {
     if (args == nullptr)
         return;
-    if (road == Road::Writes)
+    if (ProtectionHeld())
+        AdviseAfterProtection(*args, false);
+    else if (road == Road::Writes)
         AdviseRerunWithoutModuleCheck(*args);
     else if (road == Road::Looks)
         AdviseHandBackAfterLooking(*args);
@@ -58,6 +63,7 @@ ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* a
             ReportWaitFault();
             status = EXIT_NO_ANSWER;
         }
+        PrintFailureNote();
         SayEcStaysInFollowMode();
         Advise(args, road);
         return status;
@@ -65,6 +71,8 @@ ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* a
     if (!ChipKnownWhole())
         closing = 0;
 
+    if (writes && ProtectionHeld() && args != nullptr)
+        AdviseAfterProtection(*args, closing != 0);  // before the record closes: the advice is part of it
     RunRecordHandBack(closing, status);
     if (closing != 0) {
         MarkPlace(RunStage::Closing);
@@ -88,20 +96,7 @@ ExitStatus HandBackAndEnd(uint8_t closing, ExitStatus status, const Arguments* a
 void ReportWaitFault()
 {
     EcFault fault = EcChannelFault();
-    const char16_t* wait = u"EC input buffer";
-    switch (fault.Wait) {
-    case WaitFault::EcOutputBuffer:
-        wait = u"EC output buffer";
-        break;
-    case WaitFault::FlashBusy:
-        wait = u"flash busy";
-        break;
-    case WaitFault::WriteEnable:
-        wait = u"write enable";
-        break;
-    default:
-        break;
-    }
+    const char16_t* wait = WaitName(fault.Wait);
     constexpr const char16_t* NOTHING_MORE = u"Nothing more was sent to the EC.";
     uint32_t mark = fault.Place.Mark;
     switch (static_cast<RunStage>(fault.Place.Stage)) {

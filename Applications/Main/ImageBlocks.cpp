@@ -156,7 +156,7 @@ void ReportImageReadError()
     PrintReadError(RunState.ImageBytesRead, RunState.ImageSize);
 }
 
-bool WalkImageBlocks(void (*each)(uint8_t block))
+bool WalkImageBlocks(bool (*each)(uint8_t block))
 {
     while (!EcChannelDead()) {
         switch (ReadNextBlock()) {
@@ -166,7 +166,8 @@ bool WalkImageBlocks(void (*each)(uint8_t block))
             ReportImageReadError();
             return false;
         case BlockRead::Ready:
-            each(static_cast<uint8_t>(RunState.BlockCounter - 1));
+            if (!each(static_cast<uint8_t>(RunState.BlockCounter - 1)))
+                return true;
             break;
         }
     }

@@ -59,8 +59,8 @@ int32_t ImageBytesInBlock(uint8_t block);
 void ReportImageReadError();
 
 // Takes the image block by block into Block and runs each on every block,
-// until the image's end or the EC stops answering. False (FILE READ ERROR!!
-// said) only when no image was read whole.
-[[nodiscard]] bool WalkImageBlocks(void (*each)(uint8_t block));
+// until the image's end, the EC stops answering or each returns false. False
+// (FILE READ ERROR!! said) only when no image was read whole.
+[[nodiscard]] bool WalkImageBlocks(bool (*each)(uint8_t block));
 
 }  // namespace zar

@@ -77,13 +77,18 @@ constexpr LeadingWord LEADING_WORDS[] = {
 const LeadingWord* FindLeadingWord(const char* word)
 {
     for (const LeadingWord& row : LEADING_WORDS) {
-        if (word && TextEqual(word, row.Name))
+        if (WordIs(word, row.Name))
             return &row;
     }
     return nullptr;
 }
 
 }  // namespace
+
+bool WordIs(const char* word, const char* name)
+{
+    return word != nullptr && TextEqualNoCase(word, name);
+}
 
 bool IsLeadingWord(const char* word)
 {

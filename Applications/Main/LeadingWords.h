@@ -30,6 +30,11 @@ struct LeadingWords {
 // The index of the first word after the leading words, without reading them.
 int SkipLeadingWords(const Arguments& line);
 
+// Whether word is the command word name. Verbs and leading words are matched
+// without regard to case, as the Shell matches its own switches ("/PROBE",
+// "/Keep"); the classic line's words ("p", "/j") keep their exact meaning.
+bool WordIs(const char* word, const char* name);
+
 // Whether word is one of the leading words; whether it is the one named
 // (as the table matches words, so that a rule for matching lives in one place).
 bool IsLeadingWord(const char* word);

@@ -11,6 +11,7 @@
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UserBreak.h"
+#include "Applications/Main/VerbTable.h"
 #include "Applications/Main/Verbs.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
@@ -28,45 +29,15 @@ void ShowUsage()
     ClearScreen();
     PrintBanner();
     Print(u"\n\rFlash FW Cammand :");  // spelled so on purpose (flash/FlashText.h)
-    Print(u"\n\rZARMOK [filename]");
+    Print(u"\n\rZARMOK [filename]\n");
+    PrintVerbUsage();
 }
 
-// A name that begins with "/" is a switch, not an image; a name that did not
-// open gets one more try. Either way the run ends here.
+// A name that did not open gets one more try. Either way the run ends here.
 ExitStatus FileNameRoad(const char* name)
 {
     return OpenImage(name) ? EXIT_OK : EXIT_BAD_IMAGE;
 }
-
-struct Verb {
-    const char* Name;
-    ExitStatus (*Run)(const Arguments& args);
-};
-
-constexpr Verb VERBS[] = {
-    {"/probe", RunProbe},
-    {"/read", RunRead},
-    {"/verify", RunVerify},
-    {"/update", RunUpdate},
-};
-
-const Verb* FindVerb(const char* word)
-{
-    for (const Verb& verb : VERBS) {
-        if (word && TextEqual(word, verb.Name))
-            return &verb;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
-bool IsVerb(const char* word)
-{
-    return FindVerb(word) != nullptr;
-}
-
-namespace {
 
 ExitStatus Run(const Arguments& fullCommandLine)
 {
@@ -95,13 +66,17 @@ ExitStatus Run(const Arguments& fullCommandLine)
         return EXIT_OK;
     }
 
-    // 4. After the verb or the image, no leading word and no verb counts.
+    // 4. A first word that begins with "/" is a verb (in any case), never an
+    //    image; then, after the verb or the image, no leading word and no
+    //    verb counts.
+    const VerbRow* verb = FindVerb(args.At(1));
+    if (verb == nullptr && args.First(1) == '/')
+        return RefuseUnknownVerb(args.At(1));
     if (!RefuseWordsOutOfPlace(args, ARG_IMAGE + 1))
         return EXIT_BAD_IMAGE;
 
     // 5. A verb takes the rest of the line; "/backup" and "/keep" are
     //    /update's alone.
-    const Verb* verb = FindVerb(args.At(1));
     bool update = verb && verb->Run == RunUpdate;
     if (lead.ForUpdateOnly && !update)
         return RefuseUpdateLine();
@@ -112,8 +87,6 @@ ExitStatus Run(const Arguments& fullCommandLine)
 
     // 6. The image, measured and read whole before the EC is touched.
     const char* name = args.At(ARG_IMAGE);
-    if (name == nullptr || name[0] == '/')
-        return FileNameRoad(name);
     RunState.ImageFile = FileOpen(name, "rb");
     if (RunState.ImageFile == nullptr)
         return FileNameRoad(name);

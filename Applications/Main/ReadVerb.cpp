@@ -55,12 +55,11 @@ ExitStatus ReadChipInto(NewFile* backup, uint32_t size)
         return EXIT_BAD_IMAGE;
     }
     uint32_t first = 0;
-    Print(u"\n\rReading...       : ");
-    int32_t differing = ReadChipPass(RunStage::ReadPass1, data, nullptr, size, &first);
+    Print(u"\n\r");
+    int32_t differing = ReadChipPass(u"Reading...       : ", RunStage::ReadPass1, data, nullptr, size, &first);
     if (differing >= 0) {
         Print(u" -- %d bytes. \n", size);
-        Print(u"Reading again... : ");
-        differing = ReadChipPass(RunStage::ReadPass2, nullptr, data, size, &first);
+        differing = ReadChipPass(u"Reading again... : ", RunStage::ReadPass2, nullptr, data, size, &first);
     }
     ExitStatus status = EXIT_OK;
     if (differing < 0) {

@@ -83,7 +83,7 @@ void EnterFollowMode()
     }
 }
 
-void RerunWords(const Arguments& line, void (*emit)(const char* word, void* context), void* context)
+void RerunWords(const Arguments& line, void (*emit)(const char* word, void* context), void* context, bool withP)
 {
     const RerunChanges& change = RunState.RerunChange;
     int at = 1;
@@ -103,29 +103,50 @@ void RerunWords(const Arguments& line, void (*emit)(const char* word, void* cont
         if (given)
             emit(given, context);
     }
-    bool update = line.Has(at) && TextEqual(line.At(at), "/update");
-    if (line.Has(at) && IsVerb(line.At(at)))
+    bool update = line.Has(at) && VerbIs(line.At(at), "/update");
+    if (line.Has(at) && IsVerb(line.At(at))) {
         emit(line.At(at++), context);
+    } else if (change.AsUpdate && line.Has(at)) {
+        emit("/update", context);
+        update = true;
+    }
     if (!line.Has(at))
         return;
     emit(change.OtherImage ? "IMAGE" : line.At(at), context);
     int end = line.Count();
     bool alt = update && end - 1 > at && TextEqual(line.At(end - 1), "/j");  // /update's "/j" is its last word
-    emit("p", context);
+    if (withP)
+        emit("p", context);
+    else if (line.Has(at + 1) && !(alt && at + 1 == end - 1))
+        emit(line.At(at + 1), context);
     for (int i = at + 2; i < end - (alt ? 1 : 0); ++i)
         emit(line.At(i), context);
     if (alt)
         emit("/j", context);
 }
 
-void AdviseRerunWithoutModuleCheck(const Arguments& args)
+void AdviseCommandAsChanged(const Arguments& args)
 {
-    Print(u"\n\rDo not switch off. Run again with p, as an EC in follow mode can't answer the module check:");
+    Print(u"\n\r  zar");
+    RerunWords(WholeLine(args), EmitPrinted, nullptr, false);
+    Print(u"\n");
+    SayRerunChanges(WholeLine(args));
+    RunState.Rerun = RerunAdvice::ChangedCommand;
+}
+
+void AdviseRerunWithP(const Arguments& args)
+{
     Print(u"\n\r  zar");
     RerunWords(WholeLine(args), EmitPrinted, nullptr);
     Print(u"\n");
     SayRerunChanges(WholeLine(args));
     RunState.Rerun = RerunAdvice::SkipModuleCheck;
+}
+
+void AdviseRerunWithoutModuleCheck(const Arguments& args)
+{
+    Print(u"\n\rDo not switch off. Run again with p, as an EC in follow mode can't answer the module check:");
+    AdviseRerunWithP(args);
 }
 
 void AdviseRerunAfterModuleCheck(const Arguments& args)
@@ -142,7 +163,7 @@ void AdviseRerunAfterModuleCheck(const Arguments& args)
 
 void AdviseHandBackAfterLooking(const Arguments& args)
 {
-    const char* image = TextEqual(args.At(0), "/verify") ? args.At(ARG_IMAGE) : nullptr;
+    const char* image = VerbIs(args.At(0), "/verify") ? args.At(ARG_IMAGE) : nullptr;
     Print(u"\n\rDo not switch off. Hand the EC back with /update and p, as an EC in follow mode can't answer the"
           u" module check; it writes only the blocks that differ from the image:");
     Print(u"\n\r  zar");

@@ -26,8 +26,18 @@ void EnterFollowMode();
 void AdviseRerunWithoutModuleCheck(const Arguments& args);
 
 // The words of that command after the program's name, each passed to emit
-// in order: line is the whole command line. At most line.Count() words.
-void RerunWords(const Arguments& line, void (*emit)(const char* word, void* context), void* context);
+// in order: line is the whole command line. At most line.Count() + 1 words
+// (with RerunChange.AsUpdate, "/update" before the classic image). Without
+// withP the second word stays as given: the command as changed, module
+// check and all.
+void RerunWords(const Arguments& line, void (*emit)(const char* word, void* context), void* context,
+                bool withP = true);
+
+// The command with p (after a line of the caller's that says why), or as
+// changed with its own second word: each on a line of its own, with a line
+// for each change, kept in RunState.Rerun for the simulator.
+void AdviseRerunWithP(const Arguments& args);
+void AdviseCommandAsChanged(const Arguments& args);
 
 // The module check got no answer: the same command, or with p when an earlier
 // run was cut short in follow mode (which only the user knows).

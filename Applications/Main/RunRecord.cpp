@@ -46,7 +46,7 @@ const char* ImageWord(const Arguments& line)
 {
     int at = SkipLeadingWords(line);
     const char* word = line.At(at);
-    if (word == nullptr || TextEqual(word, "/probe"))
+    if (word == nullptr || VerbIs(word, "/probe"))
         return nullptr;
     if (IsVerb(word))
         return line.At(at + 1);
@@ -122,6 +122,8 @@ const char* StatusName(ExitStatus status)
         return "FLASH_FAILED";
     case EXIT_NO_ANSWER:
         return "NO_ANSWER";
+    case EXIT_WRITE_PROTECTED:
+        return "WRITE_PROTECTED";
     default:
         break;
     }

@@ -19,6 +19,7 @@ enum class RerunAdvice : uint8_t {
     None,             // nothing: the run ended well, or stopped before the EC
     SameCommand,      // the same command again
     SkipModuleCheck,  // the same command with p: the EC may be left in follow mode
+    ChangedCommand,   // the command as RerunChange changes it, its second word as given
 };
 
 // How the command a run tells the user to type differs from its own, beside
@@ -30,6 +31,7 @@ struct RerunChanges {
     const char16_t* KeepsLeftOutWhy;
     uint8_t KeepCut;            // the (i+1)th "/keep" cut at the chip's end to CutRange; 0: none
     char CutRange[24];
+    bool AsUpdate;              // the classic line given to /update: it writes a part the classic run can't
 };
 
 // What the run has shown about the chip, for the closing rule (HandBack.h).
@@ -49,6 +51,34 @@ struct UpdateTally {
     int32_t SectorsWritten;
     int32_t SectorsEqual;
     int32_t SectorsKept;
+};
+
+// The first step of a block that failed, noted as it fails, for the lines
+// that name it at the run's end (FailureNote.h).
+enum class FailedStep : uint8_t { None, Unprotect, Erase, BlankCheck, Program, Verify, ImageRead };
+struct FailureNote {
+    FailedStep Step;
+    bool WaitRanOut;  // the EC or the chip stopped answering in it
+    bool HasByte;     // blank check or verify: the first difference below
+    int32_t Block;
+    uint32_t Address;
+    uint8_t Expected;
+    uint8_t Found;
+};
+
+// What kept the chip from being written, found before the first erase
+// (Protection.h).
+enum class ProtectionHolder : uint8_t {
+    None,
+    StatusRegister,  // SRWD set: the WP# pin held low keeps the protect bits
+    PartLock,        // the protect bits stay though SRWD is clear: a lock of the part's own
+    PartUnfit,       // the part table: the command's erase or program does not exist on the part
+};
+struct ProtectionNote {
+    ProtectionHolder Holder;
+    uint8_t Status;  // the status register as the run last read it
+    PartFit Fit;     // PartUnfit: what the part lacks
+    bool UpdateWrites;  // PartUnfit on the classic line: /update writes the part
 };
 
 // What the run is doing, marked on the EC channel as its place, so that a
@@ -119,6 +149,8 @@ struct RunStateRecord {
     RunEnding Ending;
     bool ClosingTaken;  // the EC took its closing command: it is out of follow mode
     bool ShowedUsage;   // no command line: only the usage screen
+    FailureNote Failure;
+    ProtectionNote Protection;
 };
 
 extern RunStateRecord RunState;

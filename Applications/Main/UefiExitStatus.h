@@ -20,6 +20,8 @@ constexpr EFI_STATUS UefiStatusOf(ExitStatus status, bool outOfMemory)
         return EFI_DEVICE_ERROR;
     case EXIT_NO_ANSWER:
         return EFI_TIMEOUT;
+    case EXIT_WRITE_PROTECTED:
+        return EFI_WRITE_PROTECTED;
     case EXIT_USAGE:
         return EFI_INVALID_PARAMETER;
     case EXIT_BAD_TRACE:

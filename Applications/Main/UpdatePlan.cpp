@@ -87,6 +87,19 @@ void Count(const SectorPlan& sector, uint32_t start, PlanRange range, bool block
 
 }  // namespace
 
+EraseUnits EraseUnitsOf(const FlashChip& chip)
+{
+    const FlashPart* part = chip.Known.Part;
+    if (part == nullptr)
+        return chip.Maker() == MAKER_ST ? EraseUnits{false, true} : EraseUnits{true, false};
+    return {part->SectorEraseUnit == SECTOR_BYTES, part->BlockEraseUnit == 0x10000};
+}
+
+uint8_t UpdateEraseOpcode(EraseUnits units)
+{
+    return Normalised(units).Sector ? SECTOR_ERASE : BLOCK_ERASE;
+}
+
 uint32_t CoverEnd(uint32_t imageSize, EraseUnits units)
 {
     uint32_t unit = Normalised(units).Sector ? SECTOR_BYTES : static_cast<uint32_t>(SECTORS_IN_BLOCK) * SECTOR_BYTES;

@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "flash/FlashPrimitives.h"
+
 namespace zar {
 
 constexpr uint32_t SECTOR_BYTES = 0x1000;
@@ -46,6 +48,13 @@ struct EraseUnits {
     bool Sector;  // SECTOR_ERASE (0x20) erases 4 KiB
     bool Block;   // BLOCK_ERASE (0xD8) erases 64 KiB
 };
+
+// The chip's, from its part table row; a part not in the table as the
+// classic run erases it (ST's parts only by 64 KiB).
+EraseUnits EraseUnitsOf(const FlashChip& chip);
+// The erase /update sends to sectors that need one: SECTOR_ERASE unless the
+// part has only BLOCK_ERASE.
+uint8_t UpdateEraseOpcode(EraseUnits units);
 
 // The image's end, and the end of the erase unit it ends in: bytes between
 // the two are the chip's own, and an erase that takes them must write them

@@ -1,6 +1,7 @@
 #include "Applications/Main/UpdateRead.h"
 
 #include "Applications/Main/ImageBlocks.h"
+#include "Applications/Main/Progress.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UserBreak.h"
 #include "Applications/Main/VerbSteps.h"
@@ -11,8 +12,6 @@
 
 namespace zar {
 namespace {
-
-constexpr int32_t READ_MARKS = 16;
 
 uint32_t BlockStart(int32_t block)
 {
@@ -26,49 +25,63 @@ uint32_t Below(uint32_t end, uint32_t address)
     return rest < SECTOR_BYTES ? rest : SECTOR_BYTES;
 }
 
-// One sector of the open FAST_READ: count bytes, compared with target (the
-// block's bytes for the sector); into `saved` too when it is not nullptr.
-// Past imageCount the chip's bytes become the target: they are to stay as
-// they are. Unless `whole`, the read stops (*stopped) once the sector is
-// known to need an erase: it differs and holds a byte other than 0xFF.
+// One sector's read as it goes: the covered range's bytes in it (Count),
+// the image's of them (ImageCount), how far it has come and what it found.
+// Past ImageCount the chip's bytes become the target: they are to stay as
+// they are. Unless Whole, the read stops once the sector is known to need an
+// erase: it differs and holds a byte other than 0xFF.
+struct SectorRead {
+    uint8_t* Target;  // the block's bytes for the sector
+    uint8_t* Saved;   // the backup's, or nullptr
+    uint32_t Address;
+    uint32_t ImageCount;
+    uint32_t Count;
+    bool Whole;
+    uint32_t At;
+    bool Equal;
+    bool Blank;
+    bool Stopped;
+    uint32_t Sum;
+
+    bool Finished() const { return At == Count || Stopped; }
+};
+
+// Up to budget bytes of the sector, in whole pieces, in a FAST_READ of its
+// own: the progress line moves between them (platform/Uninterrupted.h).
 // False when the channel died.
-bool ReadSector(uint8_t* target, uint32_t imageCount, uint32_t count, bool whole, SectorPlan* sector, uint8_t* saved,
-                bool* stopped)
+bool ReadSectorStep(SectorRead* read, uint32_t budget)
 {
+    Uninterrupted held;
+    MarkPlace(RunStage::PlanRead, read->Address);
+    FlashReadStart(read->Address + read->At);
     uint8_t piece[PIECE_BYTES];
-    bool equal = true, blank = true;
-    uint32_t sum = 0;
-    for (uint32_t at = 0; at < count; at += PIECE_BYTES) {
-        uint32_t n = count - at < PIECE_BYTES ? count - at : PIECE_BYTES;
-        uint8_t* chip = saved ? saved + at : piece;
+    for (uint32_t end = read->At + budget; read->At < read->Count && read->At < end && !read->Stopped;) {
+        uint32_t at = read->At;
+        uint32_t n = read->Count - at < PIECE_BYTES ? read->Count - at : PIECE_BYTES;
+        uint8_t* chip = read->Saved ? read->Saved + at : piece;
         if (!FlashReadBytes(chip, n))
             return false;
         for (uint32_t i = 0; i < n; ++i) {
-            if (at + i >= imageCount)
-                target[at + i] = chip[i];
+            if (at + i >= read->ImageCount)
+                read->Target[at + i] = chip[i];
             else
-                sum += chip[i];
-            equal = equal && chip[i] == target[at + i];
-            blank = blank && chip[i] == 0xFF;
+                read->Sum += chip[i];
+            read->Equal = read->Equal && chip[i] == read->Target[at + i];
+            read->Blank = read->Blank && chip[i] == 0xFF;
         }
-        if (!equal && !blank && !whole && at + n < count) {
-            *stopped = true;
-            break;
-        }
+        read->At = at + n;
+        read->Stopped = !read->Equal && !read->Blank && !read->Whole && read->At < read->Count;
     }
-    sector->Found = equal ? SectorFound::Equal : blank ? SectorFound::Erased : SectorFound::Differs;
-    sector->ChipSum = sum;
-    return true;
+    FlashReadEnd();
+    return !EcChannelDead();
 }
 
 // Reads the chip over one block's share of the covered range (the image's
-// block is in RunState.Block) and fills in its sectors. False when the
-// channel died. Uninterrupted: a FAST_READ stays open from sector to sector.
-bool ReadBlock(const UpdateScan& scan, int32_t block)
+// block is in RunState.Block) and fills in its sectors, each in steps of at
+// most `step` bytes. False when the channel died.
+bool ReadBlock(const UpdateScan& scan, int32_t block, uint32_t step, Progress* progress)
 {
-    Uninterrupted held;
     SectorPlan* row = scan.Sectors + block * SECTORS_IN_BLOCK;
-    bool open = false;
     for (int32_t i = 0; i < SECTORS_IN_BLOCK; ++i) {
         uint32_t address = BlockStart(block) + static_cast<uint32_t>(i) * SECTOR_BYTES;
         SectorPlan& sector = row[i];
@@ -80,23 +93,28 @@ bool ReadBlock(const UpdateScan& scan, int32_t block)
             continue;
         }
         uint32_t imageCount = Below(scan.Range.ImageEnd, address);
-        uint8_t* target = RunState.Block + static_cast<uint32_t>(i) * SECTOR_BYTES;
-        MarkPlace(RunStage::PlanRead, address);
-        if (!open)
-            FlashReadStart(address);
-        bool stopped = false;
-        bool whole = sector.Kept || scan.Backup != nullptr || imageCount < count;
-        uint8_t* saved = scan.Backup ? scan.Backup + address : nullptr;
-        if (!ReadSector(target, imageCount, count, whole, &sector, saved, &stopped))
-            return false;
-        sector.Pieces = PiecesToProgram(target, count);
-        open = !stopped;
-        if (stopped)
-            FlashReadEnd();
+        SectorRead read = {RunState.Block + static_cast<uint32_t>(i) * SECTOR_BYTES,
+                           scan.Backup ? scan.Backup + address : nullptr,
+                           address,
+                           imageCount,
+                           count,
+                           sector.Kept || scan.Backup != nullptr || imageCount < count,
+                           0,
+                           true,
+                           true,
+                           false,
+                           0};
+        while (!read.Finished()) {
+            uint32_t from = read.At;
+            if (!ReadSectorStep(&read, step))
+                return false;
+            ProgressAdd(progress, (read.Stopped ? count : read.At) - from);
+        }
+        sector.Found = read.Equal ? SectorFound::Equal : read.Blank ? SectorFound::Erased : SectorFound::Differs;
+        sector.ChipSum = read.Sum;
+        sector.Pieces = PiecesToProgram(read.Target, count);
     }
-    if (open)
-        FlashReadEnd();
-    return !EcChannelDead();
+    return true;
 }
 
 // The last block's bytes past the image's end: where they start in the
@@ -115,22 +133,27 @@ uint32_t TailBytes(const UpdateScan& scan)
 
 PassResult ReadPass(const UpdateScan& scan)
 {
-    Print(u"\n\rReading...       : ");
-    int32_t marks = 0;
+    Print(u"\n\r");
+    Progress progress;
+    ProgressBegin(&progress, u"Reading...       : ", scan.Range.CoverEnd);
+    uint32_t step = ProgressStep(scan.Range.CoverEnd, PIECE_BYTES);
     for (int32_t block = 0;; ++block) {
         BlockRead read = ReadNextBlock();
         if (read == BlockRead::End)
             break;
-        if (read == BlockRead::ReadError)
+        if (read == BlockRead::ReadError) {
+            ProgressEnd(&progress);
             return PassResult::ImageReadError;
-        if (!ReadBlock(scan, block))
+        }
+        if (!ReadBlock(scan, block, step, &progress)) {
+            ProgressEnd(&progress);
             return PassResult::NoAnswer;
+        }
         IgnoreBreak();
         if (block == scan.Blocks - 1)
             MemCopy(scan.Tail, RunState.Block + TailStart(scan), TailBytes(scan));
-        for (; marks < (block + 1) * READ_MARKS / scan.Blocks; ++marks)
-            Print(u"=");
     }
+    ProgressEnd(&progress);
     Print(u" -- %d bytes. \n", scan.Range.CoverEnd);
     return PassResult::Done;
 }
@@ -143,8 +166,8 @@ void PutTailBack(const UpdateScan& scan, int32_t block)
 
 int32_t ReadBackupAgain(const UpdateScan& scan, uint32_t* first)
 {
-    Print(u"Reading again... : ");
-    int32_t differing = ReadChipPass(RunStage::ReadPass2, nullptr, scan.Backup, scan.Range.CoverEnd, first);
+    int32_t differing = ReadChipPass(u"Reading again... : ", RunStage::ReadPass2, nullptr, scan.Backup,
+                                     scan.Range.CoverEnd, first);
     if (differing == 0)
         Print(u" -- Same. \n");
     else if (differing > 0)

@@ -10,9 +10,12 @@
 #include "Applications/Main/Banner.h"
 #include "Applications/Main/BlockSequence.h"
 #include "Applications/Main/ChipGuards.h"
+#include "Applications/Main/FailureNote.h"
 #include "Applications/Main/HandBack.h"
 #include "Applications/Main/ImageBlocks.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Progress.h"
+#include "Applications/Main/Protection.h"
 #include "Applications/Main/Rerun.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UpdateOptions.h"
@@ -62,10 +65,7 @@ void PrintPlan(const PlanTotals& plan)
 
 EraseUnits PartEraseUnits()
 {
-    const FlashPart* part = RunState.Chip.Known.Part;
-    if (part == nullptr)  // as the classic run erases: ST's parts only by 64 KiB
-        return RunState.Chip.Maker() == MAKER_ST ? EraseUnits{false, true} : EraseUnits{true, false};
-    return {part->SectorEraseUnit == SECTOR_BYTES, part->BlockEraseUnit == BLOCK_SIZE};
+    return EraseUnitsOf(RunState.Chip);
 }
 
 // value in upper-case hex at out + at; returns where it ends.
@@ -118,15 +118,19 @@ bool KeepsFitTheChip(const UpdateOptions& options)
 
 // The end of a run that went past identification: the one way out, then the
 // checksum line.
-ExitStatus EndUpdate(const Arguments& args, bool allVerified)
+ExitStatus EndUpdateWith(const Arguments& args, ExitStatus status)
 {
-    if (allVerified)
+    if (status == EXIT_OK)
         NoteImageWhole();
-    ExitStatus status =
-        HandBackAndEnd(UpdateClosingCommand(args), allVerified ? EXIT_OK : EXIT_FLASH_FAILED, &args, Road::Writes);
+    status = HandBackAndEnd(UpdateClosingCommand(args), status, &args, Road::Writes);
     ReleaseBlockBuffers();
     PrintChecksum();
     return status;
+}
+
+ExitStatus EndUpdate(const Arguments& args, bool allVerified)
+{
+    return EndUpdateWith(args, allVerified ? EXIT_OK : EXIT_FLASH_FAILED);
 }
 
 // The chip's content as the read pass found it, read again and compared,
@@ -205,21 +209,36 @@ bool KeptSectorsDiffer(const Update& run)
     return false;
 }
 
-// The second pass: each block with work, as the plan says.
-bool WritePass(const Update& run)
+// The bytes of the sectors the plan writes in `blocks` blocks from row on.
+uint32_t BytesToWrite(const SectorPlan* row, int32_t blocks)
 {
-    RewindImage();
-    FlashUnprotect(RunState.Chip);
+    uint32_t bytes = 0;
+    for (int32_t i = 0; i < blocks * SECTORS_IN_BLOCK; ++i) {
+        SectorAction action = row[i].Action;
+        bytes += action == SectorAction::Write || action == SectorAction::EraseWrite ? SECTOR_BYTES : 0;
+    }
+    return bytes;
+}
+
+// The blocks, as the plan says; the progress line, in the bytes of the
+// sectors written, moves between them. Whether each block verified.
+bool WriteBlocks(const Update& run)
+{
+    Progress progress;
+    ProgressBegin(&progress, u"Writing...       : ", BytesToWrite(run.Scan.Sectors, run.Scan.Blocks));
     bool allVerified = true;
     for (int32_t block = 0; block < run.Scan.Blocks && !EcChannelDead(); ++block) {
         BlockRead read = ReadNextBlock();
         if (read != BlockRead::Ready) {
+            ProgressClear(&progress);
             ReportImageReadError();
+            NoteFailedStep(FailedStep::ImageRead, block, false);
             return false;
         }
         IgnoreBreak();
         PutTailBack(run.Scan, block);
         const SectorPlan* row = run.Scan.Sectors + block * SECTORS_IN_BLOCK;
+        ProgressClear(&progress);
         BlockWork work = WriteBlock(block, row, run.BlockErase[block], run.Scan.Range, &RunState.Update);
         if (work == BlockWork::None) {
             ++RunState.BlocksUnchanged;
@@ -229,8 +248,26 @@ bool WritePass(const Update& run)
             ++RunState.BlocksFailed;
             allVerified = false;
         }
+        ProgressAdd(&progress, BytesToWrite(row, 1));
+    }
+    if (EcChannelDead()) {
+        ProgressClear(&progress);  // the block's lines say how far it came
+    } else {
+        ProgressEnd(&progress);
+        Print(u"\n");
     }
     return allVerified;
+}
+
+// The second pass, once the unprotect showed the chip can be erased. The
+// run's status.
+ExitStatus WritePass(const Update& run)
+{
+    RewindImage();
+    uint8_t status = FlashUnprotect(RunState.Chip);
+    if (!EcChannelDead() && !ProtectionCleared(status))
+        return EXIT_WRITE_PROTECTED;
+    return WriteBlocks(run) ? EXIT_OK : EXIT_FLASH_FAILED;
 }
 
 ExitStatus RunPlanned(const Arguments& args, Update* run)
@@ -264,7 +301,7 @@ ExitStatus RunPlanned(const Arguments& args, Update* run)
             Print(u"\n\rThe EC is already up to date: every block equals the image. Nothing was written.\n");
         return EndUpdate(args, true);
     }
-    return EndUpdate(args, WritePass(*run));
+    return EndUpdateWith(args, WritePass(*run));
 }
 
 // From follow mode on: the chip, the refusals, the plan and the writes.
@@ -283,6 +320,8 @@ ExitStatus RunEntered(const Arguments& args, Update* run)
     if (!KeepsFitTheChip(*run->Scan.Options))
         return HandBackAndEnd(closing, EXIT_BAD_IMAGE, &args, Road::Writes);
     FlashReportIdentity(RunState.Chip);
+    if (!PartWritableWith(UpdateEraseOpcode(PartEraseUnits()), false))
+        return HandBackAndEnd(closing, EXIT_WRITE_PROTECTED, &args, Road::Writes);
     auto size = static_cast<uint32_t>(RunState.ImageSize);
     run->Scan.Range = {size, CoverEnd(size, PartEraseUnits())};
     return RunPlanned(args, run);

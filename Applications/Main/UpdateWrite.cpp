@@ -1,5 +1,6 @@
 #include "Applications/Main/UpdateWrite.h"
 
+#include "Applications/Main/FailureNote.h"
 #include "Applications/Main/RunState.h"
 #include "ec/EcChannel.h"
 #include "flash/FlashErase.h"
@@ -54,18 +55,27 @@ bool Good(const FlashResult& result)
     return result.Outcome == FlashOutcome::Done;
 }
 
+// Good, or noted as the block's failed step for the run's end.
+bool Done(FailedStep step, int32_t block, const FlashResult& result)
+{
+    if (!Good(result))
+        NoteFailure(step, block, result);
+    return Good(result);
+}
+
 // One block erase, or a 4 KiB erase of each sector that needs one (a run of
 // neighbours in one call).
 bool Erase(int32_t block, const SectorPlan* row, bool eraseWhole)
 {
     const FlashChip& chip = RunState.Chip;
     if (eraseWhole)
-        return Good(FlashEraseBlock(chip, BlockStart(block)));
+        return Done(FailedStep::Erase, block, FlashEraseBlock(chip, BlockStart(block)));
     auto erased = [row](int32_t i) { return row[i].Action == SectorAction::EraseWrite; };
     for (Run run = NextRun(0, SECTORS_IN_BLOCK, erased); run.End != 0;
          run = NextRun(run.End, SECTORS_IN_BLOCK, erased)) {
         uint32_t address = BlockStart(block) + static_cast<uint32_t>(run.First) * SECTOR_BYTES;
-        if (!Good(FlashErase(chip, address, static_cast<uint32_t>(run.End - run.First) * SECTOR_BYTES)))
+        if (!Done(FailedStep::Erase, block,
+                  FlashErase(chip, address, static_cast<uint32_t>(run.End - run.First) * SECTOR_BYTES)))
             return false;
     }
     return true;
@@ -102,7 +112,7 @@ bool Program(int32_t block, const SectorPlan* row, PlanRange range)
         uint32_t last = static_cast<uint32_t>(run.End) * PIECE_BYTES;
         if (last > end)
             last = end;
-        if (!Good(ProgramRange(BlockStart(block) + first, RunState.Block + first, last - first)))
+        if (!Done(FailedStep::Program, block, ProgramRange(BlockStart(block) + first, RunState.Block + first, last - first)))
             return false;
     }
     return true;
@@ -118,8 +128,10 @@ bool VerifyRange(int32_t block, uint32_t first, uint32_t last, bool summed)
     FlashResult verify = FlashVerify(BlockStart(block) + first, RunState.Block + first, last - first);
     if (summed)
         RunState.Checksum += verify.Sum;
+    uint32_t at = first + (verify.Bytes > 0 ? verify.Bytes - 1 : 0);
+    if (!Good(verify))
+        NoteFailure(FailedStep::Verify, block, verify, BlockStart(block) + at, RunState.Block[at]);
     if (verify.Outcome == FlashOutcome::Differs) {
-        uint32_t at = first + verify.Bytes - 1;
         if (summed)
             Print(u"\n\rVERIFY FAILED!! The byte at %x is not the image's %02X: its sector did not erase, or did"
                   u" not take its bytes.\n",

@@ -4,6 +4,7 @@
 #include "Applications/Main/ChipGuards.h"
 #include "Applications/Main/LeadingWords.h"
 #include "Applications/Main/Main.h"
+#include "Applications/Main/Progress.h"
 #include "Applications/Main/RunRecord.h"
 #include "Applications/Main/RunState.h"
 #include "Applications/Main/UserBreak.h"
@@ -11,7 +12,6 @@
 #include "ec/EcChannel.h"
 #include "flash/FlashPrimitives.h"
 #include "flash/FlashRead.h"
-#include "flash/FlashText.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 #include "platform/Uninterrupted.h"
@@ -73,23 +73,20 @@ bool EnterFollowModeAndIdentify(uint8_t* closing)
 
 namespace {
 
-// Where a pass stands: its bytes, what the marks are counted in, and what
-// the second pass found.
+// Where a pass stands: its bytes, and what the second pass found.
 struct Pass {
     RunStage Stage;
     uint8_t* Into;
     const uint8_t* Against;
-    uint32_t Size;
-    uint32_t Chunk;  // a mark after every Chunk bytes, and one at the end
     int32_t Differing;
     uint32_t FirstDifference;
 };
 
-// One 64 KiB block of a pass, [start, end), in a FAST_READ of its own: no
-// transaction is held longer than a block's transfer (platform/Uninterrupted.h).
-// *marks counts the progress marks it owes the console. False when the
-// channel died (its place then says where: the byte being read).
-bool ReadPassBlock(Pass* pass, uint32_t start, uint32_t end, uint32_t* marks)
+// One step of a pass, [start, end), in a FAST_READ of its own: no
+// transaction is held longer than a block's transfer, and the progress line
+// moves between them (platform/Uninterrupted.h). False when the channel
+// died (its place then says where: the byte being read).
+bool ReadPassStep(Pass* pass, uint32_t start, uint32_t end)
 {
     Uninterrupted held;
     MarkPlace(pass->Stage, start);
@@ -103,8 +100,6 @@ bool ReadPassBlock(Pass* pass, uint32_t start, uint32_t end, uint32_t* marks)
             pass->Into[at] = value;
         else if (value != pass->Against[at] && pass->Differing++ == 0)
             pass->FirstDifference = at;
-        if ((at + 1) % pass->Chunk == 0 || at + 1 == pass->Size)
-            ++*marks;
     }
     MarkPlace(pass->Stage, end);
     FlashReadEnd();
@@ -113,19 +108,25 @@ bool ReadPassBlock(Pass* pass, uint32_t start, uint32_t end, uint32_t* marks)
 
 }  // namespace
 
-int32_t ReadChipPass(RunStage stage, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference)
+int32_t ReadChipPass(const char16_t* label, RunStage stage, uint8_t* into, const uint8_t* against, uint32_t size,
+                     uint32_t* firstDifference)
 {
-    constexpr uint32_t MARKS_PER_PASS = 16;
-    Pass pass = {stage, into, against, size, (size + MARKS_PER_PASS - 1) / MARKS_PER_PASS, 0, 0};
-    for (uint32_t start = 0; start < size; start += static_cast<uint32_t>(BLOCK_SIZE)) {
-        uint32_t end = size - start > BLOCK_SIZE ? start + static_cast<uint32_t>(BLOCK_SIZE) : size;
-        uint32_t marks = 0;
-        bool alive = ReadPassBlock(&pass, start, end, &marks);
-        PrintMarks(marks);
-        if (!alive)
+    constexpr uint32_t SMALLEST_STEP = 256;
+    Pass pass = {stage, into, against, 0, 0};
+    Progress progress;
+    ProgressBegin(&progress, label, size);
+    uint32_t step = ProgressStep(size, SMALLEST_STEP);
+    for (uint32_t start = 0; start < size; start += step) {
+        uint32_t end = size - start > step ? start + step : size;
+        bool alive = ReadPassStep(&pass, start, end);
+        if (!alive) {
+            ProgressEnd(&progress);
             return -1;
+        }
+        ProgressAdd(&progress, end - start);
         IgnoreBreak();
     }
+    ProgressEnd(&progress);
     *firstDifference = pass.FirstDifference;
     return pass.Differing;
 }

@@ -46,12 +46,15 @@ uint8_t ClosingAfterEntry(uint8_t ack, uint8_t closing);
 // HandBackAndEnd (Road::Looks), which says which wait ran out.
 [[nodiscard]] bool EnterFollowModeAndIdentify(uint8_t* closing);
 
-// One pass over the chip from address 0, a FAST_READ for each 64 KiB block
-// (none held longer than a block's transfer), a mark every sixteenth of it,
-// a Ctrl-C taken and ignored between blocks: into `into`, or compared with `against`. Returns how many
-// bytes differ (0 for a pass into `into`), the first at *firstDifference, or
-// -1 when the channel died (its place then says where: pass, and the byte).
-int32_t ReadChipPass(RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size, uint32_t* firstDifference);
+// One pass over the chip from address 0 on a progress line that starts with
+// label (Progress.h), a FAST_READ for each step of at most a percent and
+// 64 KiB, a Ctrl-C taken and ignored between them: into `into`, or compared
+// with `against`. Returns how many bytes differ (0 for a pass into `into`),
+// the first at *firstDifference, or -1 when the channel died (its place then
+// says where: pass, and the byte). The line is left open for the caller's
+// end of it.
+int32_t ReadChipPass(const char16_t* label, RunStage pass, uint8_t* into, const uint8_t* against, uint32_t size,
+                     uint32_t* firstDifference);
 
 // Whether a file of that name opens for reading.
 bool FileExists(const char* name);

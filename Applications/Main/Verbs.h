@@ -18,7 +18,9 @@ ExitStatus RunUpdateWith(const Arguments& args, const UpdateOptions& options);
 // "COMMAND LINE ERROR!!" with /update's usage: those words without /update.
 ExitStatus RefuseUpdateLine();
 
-// Whether word names one of the verbs above.
+// Whether word names one of the verbs above; whether it names that one
+// (ignoring case, as every verb is matched: LeadingWords.h, WordIs).
 bool IsVerb(const char* word);
+bool VerbIs(const char* word, const char* verb);
 
 }  // namespace zar

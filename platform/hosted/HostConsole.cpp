@@ -49,6 +49,11 @@ bool StdoutConsole::Text(const char16_t* text, size_t units)
     return fflush(stdout) == 0 && ok;
 }
 
+bool StdoutConsole::Redrawn(const char16_t* text, size_t units)
+{
+    return !ansi_ || Text(text, units);
+}
+
 void StdoutConsole::Attribute(uintptr_t attribute)
 {
     if (!ansi_)
@@ -80,6 +85,12 @@ bool CaptureConsole::Text(const char16_t* text, size_t units)
     return true;
 }
 
+bool CaptureConsole::Redrawn(const char16_t* text, size_t units)
+{
+    redrawn += ToUtf8(text, units);
+    return true;
+}
+
 void CaptureConsole::Attribute(uintptr_t attribute)
 {
     char marker[32];
@@ -107,6 +118,12 @@ bool ConsoleOutput(const char16_t* text, size_t units)
 {
     hosted::NoteServiceCall();
     return hosted::Sink().Text(text, units);
+}
+
+bool ConsoleRedraw(const char16_t* text, size_t units)
+{
+    hosted::NoteServiceCall();
+    return hosted::Sink().Redrawn(text, units);
 }
 
 void SetAttribute(uintptr_t attribute)

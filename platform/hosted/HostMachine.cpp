@@ -24,6 +24,7 @@ bool ReadWallClock(WallClock* clock)
 
 bool ReadMilliseconds(uint64_t* milliseconds)
 {
+    hosted::NoteServiceCall();
     struct timespec now;
     if (clock_gettime(CLOCK_MONOTONIC, &now) != 0)
         return false;

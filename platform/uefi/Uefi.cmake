@@ -101,11 +101,14 @@ zar_uefi_application(enrol-keys zar_uefi_enrol_keys_entry zar_uefi_runtime)
 zar_uefi_application(arm-watchdog zar_uefi_arm_watchdog_entry zar_uefi_runtime)
 zar_uefi_image(foreign-timer efi_boot_service_driver zar_uefi_foreign_timer_entry)
 
-# The Shell's manual page goes beside zar.efi: "help zar" and "zar -?" read it.
+# The Shell's manual pages go beside the applications: "help zar" and
+# "zar -?" read zar.man, "zar-sim.efi -?" zar-sim.man.
 configure_file(${ZAR_UEFI_DIR}/zar.man ${CMAKE_BINARY_DIR}/zar.man COPYONLY)
+configure_file(${ZAR_UEFI_DIR}/zar-sim.man ${CMAKE_BINARY_DIR}/zar-sim.man COPYONLY)
 
-# cmake --install of this build: the two applications and the manual page,
-# side by side as they go onto the stick.
+# cmake --install of this build: the two applications and their manual
+# pages, side by side as they go onto the stick.
 include(GNUInstallDirs)
 install(FILES ${CMAKE_BINARY_DIR}/zar.efi ${CMAKE_BINARY_DIR}/zar-sim.efi ${CMAKE_BINARY_DIR}/zar.man
+              ${CMAKE_BINARY_DIR}/zar-sim.man
         DESTINATION ${CMAKE_INSTALL_DATADIR}/zar)

@@ -16,6 +16,12 @@ bool ConsoleOutput(const char16_t* text, size_t)
     return out != nullptr && !EFI_ERROR(out->OutputString(out, reinterpret_cast<CHAR16*>(const_cast<char16_t*>(text))));
 }
 
+// The Shell's console is a screen (or a serial terminal standing for one).
+bool ConsoleRedraw(const char16_t* text, size_t units)
+{
+    return ConsoleOutput(text, units);
+}
+
 void SetAttribute(uintptr_t attribute)
 {
     if (gFirmware.System && gFirmware.System->ConOut)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Boots OVMF's UEFI Shell under QEMU once, with a FAT disk holding zar.efi,
-# zar-sim.efi, zar.man, test images and a startup.nsh that runs every case
+# zar-sim.efi, their .man pages, test images and a startup.nsh that runs every case
 # and shuts the machine down. Leaves in WORK:
 #   serial.txt   the console, ANSI sequences and CRs removed
 #   times.txt    when each case began and ended (seconds since boot)
@@ -18,7 +18,7 @@ QEMU_LIMIT=${ZAR_QEMU_LIMIT:-240}  # seconds for the whole boot
 fail() { echo "qemu.boot: $*" >&2; exit 1; }
 source "$(dirname "$0")/uefi-shell.sh"
 
-for f in zar.efi zar-sim.efi zar.man; do
+for f in zar.efi zar-sim.efi zar.man zar-sim.man; do
   [ -f "$uefi/$f" ] || fail "$uefi/$f is missing: build the UEFI applications first (make uefi)"
 done
 check_boot_tools mmd
@@ -69,7 +69,7 @@ cp stage/img-page.bin stage/img.bin
 mv stage/img-aai-word.bin stage/imgs/img-aai-word.bin
 # An output file larger than the part: "wb" must leave exactly the part.
 head -c $(($(chip_size page) + 100000)) /dev/zero | tr '\0' '\125' > stage/out-page.bin
-cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" stage/
+cp "$uefi/zar.efi" "$uefi/zar-sim.efi" "$uefi/zar.man" "$uefi/zar-sim.man" stage/
 # The verbs: a chip that holds the page image but for one byte of block 1.
 perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>;
   substr($d, 0x10123, 1) = chr(ord(substr($d, 0x10123, 1)) ^ 0xFF);
@@ -106,6 +106,9 @@ sim_run() {  # sim_run CASE IMAGE-PATH
   emit help-record "help zar -section RECORD"
   emit help-boot "help zar -section BOOT"
   emit missing-image "zar nothere.bin p"
+  emit unknown-verb "zar /updte img.bin"
+  emit sim-help "zar-sim.efi -?"
+  emit write-protected "zar-sim.efi --chip $(chip page) --fault chip-locked img.bin p"
   emit usage-error "zar-sim.efi --no-such-option img.bin"
   emit mismatch "zar-sim.efi --ec-module OTHER --trace fs0:\\trace.txt fs0:\\img.bin"
   emit module-match "zar-sim.efi --chip $(chip page) --flash-out fs0:\\out-match.bin fs0:\\img-page.bin"

@@ -42,6 +42,25 @@ usage)
   expect_status 0x0
   expect_text "ZAR.EXE - ORV Flash Utility"
   expect_text "ZARMOK [filename]"
+  expect_text "  zar /verify IMAGE [p] [/j]"
+  ;;
+unknown-verb)
+  # zar.efi itself: refused before any port access.
+  expect_status 0x1  # EFI_LOAD_ERROR
+  expect_text "UNKNOWN VERB!! /updte names no verb; did you mean /update?"
+  ;;
+sim-help)
+  # The Shell shows zar-sim.man beside zar-sim.efi, as zar.man for zar -?.
+  expect_status 0x0
+  expect_text "zar-sim - runs zar against a simulated EC and flash chip"
+  expect_text "--state FILE"
+  refuse_text "UNKNOWN VERB"
+  ;;
+write-protected)
+  expect_status 0x8  # EFI_WRITE_PROTECTED
+  expect_text "WRITE PROTECTED!! The status register reads "
+  expect_text "Release the chip's WP# pin first"
+  expect_text "zar-sim: EC left in follow mode"
   ;;
 help | dash-help)
   # The Shell shows zar.man: the synopsis, the switches and the statuses.

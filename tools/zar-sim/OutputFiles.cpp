@@ -1,4 +1,5 @@
 // zar-sim's outputs kept apart from its inputs and from each other.
+#include "Applications/Main/LeadingWords.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 #include "tools/zar-sim/SimFrontEnd.h"
@@ -28,7 +29,7 @@ size_t FlasherOutputs(const SimOptions& options, Named* out, size_t capacity)
         if (file[0] == '/')
             continue;  // a switch, which the flasher refuses as a name
         for (const char* writer : WRITERS) {
-            if (TextEqual(options.FlasherArgv[i], writer))
+            if (WordIs(options.FlasherArgv[i], writer))
                 out[count++] = {writer, file};
         }
     }
@@ -46,6 +47,7 @@ bool OutputsAreApart(const SimOptions& options)
         {"--trace", options.TracePath},
         {"--spi-log", options.SpiLogPath},
         {"--flash-out", options.FlashOut},
+        {"--state", options.StatePath},
     };
     const Named inputs[] = {
         {"the image", ReadFlasherLine(options).Image},

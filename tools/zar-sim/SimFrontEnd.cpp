@@ -14,6 +14,7 @@
 #include "tools/zar-sim/ChipList.h"
 #include "tools/zar-sim/SimDecode.h"
 #include "tools/zar-sim/SimReport.h"
+#include "tools/zar-sim/SimState.h"
 
 namespace zar::sim {
 namespace {
@@ -65,6 +66,29 @@ bool SaveFile(const char* path, const uint8_t* contents, uint32_t size)
     return FileClose(file) == 0 && written;
 }
 
+// The chip's contents before the run: --state's when it holds them, else
+// --flash-in's over the pattern. *resumed: --state's kept values are in *kept.
+// False after saying why there are none.
+bool LoadContents(const SimOptions& options, const ChipInfo& chip, uint8_t* contents, SimMachine::Kept* kept,
+                  bool* resumed)
+{
+    uint32_t size = chip.Part->Size;
+    FillPattern(contents, size);
+    StateRead state = options.StatePath ? ReadState(options.StatePath, chip, contents, kept) : StateRead::Missing;
+    *resumed = state == StateRead::Read;
+    if (state == StateRead::Refused)
+        return false;
+    if (*resumed && options.FlashIn) {
+        Print(u"zar-sim: --state %a holds the chip already: drop --flash-in\n", options.StatePath);
+        return false;
+    }
+    if (options.FlashIn && !LoadFile(options.FlashIn, contents, size)) {
+        Print(u"zar-sim: can't read %a (%a)\n", options.FlashIn, CANT_READ_WHY);
+        return false;
+    }
+    return true;
+}
+
 // The chip with its contents before the run, and the EC with it on its bus.
 // Returns the contents (MemAlloc'd, the chip's size), or nullptr after saying
 // why there are none.
@@ -76,19 +100,25 @@ uint8_t* BuildMachine(const SimOptions& options, const char* image)
     setup.Ec = options.Ec;
     setup.ChipSetup = options.ChipSetup;
     setup.ChipAbsent = options.ChipAbsent;
-    uint32_t size = gMachine.ChooseChip(setup).Part->Size;
+    const ChipInfo& chip = gMachine.ChooseChip(setup);
+    uint32_t size = chip.Part->Size;
     auto* contents = static_cast<uint8_t*>(MemAlloc(size));
     if (contents == nullptr) {
         Print(u"zar-sim: no memory for the chip's %d bytes\n", size);
         return nullptr;
     }
-    FillPattern(contents, size);
-    if (options.FlashIn && !LoadFile(options.FlashIn, contents, size)) {
-        Print(u"zar-sim: can't read %a (%a)\n", options.FlashIn, CANT_READ_WHY);
+    SimMachine::Kept kept = {};
+    bool resumed = false;
+    if (!LoadContents(options, chip, contents, &kept, &resumed)) {
         MemFree(contents);
         return nullptr;
     }
     gMachine.PowerUp(setup, contents);
+    if (resumed && !gMachine.Resume(kept)) {
+        Print(u"zar-sim: --state %a holds an EC state no EC has\n", options.StatePath);
+        MemFree(contents);
+        return nullptr;
+    }
     SetEcModuleName(options, image);
     return contents;
 }
@@ -190,6 +220,8 @@ bool RunsNothing(const SimOptions& options, int* status)
     *status = 0;
     if (options.Help)
         PrintHelp();
+    else if (options.Version)
+        PrintVersion();
     else if (options.ListChips)
         PrintChipList(options.Verbose);
     else if (!OutputsAreApart(options))
@@ -215,7 +247,7 @@ FlasherLine ReadFlasherLine(const SimOptions& options)
         return line;
     }
     line.Verb = line.First;
-    bool takesImage = TextEqual(line.Verb, "/verify") || TextEqual(line.Verb, "/update");
+    bool takesImage = VerbIs(line.Verb, "/verify") || VerbIs(line.Verb, "/update");
     if (takesImage && first + 1 < options.FlasherArgc)
         line.Image = options.FlasherArgv[first + 1];
     return line;
@@ -232,9 +264,6 @@ int SimMain(int argc, char* argv[])
         return status;
 
     FlasherLine line = ReadFlasherLine(options);
-    if (line.Image && line.Image[0] == '/')
-        Print(u"zar-sim: the flasher takes a name beginning with '/' for a switch, not an image; "
-              u"give the image's path relative to here\n");
     uint8_t* contents = BuildMachine(options, line.Image);
     if (contents == nullptr)
         return EXIT_USAGE;
@@ -246,6 +275,8 @@ int SimMain(int argc, char* argv[])
     status = RunFlasher(options, line);
     watchers.Close(options);
     TellTheOutcome(options, line, status, contents);
+    if (options.StatePath && !WriteState(options.StatePath, gMachine))
+        Print(u"zar-sim: can't write %a: the next run starts afresh\n", options.StatePath);
     MemFree(contents);
     return status;
 }

@@ -1,5 +1,6 @@
 #include "tools/zar-sim/SimOptions.h"
 
+#include "Applications/Main/Version.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
@@ -283,6 +284,11 @@ constexpr OptionRow OPTIONS[] = {
      StoreConstant,
      "every read of the data port (0x62) returns DATA and of the status port\n"
      "(0x66) STATUS, whatever the EC holds; it still takes every byte written"},
+    {"--state", "FILE", K::Text, 0, 0, nullptr, nullptr,
+     [](SimOptions* o, const char* text, uint64_t) { return Store(&o->StatePath, text); },
+     "keep the simulated EC and chip in FILE between runs, as a machine keeps\n"
+     "them across a restart: read when FILE exists (the chip's contents, its\n"
+     "status register, the EC's mode), written back after the run"},
     {"--rerun", nullptr, K::None, 0, 0, nullptr, nullptr,
      [](SimOptions* o, const char*, uint64_t) { return o->Rerun = true; },
      "after the run, clear the faults and run again as the console told the\n"
@@ -293,7 +299,10 @@ constexpr OptionRow OPTIONS[] = {
      "inject a fault (repeatable):"},
     {"--help", nullptr, K::None, 0, 0, nullptr, nullptr,
      [](SimOptions* o, const char*, uint64_t) { return o->Help = true; },
-     "this text"},
+     "this text (also -h, and -? as the Shell has it)"},
+    {"--version", nullptr, K::None, 0, 0, nullptr, nullptr,
+     [](SimOptions* o, const char*, uint64_t) { return o->Version = true; },
+     "zar-sim's version and the flasher's"},
 };
 
 constexpr size_t HELP_COLUMN = 24;  // where each option's help starts: "  %-22a" below
@@ -356,6 +365,12 @@ const char* ForeignByteName(ForeignByte how)
     return FOREIGN_NAMES[static_cast<size_t>(how) % 4];
 }
 
+void PrintVersion()
+{
+    Print(u"zar-sim %a (the simulated EC and flash chips)\n", ZAR_SIM_VERSION);
+    Print(u"zar %a (the flasher it runs)\n", ZAR_VERSION);
+}
+
 void PrintHelp()
 {
     Print(u"zar-sim: the ZAR flasher against a simulated EC and SPI flash chip\n");
@@ -383,6 +398,8 @@ void PrintHelp()
           u"           failure; zar-sim.efi does it, zar-sim on Linux says so\n");
     Print(u"  /log, /wait, /then, /backup and /keep come before the verb or IMAGE, in any order; later they are\n"
           u"           refused\n");
+    Print(u"  verbs and those words in any case; a first word with / that names no verb: UNKNOWN VERB!!\n");
+    Print(u"  options come before IMAGE: one after it is refused (64) unless -- came first\n");
     Print(u"\noptions:\n");
     for (const OptionRow& row : OPTIONS) {
         PrintOptionHelp(row);
@@ -391,21 +408,47 @@ void PrintHelp()
     }
 }
 
+// -h and -?: the help, as other tools and the Shell ask for it.
+bool IsHelpWord(const char* word)
+{
+    return TextEqual(word, "-h") || TextEqual(word, "-?");
+}
+
+// An option after the image would go to the flasher as one of its words:
+// refused, unless "--" said the rest is the flasher's.
+bool NoOptionAfter(int argc, char* argv[], int first)
+{
+    for (int k = first; k < argc; ++k) {
+        if (argv[k][0] == '-' && argv[k][1] == '-')
+            return Refuse("option after the image (options come first; '--' gives the rest to the flasher)",
+                          argv[k]);
+    }
+    return true;
+}
+
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options)
 {
     static char program[] = "zar";
     options->FlasherArgv[0] = program;
     int i = 1;
+    bool dashes = false;
     for (; i < argc; ++i) {
         if (TextEqual(argv[i], "--")) {
             ++i;
+            dashes = true;
             break;
+        }
+        if (IsHelpWord(argv[i])) {
+            options->Help = true;
+            continue;
         }
         if (argv[i][0] != '-' || argv[i][1] != '-')
             break;
         if (!ParseOption(argc, argv, &i, options))
             return false;
     }
+    if (!dashes && !NoOptionAfter(argc, argv, i))
+        return false;
 
     int count = argc - i;
     if (count > 62)

@@ -40,7 +40,9 @@ struct SimOptions {
     const char* FlashIn = nullptr;
     const char* FlashOut = nullptr;
     bool Help = false;
+    bool Version = false;
     bool ListChips = false;
+    const char* StatePath = nullptr;  // --state: the machine kept in FILE between runs
     bool Verbose = false;  // --list-chips with each part's sources
     bool MachineGiven = false;  // --machine: the identity the run's record shows
     MachineIdentity Machine = {};
@@ -73,6 +75,12 @@ struct SimOptions {
 bool ParseSimOptions(int argc, char* argv[], SimOptions* options);
 
 void PrintHelp();
+// The flasher's version and zar-sim's.
+void PrintVersion();
+
+// zar-sim's own version: its options, faults and simulated parts. The
+// flasher's is ZAR_VERSION (Applications/Main/Version.h).
+constexpr char ZAR_SIM_VERSION[] = "1.1.0";
 
 // --fault NAME[=VALUE]: false when the name or its value is not one of ours.
 bool ParseFault(const char* text, SimOptions* options);

@@ -2,6 +2,7 @@
 
 #include "Applications/Main/Main.h"
 #include "Applications/Main/RunState.h"
+#include "Applications/Main/Verbs.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
@@ -50,7 +51,7 @@ const char* MethodName(ProgramMethod method)
 // What a verb's status means where it differs from the classic line's.
 const char* VerbStatusText(int status, const char* verb)
 {
-    auto is = [verb](const char* name) { return TextEqual(verb, name); };
+    auto is = [verb](const char* name) { return VerbIs(verb, name); };
     if (status == EXIT_OK) {
         return is("/probe")    ? "a chip answered; nothing written"
                : is("/read")   ? "both reads agreed and the file was written"
@@ -88,6 +89,8 @@ const char* ExitStatusText(int status, bool followEntered, const char* verb)
         return "flashing failed: a blank check or verify failed";
     case EXIT_NO_ANSWER:
         return "no answer: the EC or the flash chip stopped answering, or no chip answered";
+    case EXIT_WRITE_PROTECTED:
+        return "write-protected: the chip's protection held, or the command can't write the part; nothing erased";
     }
     return "unknown";
 }

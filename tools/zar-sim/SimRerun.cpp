@@ -22,7 +22,8 @@ void PrintCommandLine(int argc, char* argv[])
 
 int RerunCommandLine(int argc, char* argv[], char* out[])
 {
-    if (RunState.Rerun != RerunAdvice::SkipModuleCheck) {
+    bool withP = RunState.Rerun == RerunAdvice::SkipModuleCheck;
+    if (!withP && RunState.Rerun != RerunAdvice::ChangedCommand) {
         for (int i = 0; i < argc; ++i)
             out[i] = argv[i];
         return argc;
@@ -38,7 +39,7 @@ int RerunCommandLine(int argc, char* argv[], char* out[])
                    auto* collected = static_cast<Words*>(context);
                    collected->Out[collected->Count++] = const_cast<char*>(word);  // main() only reads them
                },
-               &words);
+               &words, withP);
     return words.Count;
 }
 

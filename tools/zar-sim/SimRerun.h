@@ -8,8 +8,10 @@ namespace zar::sim {
 
 // The command line of the run the flasher's last run told the user to make:
 // argv with p as the image's next word when it advised skipping the module
-// check (and without "/backup FILE" once that file was written), else argv
-// itself. out has room for argc + 1 words; returns the count.
+// check, or argv as changed (RerunAdvice::ChangedCommand); each without
+// "/backup FILE" once that file was written, and with "/update" before the
+// classic image when the advice sent it there; else argv itself. out has
+// room for argc + 2 words; returns the count.
 int RerunCommandLine(int argc, char* argv[], char* out[]);
 
 // Says how the first run ended (firstStatus), clears the faults and runs the

@@ -212,7 +212,7 @@ void CheckAdvisedRun(Machine& machine, const PointSetup& p, const std::vector<st
 {
     std::vector<std::string> storage = {"zar"};
     storage.insert(storage.end(), p.TheVariant->Words.begin(), p.TheVariant->Words.end());
-    std::vector<char*> argv, advised(storage.size() + 1);
+    std::vector<char*> argv, advised(storage.size() + 2);
     for (std::string& word : storage)
         argv.push_back(word.data());
     int count = sim::RerunCommandLine(static_cast<int>(argv.size()), argv.data(), advised.data());
