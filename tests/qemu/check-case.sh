@@ -70,6 +70,9 @@ help | dash-help)
   expect_text "/j    - As the fourth word after zar"
   expect_text "EFI_TIMEOUT"
   expect_text "0x12  the EC or the chip stopped answering"
+  # The last example: the Shell prints at most 8,000 characters of help and
+  # cuts the rest without a word.
+  expect_text 'fs0:\> echo %lasterror%'
   refuse_text "FILE NAME ERROR"
   ;;
 help-record)
