@@ -17,7 +17,7 @@ EFI_TPL gOuterTpl = TPL_APPLICATION;
 // CoreRestoreTpl): drivers' timer callbacks, OVMF's PS/2 keyboard poll of
 // 0x60/0x64 every 20 ms (Ps2KeyboardDxe) and the software watchdog among
 // them. Timer interrupts still keep time. TPL_HIGH_LEVEL would stop
-// interrupts as well; the UEFI specification leaves it to the firmware, and
+// interrupts as well; UEFI 2.11 (section 7.1) leaves it to the firmware, and
 // neither level holds off an SMI.
 void RaiseToNotify()
 {

@@ -24,11 +24,10 @@ CHIP=W25X40
 CUT_AFTER=400000
 
 fail() { echo "qemu.factory-rerun: $*" >&2; exit 1; }
+source "$here/uefi-shell.sh"
 
 [ -f "$uefi/zar-sim.efi" ] || fail "$uefi/zar-sim.efi is missing: build the UEFI applications first (make uefi)"
-for tool in qemu-system-x86_64 timeout python3 mcopy mmd mkfs.fat perl cmp; do
-  command -v $tool >/dev/null || fail "$tool is missing (tools/install-deps.sh installs it)"
-done
+check_boot_tools python3 mmd cmp
 for f in "$CODE" "$VARS"; do
   [ -f "$f" ] || fail "no $f (package ovmf)"
 done
@@ -78,17 +77,13 @@ cp "$VARS" vars.fd
 # ---- The two boots, one variable store and one disk -----------------------
 boot() {  # boot N: startupN.nsh as startup.nsh, the console into bootN.txt
   mcopy -o -i fat.img "disk/startup$1.nsh" ::startup.nsh
-  local start=$SECONDS status=0
-  # Software emulation (this machine's KVM does not run OVMF); the Shell's
-  # five seconds before startup.nsh are left to run out.
-  timeout "$BOOT_LIMIT" qemu-system-x86_64 -machine q35 -accel tcg -m 256 -smp 1 -nographic -no-reboot \
-    -drive if=pflash,format=raw,unit=0,readonly=on,file="$CODE" -drive if=pflash,format=raw,unit=1,file=vars.fd \
-    -drive file=fat.img,format=raw,if=ide -net none -serial stdio -monitor none \
-    < /dev/null > "raw-boot$1.txt" 2> "qemu-boot$1.txt" || status=$?
-  perl -pe 's/\e\[[0-9;=?]*[A-Za-z]//g; s/\r//g' "raw-boot$1.txt" > "boot$1.txt"
-  echo "boot $1: $((SECONDS - start)) s, QEMU exit status $status"
-  [ $status -ne 124 ] || fail "boot $1 did not finish within $BOOT_LIMIT s; its console ends: $(tail -n 5 "boot$1.txt")"
-  [ $status -eq 0 ] || fail "QEMU ended boot $1 with status $status: $(cat "qemu-boot$1.txt")"
+  local start=$SECONDS
+  PFLASH_CODE=$CODE PFLASH_VARS=vars.fd boot_shell "$BOOT_LIMIT" fat.img :
+  mv serial.txt "boot$1.txt"
+  mv qemu-stderr.txt "qemu-boot$1.txt"
+  echo "boot $1: $((SECONDS - start)) s, QEMU exit status $qemu_status"
+  [ $qemu_status -ne 124 ] || fail "boot $1 did not finish within $BOOT_LIMIT s; its console ends: $(tail -n 5 "boot$1.txt")"
+  [ $qemu_status -eq 0 ] || fail "QEMU ended boot $1 with status $qemu_status: $(cat "qemu-boot$1.txt")"
   grep -q '==DONE==' "boot$1.txt" || fail "boot $1's startup.nsh did not run to its end: $(tail -n 5 "boot$1.txt")"
 }
 
