@@ -256,17 +256,14 @@ ExitStatus FlashImageBlocks(const Arguments& args)
 
     // 4. The blocks. A block that fails is skipped, the run goes on; a chip
     //    that keeps its protection stops it before the first erase.
-    bool readWhole = WalkImageBlocks(WriteBlock);
-    if (!readWhole)
-        NoteFailedStep(FailedStep::ImageRead, RunState.BlockCounter, false);
-
-    if (readWhole && RunState.BlocksFailed == 0 && !EcChannelDead() && !ProtectionHeld() &&
+    WalkImageBlocks(WriteBlock);
+    if (RunState.BlocksFailed == 0 && !EcChannelDead() && !ProtectionHeld() &&
         !FirstBlockStillHoldsTheImage())
         ++RunState.BlocksFailed;
 
     // 5. Close only after a fully good run; otherwise the EC stays in follow
     //    mode, where another run can still rewrite it.
-    ExitStatus status = readWhole && RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
+    ExitStatus status = RunState.BlocksFailed == 0 ? EXIT_OK : EXIT_FLASH_FAILED;
     if (ProtectionHeld())
         status = EXIT_WRITE_PROTECTED;
     if (status == EXIT_OK)

@@ -20,8 +20,6 @@ const char16_t* StepName(FailedStep step)
         return u"program";
     case FailedStep::Verify:
         return u"verify";
-    case FailedStep::ImageRead:
-        return u"image read";
     case FailedStep::None:
         break;
     }

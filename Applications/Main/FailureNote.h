@@ -21,7 +21,7 @@ void NoteFailure(FailedStep step, int32_t block, const FlashResult& result, uint
                  uint8_t expected = 0);
 
 // The same for a step that has no result of its own: the unprotect (whose
-// wait ran out), the image read.
+// wait ran out).
 void NoteFailedStep(FailedStep step, int32_t block, bool waitRanOut);
 
 // The noted failure, when there is one; nothing otherwise.

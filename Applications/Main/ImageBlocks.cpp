@@ -151,27 +151,12 @@ int32_t ImageBytesInBlock(uint8_t block)
     return rest < static_cast<int32_t>(BLOCK_SIZE) ? rest : static_cast<int32_t>(BLOCK_SIZE);
 }
 
-void ReportImageReadError()
+void WalkImageBlocks(bool (*each)(uint8_t block))
 {
-    PrintReadError(RunState.ImageBytesRead, RunState.ImageSize);
-}
-
-bool WalkImageBlocks(bool (*each)(uint8_t block))
-{
-    while (!EcChannelDead()) {
-        switch (ReadNextBlock()) {
-        case BlockRead::End:
-            return true;
-        case BlockRead::ReadError:
-            ReportImageReadError();
-            return false;
-        case BlockRead::Ready:
-            if (!each(static_cast<uint8_t>(RunState.BlockCounter - 1)))
-                return true;
-            break;
-        }
+    while (!EcChannelDead() && ReadNextBlock()) {
+        if (!each(static_cast<uint8_t>(RunState.BlockCounter - 1)))
+            return;
     }
-    return true;
 }
 
 void ReleaseBlockBuffers()
@@ -180,16 +165,14 @@ void ReleaseBlockBuffers()
     RunState.Block = nullptr;
 }
 
-BlockRead ReadNextBlock()
+bool ReadNextBlock()
 {
-    if (RunState.Image == nullptr)
-        return BlockRead::ReadError;
-    if (RunState.ImageBytesRead >= RunState.ImageSize)
-        return BlockRead::End;
+    if (RunState.Image == nullptr || RunState.ImageBytesRead >= RunState.ImageSize)
+        return false;
     CopyImageBlock(RunState.BlockCounter);
     RunState.ImageBytesRead += ImageBytesInBlock(RunState.BlockCounter);
     MarkPlace(RunStage::Blocks, ++RunState.BlockCounter);
-    return BlockRead::Ready;
+    return true;
 }
 
 void CopyImageBlock(uint8_t block)

@@ -45,22 +45,16 @@ void RewindImage();
 [[nodiscard]] bool AllocateRunBuffers();
 void ReleaseBlockBuffers();
 
-enum class BlockRead { Ready, End, ReadError };
-
-// The next block into Block, filling what the image does not cover with
-// 0xFF. ReadError only when no image was read whole.
-BlockRead ReadNextBlock();
+// The next block of the image (read whole before follow mode) into Block,
+// filling what the image does not cover with 0xFF; false at the image's end.
+bool ReadNextBlock();
 // One block of the image into Block, 0xFF past the image's end.
 void CopyImageBlock(uint8_t block);
 // How many bytes of the image fall into the block: 64 KiB, fewer in the last.
 int32_t ImageBytesInBlock(uint8_t block);
 
-// "FILE READ ERROR!!" with how far the image could be read.
-void ReportImageReadError();
-
 // Takes the image block by block into Block and runs each on every block,
-// until the image's end, the EC stops answering or each returns false. False
-// (FILE READ ERROR!! said) only when no image was read whole.
-[[nodiscard]] bool WalkImageBlocks(bool (*each)(uint8_t block));
+// until the image's end, the EC stops answering or each returns false.
+void WalkImageBlocks(bool (*each)(uint8_t block));
 
 }  // namespace zar

@@ -55,7 +55,7 @@ struct UpdateTally {
 
 // The first step of a block that failed, noted as it fails, for the lines
 // that name it at the run's end (FailureNote.h).
-enum class FailedStep : uint8_t { None, Unprotect, Erase, BlankCheck, Program, Verify, ImageRead };
+enum class FailedStep : uint8_t { None, Unprotect, Erase, BlankCheck, Program, Verify };
 struct FailureNote {
     FailedStep Step;
     bool WaitRanOut;  // the EC or the chip stopped answering in it

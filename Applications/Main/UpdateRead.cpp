@@ -138,13 +138,8 @@ PassResult ReadPass(const UpdateScan& scan)
     ProgressBegin(&progress, u"Reading...       : ", scan.Range.CoverEnd);
     uint32_t step = ProgressStep(scan.Range.CoverEnd, PIECE_BYTES);
     for (int32_t block = 0;; ++block) {
-        BlockRead read = ReadNextBlock();
-        if (read == BlockRead::End)
+        if (!ReadNextBlock())
             break;
-        if (read == BlockRead::ReadError) {
-            ProgressEnd(&progress);
-            return PassResult::ImageReadError;
-        }
         if (!ReadBlock(scan, block, step, &progress)) {
             ProgressEnd(&progress);
             return PassResult::NoAnswer;

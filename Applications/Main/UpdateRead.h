@@ -21,9 +21,9 @@ struct UpdateScan {
     uint8_t* Tail;        // the chip's bytes from Range.ImageEnd to Range.CoverEnd (room for a block)
 };
 
-enum class PassResult { Done, ImageReadError, NoAnswer };
+enum class PassResult { Done, NoAnswer };
 
-// Every block of the image read from the file and, with the chip's bytes
+// Every block of the image, taken from memory, and, with the chip's bytes
 // past the image's end after it, compared with the chip. ChipSum holds the
 // chip's sum of a sector's image bytes only.
 PassResult ReadPass(const UpdateScan& scan);

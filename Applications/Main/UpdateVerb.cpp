@@ -228,13 +228,8 @@ bool WriteBlocks(const Update& run)
     ProgressBegin(&progress, u"Writing...       : ", BytesToWrite(run.Scan.Sectors, run.Scan.Blocks));
     bool allVerified = true;
     for (int32_t block = 0; block < run.Scan.Blocks && !EcChannelDead(); ++block) {
-        BlockRead read = ReadNextBlock();
-        if (read != BlockRead::Ready) {
-            ProgressClear(&progress);
-            ReportImageReadError();
-            NoteFailedStep(FailedStep::ImageRead, block, false);
-            return false;
-        }
+        if (!ReadNextBlock())
+            break;  // never before the plan's last block: the image is in memory
         IgnoreBreak();
         PutTailBack(run.Scan, block);
         const SectorPlan* row = run.Scan.Sectors + block * SECTORS_IN_BLOCK;
@@ -275,10 +270,6 @@ ExitStatus RunPlanned(const Arguments& args, Update* run)
     PassResult read = ReadPass(run->Scan);
     if (read == PassResult::NoAnswer)
         return EndUpdate(args, false);
-    if (read == PassResult::ImageReadError) {
-        ReportImageReadError();
-        return EndUpdate(args, false);
-    }
     if (run->Scan.Backup) {
         if (ExitStatus status = SaveBackup(args, *run); status != EXIT_OK)
             return status;
